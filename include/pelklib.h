@@ -1,0 +1,206 @@
+/* pelklib: host-side access library for zb5t telephony interface boards.
+ *
+ * Callers reach a board through the abstract class cPelkLib. Get an object
+ * from NewPelkLibByType (or newPelkLib / NewPelkLibByBoardNumber), call Open,
+ * exchange messages and run board operations, then deletePelkLib it. Every
+ * operation returns a status: 0 on success, a PKERR_ code (negative), or a
+ * positive operating-system error number.
+ */
+#ifndef PELKLIB_H
+#define PELKLIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define PELK_API __attribute__((visibility("default")))
+#else
+#define PELK_API
+#endif
+
+/* ---- Status codes ---------------------------------------------------- */
+
+enum {
+    PKERR_OK = 0,
+    PKERR_UNKNOWN = -1,
+    PKERR_TIMEOUT = -2,
+    PKERR_NO_MESSAGE = -3,
+    PKERR_BAD_MESSAGE = -4,
+    PKERR_WRONG_BUFSIZE = -5,
+    PKERR_BUFCOUNT = -6,
+    PKERR_NO_MEMORY = -7,
+    PKERR_SEQUENCE_ERROR = -8,
+    PKERR_ABORTED = -9,
+    PKERR_DATA_LOST = -10,
+    PKERR_UNEXPECTED_COMPLETION = -11,
+    PKERR_NOT_OPEN = -12
+};
+
+/* Library statuses without a name of their own. */
+enum {
+    PKSTATUS_HEADER_TOO_LONG = -13,   /* header does not fit the send buffer */
+    PKSTATUS_OAM_NOT_ATTACHED = -14,  /* resolution while the table is not attached */
+    PKSTATUS_UNKNOWN_DRIVER = -15,    /* table names a driver other than zb5t, qm, zbhost */
+    PKSTATUS_NO_SUCH_BOARD = -16,     /* no such board, or its driver board ID is not decimal */
+    PKSTATUS_NOT_PROVIDED = -17,      /* the emulator backend does not provide the operation */
+    PKSTATUS_INVALID_HANDLE = -18     /* invalid pipe descriptor or semaphore identifier */
+};
+
+/* Statuses of the board-identity table lookups. */
+#define OAMSHADOW_ERR_UNAVAILABLE 0x40000003
+#define OAMSHADOW_ERR_NOT_FOUND 0x40000004
+
+/* ---- Driver kinds ---------------------------------------------------- */
+
+enum PELKLIB_DRIVER_TYPE {
+    PELKLIB_DRIVER_QM = 1,
+    PELKLIB_DRIVER_ZB5T = 2,
+    PELKLIB_DRIVER_ZBHOST = 3
+};
+
+/* ---- Records (host byte order, no padding) ---------------------------- */
+
+#define PK_MAX_DATA_BUFFERS 4
+#define PK_MAX_HEADER_LEN 56
+
+typedef struct {
+    uint32_t type;
+    uint32_t reserved1;
+    uint32_t reserved2;
+    uint32_t dstAddr1;
+    uint32_t dstAddr2;
+    uint32_t tag;
+} PK_SEND_INFO;
+
+typedef struct {
+    uint32_t type;
+    uint32_t srcAddr1;
+    uint32_t srcAddr2;
+    uint32_t tag;
+    uint32_t bufLen[4];
+} PK_REC_INFO;
+
+/* Message descriptor in front of every header buffer on the transport. */
+typedef struct {
+    uint32_t type;
+    uint32_t srcAddr2;
+    uint32_t dstAddr2;
+    uint32_t srcAddr1;
+    uint32_t dstAddr1;
+    uint32_t tag;
+    uint32_t numbufs; /* header buffer included: 1 to 5 */
+    uint32_t Buflen[5];
+} PK_MSG_DESC;
+
+/* Protocol message header. The kernel-driver backend carries word0, word1,
+ * word4, paramCount and the params in use little-endian on the wire. */
+typedef struct {
+    uint32_t word0;
+    uint32_t word1;
+    uint8_t opaque[8];
+    uint32_t word4;
+    uint32_t paramCount;
+    uint32_t params[8];
+} _PELKOR_MSG_HEADER;
+
+typedef struct {
+    uint32_t size; /* 24 */
+    uint32_t word1;
+    uint32_t word2;
+    uint32_t word3;
+    uint32_t word4;
+    uint32_t word5;
+} PK_BOARD_MAPPING;
+
+/* Driver statistics: the driver defines the content; the library passes the
+ * caller's record through unchanged. The first two words carry the selector. */
+typedef struct {
+    uint32_t selector1;
+    uint32_t selector2;
+    uint32_t counters[62];
+} PK_GET_DRVR_STATS;
+
+static_assert(sizeof(PK_SEND_INFO) == 24, "PK_SEND_INFO layout");
+static_assert(offsetof(PK_SEND_INFO, dstAddr1) == 12, "PK_SEND_INFO layout");
+static_assert(offsetof(PK_SEND_INFO, tag) == 20, "PK_SEND_INFO layout");
+static_assert(sizeof(PK_REC_INFO) == 32, "PK_REC_INFO layout");
+static_assert(offsetof(PK_REC_INFO, tag) == 12, "PK_REC_INFO layout");
+static_assert(offsetof(PK_REC_INFO, bufLen) == 16, "PK_REC_INFO layout");
+static_assert(sizeof(PK_MSG_DESC) == 48, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, srcAddr2) == 4, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, dstAddr2) == 8, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, srcAddr1) == 12, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, dstAddr1) == 16, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, tag) == 20, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, numbufs) == 24, "PK_MSG_DESC layout");
+static_assert(offsetof(PK_MSG_DESC, Buflen) == 28, "PK_MSG_DESC layout");
+static_assert(sizeof(_PELKOR_MSG_HEADER) == 56, "_PELKOR_MSG_HEADER layout");
+static_assert(offsetof(_PELKOR_MSG_HEADER, opaque) == 8, "_PELKOR_MSG_HEADER layout");
+static_assert(offsetof(_PELKOR_MSG_HEADER, word4) == 16, "_PELKOR_MSG_HEADER layout");
+static_assert(offsetof(_PELKOR_MSG_HEADER, paramCount) == 20, "_PELKOR_MSG_HEADER layout");
+static_assert(offsetof(_PELKOR_MSG_HEADER, params) == 24, "_PELKOR_MSG_HEADER layout");
+static_assert(sizeof(PK_BOARD_MAPPING) == 24, "PK_BOARD_MAPPING layout");
+static_assert(offsetof(PK_BOARD_MAPPING, word5) == 20, "PK_BOARD_MAPPING layout");
+static_assert(offsetof(PK_GET_DRVR_STATS, selector2) == 4, "PK_GET_DRVR_STATS layout");
+static_assert(sizeof(PK_GET_DRVR_STATS) == 256, "PK_GET_DRVR_STATS layout");
+
+/* ---- The board-access interface ------------------------------------- */
+
+class PELK_API cPelkLib {
+public:
+    cPelkLib() {}
+    virtual ~cPelkLib() {}
+
+    virtual int Open(unsigned int size, int* waitHandle) = 0;
+    virtual int ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsigned int capacity,
+                               void* header, unsigned int* headerLen) = 0;
+    virtual int ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
+                                     _PELKOR_MSG_HEADER* header) = 0;
+    virtual int ReceiveBuffers(unsigned int* lengths, void** buffers) = 0;
+    virtual int FlushMessageBuffers() = 0;
+    virtual int SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
+                            unsigned int bufCount, void** buffers, unsigned int* lengths) = 0;
+    virtual int SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
+                                  unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
+                                  void** buffers, unsigned int* lengths) = 0;
+    virtual int ReadEEPROM(unsigned int board, unsigned int offset, unsigned int length,
+                           void* buffer, unsigned int* bytesRead) = 0;
+    virtual int GetDriverVersion(unsigned int* first, unsigned int* second) = 0;
+    virtual int GetBoardMapping(unsigned int board, unsigned int size, PK_BOARD_MAPPING* mapping) = 0;
+    virtual int SetBoardData(unsigned int board, unsigned int length, void* data,
+                             unsigned int* count) = 0;
+    virtual int GetBoardData(unsigned int board, unsigned int size, void* buffer,
+                             unsigned int* count) = 0;
+    virtual void GetErrorText(int code, char* text, unsigned int size) = 0;
+    virtual int AssertBoardReset(unsigned int board) = 0;
+    virtual int LiftBoardReset(unsigned int board, unsigned int timeoutMs) = 0;
+    virtual int DetectBoards(unsigned int maximum, unsigned int* first, unsigned int* second,
+                             unsigned int* count) = 0;
+    virtual int SetBoardNumber(unsigned int word1, unsigned int word2, unsigned int word3) = 0;
+    virtual int ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2, unsigned int offset,
+                                 unsigned int length, void* buffer, unsigned int* bytesRead) = 0;
+    virtual int GetDriverStats(unsigned int selector1, unsigned int selector2, unsigned int size,
+                               PK_GET_DRVR_STATS* stats, unsigned int* count) = 0;
+    virtual int ZeroDriverStats(unsigned int selector1, unsigned int selector2) = 0;
+    virtual int GetWaitHandle() = 0;
+    virtual int RegisterForStateNotification() = 0;
+    virtual int IncrementBoardUseCount(unsigned int board) = 0;
+    virtual int DecrementBoardUseCount(unsigned int board) = 0;
+    virtual int StartCore(unsigned int board) = 0;
+};
+
+/* ---- Factories -------------------------------------------------------- */
+
+/* A new, unopened backend for the driver type; null for PELKLIB_DRIVER_QM and
+ * any value without a backend. */
+PELK_API cPelkLib* NewPelkLibByType(PELKLIB_DRIVER_TYPE type);
+
+extern "C" {
+PELK_API cPelkLib* newPelkLib(void);    /* a new kernel-driver backend */
+PELK_API cPelkLib* pelklibInit(void);   /* same as newPelkLib */
+PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
+}
+
+PELK_API extern const int _lib_version; /* 1 */
+
+#endif /* PELKLIB_H */

@@ -1,0 +1,241 @@
+// cPelkLib_Unix: sending and receiving board messages through the driver.
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+
+#include "services/pxi.h"
+#include "unix/byte_order.h"
+#include "unix/pelklib.h"
+
+namespace {
+
+constexpr unsigned int kMaxParams = 8;
+
+// Converts the header words that travel little-endian, in place, reading
+// the words as they arrived from the board.
+void HeaderFromLittleEndian(_PELKOR_MSG_HEADER* header) {
+    header->word0 = LoadLittleEndian32(&header->word0);
+    header->word1 = LoadLittleEndian32(&header->word1);
+    header->word4 = LoadLittleEndian32(&header->word4);
+    header->paramCount = LoadLittleEndian32(&header->paramCount);
+    unsigned int inUse = header->paramCount < kMaxParams ? header->paramCount : kMaxParams;
+    for (unsigned int i = 0; i < inUse; ++i) {
+        header->params[i] = LoadLittleEndian32(&header->params[i]);
+    }
+}
+
+void HeaderToLittleEndian(const _PELKOR_MSG_HEADER& host, _PELKOR_MSG_HEADER* wire) {
+    std::memcpy(wire, &host, sizeof host);
+    StoreLittleEndian32(&wire->word0, host.word0);
+    StoreLittleEndian32(&wire->word1, host.word1);
+    StoreLittleEndian32(&wire->word4, host.word4);
+    StoreLittleEndian32(&wire->paramCount, host.paramCount);
+    unsigned int inUse = host.paramCount < kMaxParams ? host.paramCount : kMaxParams;
+    for (unsigned int i = 0; i < inUse; ++i) {
+        StoreLittleEndian32(&wire->params[i], host.params[i]);
+    }
+}
+
+}  // namespace
+
+int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
+                                  unsigned int capacity, void* header, unsigned int* headerLen) {
+    if (!m_rx_idle) {
+        return PKERR_SEQUENCE_ERROR;
+    }
+    if (!WaitForEvent(POLLIN, timeoutMs)) {
+        return PKERR_TIMEOUT;
+    }
+
+    // The driver may deliver up to the request word: never more than the
+    // receive buffer holds.
+    const unsigned int room = m_buf_size - ZB5T_DESC_LEN;
+    const uint32_t wanted = (capacity < room ? capacity : room) + ZB5T_DESC_LEN;
+    int status = Ioctl_Unix(ZB5T_RECEIVE_START, &wanted, sizeof wanted, m_rx_buf, m_buf_size,
+                            &m_rx_len);
+    if (status != PKERR_OK) {
+        return status;
+    }
+    if (m_rx_len == 0) {
+        return PKERR_NO_MESSAGE;
+    }
+    if (m_rx_len < ZB5T_DESC_LEN || m_rx_len > wanted) {
+        return PKERR_BAD_MESSAGE;
+    }
+
+    PK_MSG_DESC desc;
+    std::memcpy(&desc, m_rx_buf, sizeof desc);
+    info->type = desc.type;
+    info->srcAddr1 = desc.srcAddr1;
+    info->srcAddr2 = desc.srcAddr2;
+    info->tag = desc.tag;
+    std::memset(info->bufLen, 0, sizeof info->bufLen);
+    if (desc.numbufs == 0 || desc.numbufs > 1 + PK_MAX_DATA_BUFFERS) {
+        return PKERR_BAD_MESSAGE;
+    }
+
+    m_rx_idle = false;
+    for (unsigned int i = 0; i + 1 < desc.numbufs; ++i) {
+        info->bufLen[i] = desc.Buflen[i + 1];
+    }
+
+    const uint32_t available = m_rx_len - ZB5T_DESC_LEN;
+    const uint32_t headerBytes = desc.Buflen[0] < available ? desc.Buflen[0] : available;
+    uint32_t copied = headerBytes;
+    int result = PKERR_OK;
+    if (capacity < headerBytes) {
+        copied = capacity;
+        result = PKERR_DATA_LOST;
+    }
+    if (copied > 0) {
+        std::memcpy(header, m_rx_buf + ZB5T_DESC_LEN, copied);
+    }
+    *headerLen = copied;
+
+    if (desc.Buflen[0] > available) {
+        FlushMessageBuffers();
+        m_rx_idle = true;
+        return PKERR_DATA_LOST;
+    }
+    if (desc.numbufs == 1) {
+        if (available > desc.Buflen[0]) {
+            result = PKERR_WRONG_BUFSIZE;
+        }
+        m_rx_idle = true;
+        return result;
+    }
+    m_rx_pending = available - desc.Buflen[0];
+    return result;
+}
+
+int cPelkLib_Unix::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
+                                        _PELKOR_MSG_HEADER* header) {
+    unsigned int length = 0;
+    int status = ReceiveMessage(info, timeoutMs, sizeof *header, header, &length);
+    if (status != PKERR_OK) {
+        return status;
+    }
+    HeaderFromLittleEndian(header);
+    return PKERR_OK;
+}
+
+// Hands out the data bytes that came with the first request, then asks the
+// driver for the rest of each buffer straight into the caller's memory. The
+// first zero length ends the list.
+int cPelkLib_Unix::ReceiveBuffers(unsigned int* lengths, void** buffers) {
+    if (m_rx_idle) {
+        return PKERR_SEQUENCE_ERROR;
+    }
+    int status = PKERR_OK;
+    for (unsigned int i = 0; i < PK_MAX_DATA_BUFFERS; ++i) {
+        uint32_t wanted = lengths[i];
+        if (wanted == 0) {
+            break;
+        }
+        uint8_t* target = static_cast<uint8_t*>(buffers[i]);
+        if (m_rx_pending > 0) {
+            uint32_t taken = wanted < m_rx_pending ? wanted : m_rx_pending;
+            std::memcpy(target, m_rx_buf + (m_rx_len - m_rx_pending), taken);
+            m_rx_pending -= taken;
+            wanted -= taken;
+            target += taken;
+            if (wanted == 0) {
+                continue;
+            }
+        }
+        status = Ioctl_Unix(ZB5T_RECEIVE_PART, &wanted, sizeof wanted, target, wanted, &m_rx_len);
+        if (status != PKERR_OK) {
+            break;
+        }
+    }
+    if (status != PKERR_OK) {
+        FlushMessageBuffers();
+    }
+    m_rx_idle = true;
+    m_rx_pending = 0;
+    return status;
+}
+
+int cPelkLib_Unix::FlushMessageBuffers() {
+    m_rx_idle = true;
+    m_rx_len = 0;
+    m_rx_pending = 0;
+    return Ioctl_Unix(ZB5T_DISCARD_REST, nullptr, 0, nullptr, 0, nullptr);
+}
+
+int cPelkLib_Unix::SendWithBusyRetry(const PK_SEND_REQUEST& request) {
+    for (;;) {
+        int status = Ioctl_Unix(ZB5T_SEND, &request, sizeof request, nullptr, 0, nullptr);
+        if (status != PKERR_UNKNOWN || GetError() != EBUSY) {
+            return status;
+        }
+        uint32_t remaining = ZB5T_BUSY_WAIT_MS;
+        while (remaining != 0 && remaining <= ZB5T_BUSY_WAIT_MS) {
+            remaining = pxiSleepMs(remaining);
+        }
+    }
+}
+
+int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header,
+                               unsigned int headerLen, unsigned int bufCount, void** buffers,
+                               unsigned int* lengths) {
+    PK_MSG_DESC desc;
+    std::memset(&desc, 0, sizeof desc);
+    if (bufCount > PK_MAX_DATA_BUFFERS) {
+        return PKERR_BUFCOUNT;
+    }
+    desc.type = info->type;
+    desc.dstAddr1 = info->dstAddr1;
+    desc.dstAddr2 = info->dstAddr2;
+    desc.tag = info->tag;
+    desc.numbufs = bufCount + 1;
+    desc.Buflen[0] = headerLen;
+    for (unsigned int i = 0; i < bufCount; ++i) {
+        desc.Buflen[1 + i] = lengths[i];
+    }
+    if (m_tx_buf == nullptr) {
+        return PKERR_NOT_OPEN;
+    }
+    if (header == nullptr && headerLen != 0) {
+        return PKERR_NO_MESSAGE;
+    }
+    std::memcpy(m_tx_buf, &desc, sizeof desc);
+    if (header != nullptr) {
+        if (headerLen > m_buf_size - ZB5T_DESC_LEN) {
+            return PKSTATUS_HEADER_TOO_LONG;
+        }
+        std::memcpy(m_tx_buf + ZB5T_DESC_LEN, header, headerLen);
+    }
+
+    PK_SEND_REQUEST block = {reinterpret_cast<uintptr_t>(m_tx_buf), 0, headerLen + ZB5T_DESC_LEN,
+                             0};
+    int status = SendWithBusyRetry(block);
+    if (status != PKERR_OK) {
+        return status;
+    }
+    for (unsigned int i = 0; i < bufCount; ++i) {
+        if (lengths[i] == 0) {
+            continue;
+        }
+        PK_SEND_REQUEST data = {0, reinterpret_cast<uintptr_t>(buffers[i]), 0, lengths[i]};
+        status = SendWithBusyRetry(data);
+        if (status != PKERR_OK) {
+            return status;
+        }
+    }
+    return PKERR_OK;
+}
+
+int cPelkLib_Unix::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
+                                     unsigned int dstAddr2, unsigned int tag,
+                                     unsigned int bufCount, void** buffers,
+                                     unsigned int* lengths) {
+    PK_SEND_INFO info = {1, 0, 0, dstAddr1, dstAddr2, tag};
+    if (header == nullptr) {
+        // Refused by SendMessage's own checks, in their order.
+        return SendMessage(&info, nullptr, sizeof *header, bufCount, buffers, lengths);
+    }
+    _PELKOR_MSG_HEADER wire;
+    HeaderToLittleEndian(*header, &wire);
+    return SendMessage(&info, &wire, sizeof wire, bufCount, buffers, lengths);
+}
