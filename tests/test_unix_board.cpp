@@ -93,6 +93,14 @@ TEST_F(UnixBoard, ReadsStoreOnlyWhatTheDriverFullyDelivered) {
     ASSERT_EQ(lib.GetBoardMapping(1, sizeof mapping, &mapping), 0);
     EXPECT_EQ(mapping.size, 24u);
     EXPECT_EQ(mapping.word5, 15u);
+    struct alignas(4) {
+        uint8_t head[8];
+        uint8_t guard[16];
+    } partial;
+    std::memset(&partial, 0xEE, sizeof partial);
+    ASSERT_EQ(lib.GetBoardMapping(1, 8, reinterpret_cast<PK_BOARD_MAPPING*>(partial.head)), 0);
+    EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
+    EXPECT_EQ(partial.guard[0], 0xEE);
 
     // Counts never exceed the caller's area, whatever the driver says.
     uint8_t small[16];
@@ -140,6 +148,13 @@ TEST_F(UnixBoard, DetectionCountsEntriesAndNeverOverrunsItsArea) {
     count = 99;
     EXPECT_EQ(lib.DetectBoards(4, first, second, &count), -1);
     EXPECT_EQ(count, 99u);
+
+    // Entries counted but not written read as 0.
+    sim.replies[0x660F] = {24, Words({7, 70, 8, 80})};
+    ASSERT_EQ(lib.DetectBoards(4, first, second, &count), 0);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(first[2], 0u);
+    EXPECT_EQ(second[2], 0u);
 }
 
 TEST_F(UnixBoard, LiftBoardResetWaitsForPollOutAlone) {

@@ -53,6 +53,8 @@ TEST(UnixMessagesUnopened, ReceiveIsOutOfSequenceAndSendRefused) {
     PK_REC_INFO info;
     unsigned int length = 0;
     EXPECT_EQ(lib.ReceiveMessage(&info, 0, 56, nullptr, &length), -8);
+    EXPECT_EQ(lib.FlushMessageBuffers(), -12);
+    EXPECT_EQ(lib.ReceiveMessage(&info, 0xFFFFFFFFu, 56, nullptr, &length), -8);
     PK_SEND_INFO sendInfo = {};
     unsigned int lengths[5] = {};
     EXPECT_EQ(lib.SendMessage(&sendInfo, nullptr, 0, 5, nullptr, lengths), -6);
