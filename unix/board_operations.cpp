@@ -45,10 +45,23 @@ int cPelkLib_Unix::GetDriverVersion(unsigned int* first, unsigned int* second) {
     return status;
 }
 
+// The driver always writes a whole record and is not told the caller's size:
+// a smaller caller's record gets the leading bytes of a whole one.
 int cPelkLib_Unix::GetBoardMapping(unsigned int board, unsigned int size,
                                    PK_BOARD_MAPPING* mapping) {
     const uint32_t block = board;
-    return Ioctl_Unix(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, mapping, size, nullptr);
+    if (size >= sizeof(PK_BOARD_MAPPING)) {
+        return Ioctl_Unix(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, mapping, size, nullptr);
+    }
+    PK_BOARD_MAPPING whole;
+    unsigned int reply = 0;
+    int status = Ioctl_Unix(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, &whole, sizeof whole,
+                            &reply);
+    const unsigned int copied = AtMost(AtMost(reply, sizeof whole), size);
+    if (status == PKERR_OK && copied > 0) {
+        std::memcpy(mapping, &whole, copied);
+    }
+    return status;
 }
 
 // Block: data length, board number, the data, zero fill to a multiple of 4.
@@ -108,7 +121,8 @@ int cPelkLib_Unix::DetectBoards(unsigned int maximum, unsigned int* first, unsig
     if (areaLen > UINT32_MAX) {
         return PKERR_NO_MEMORY;
     }
-    uint32_t* area = new (std::nothrow) uint32_t[entries * 2];
+    // Zeroed, so entries the driver counts but did not write read as 0.
+    uint32_t* area = new (std::nothrow) uint32_t[entries * 2]();
     if (area == nullptr) {
         return PKERR_NO_MEMORY;
     }

@@ -40,7 +40,9 @@ void HeaderToLittleEndian(const _PELKOR_MSG_HEADER& host, _PELKOR_MSG_HEADER* wi
 
 int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                   unsigned int capacity, void* header, unsigned int* headerLen) {
-    if (!m_rx_idle) {
+    // Not open counts as out of sequence too, also after FlushMessageBuffers
+    // made an unopened object idle: poll would otherwise wait on no device.
+    if (!m_rx_idle || m_fd == -1) {
         return PKERR_SEQUENCE_ERROR;
     }
     if (!WaitForEvent(POLLIN, timeoutMs)) {

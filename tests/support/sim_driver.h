@@ -1,0 +1,102 @@
+// A simulated zb5t kernel driver, put in place of the backend's system calls
+// for the lifetime of a SimDriver (one at a time). It keeps incoming messages
+// in the driver's byte stream (descriptor, header buffer, data buffers) and
+// hands them out in pieces, answers every board request, reports POLLIN while
+// a message waits and POLLOUT once a released board is ready, records every
+// request, and fails or falsifies requests on demand.
+#ifndef PELK_TESTS_SIM_DRIVER_H
+#define PELK_TESTS_SIM_DRIVER_H
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <set>
+#include <vector>
+
+#include <pelklib.h>
+
+#include "unix/system_calls.h"
+
+class SimDriver {
+public:
+    struct Request {
+        unsigned long code;
+        const void* area;              // the argument the driver was handed
+        std::vector<uint8_t> block;    // request block as it arrived
+        std::vector<uint8_t> payload;  // 0x6604: the bytes behind the address
+    };
+    struct Fault {
+        int error;
+        int times;  // below 0: every time
+    };
+    struct Reply {  // a lying driver: these bytes and this count
+        int count;
+        std::vector<uint8_t> bytes;
+    };
+
+    SimDriver();
+    ~SimDriver();
+    SimDriver(const SimDriver&) = delete;
+    SimDriver& operator=(const SimDriver&) = delete;
+
+    // Queues one incoming message as raw stream bytes.
+    void Queue(const std::vector<uint8_t>& stream);
+    // Stream bytes: the descriptor followed by the body.
+    static std::vector<uint8_t> Stream(const PK_MSG_DESC& desc, const std::vector<uint8_t>& body);
+    std::vector<Request> RequestsFor(unsigned long code) const;
+
+    // Device node.
+    int openError = 0;  // open fails with this errno
+    int dupError = 0;   // F_DUPFD_CLOEXEC fails with this errno
+    int openFlags = 0;
+    int dupCommand = 0;
+    std::set<int> openFds;
+
+    // Requests and faults.
+    bool record = true;
+    std::vector<Request> requests;
+    std::map<unsigned long, Fault> faults;
+    std::map<unsigned long, Reply> replies;
+
+    // Readiness.
+    bool loopback = false;        // each sent message comes back as incoming
+    short readyEvents = POLLOUT;  // reported to POLLOUT once a board is released
+    int pollInterrupts = 0;       // polls that fail with EINTR first
+    std::vector<int> pollTimeouts;
+
+    // Board state.
+    std::vector<uint8_t> eeprom;
+    uint32_t version[2] = {4, 17};
+    PK_BOARD_MAPPING mapping = {24, 11, 12, 13, 14, 15};
+    std::vector<uint8_t> boardData;
+    std::vector<uint32_t> detected;  // first and second word of each board
+    std::vector<uint8_t> stats;
+    bool boardReady = false;
+
+private:
+    static int Open(const char* path, int flags, ...);
+    static int Fcntl(int fd, int cmd, ...);
+    static int Close(int fd);
+    static int Ioctl(int fd, unsigned long code, ...);
+    static int Poll(struct pollfd* fds, nfds_t count, int timeoutMs);
+
+    int Handle(unsigned long code, uint8_t* area);
+    int Deliver(uint8_t* area, uint32_t wanted);
+    int TakeSend(const uint8_t* area);
+    bool Push(std::vector<uint8_t>& message);
+    int LowestFreeFd(int from) const;
+
+    static constexpr size_t kRingSlots = 64;
+    UnixSystemCalls m_saved;
+    mutable std::mutex m_lock;
+    std::vector<std::vector<uint8_t>> m_ring;  // slots keep their capacity
+    size_t m_head = 0;
+    size_t m_queued = 0;
+    std::vector<uint8_t> m_current;  // message being taken in pieces
+    size_t m_position = 0;
+    std::vector<uint8_t> m_assembly;  // loopback: message being sent
+    uint64_t m_assemblyMissing = 0;
+};
+
+#endif

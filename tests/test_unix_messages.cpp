@@ -1,0 +1,285 @@
+// Kernel-driver backend: message transfer over the simulated driver.
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sim_driver.h"
+#include "unix/pelklib.h"
+
+namespace {
+
+PK_MSG_DESC Desc(uint32_t numbufs, std::vector<uint32_t> lengths) {
+    PK_MSG_DESC desc = {7, 0x22, 0, 0x11, 0, 0x99, numbufs, {}};
+    std::copy(lengths.begin(), lengths.end(), desc.Buflen);
+    return desc;
+}
+
+std::vector<uint8_t> Body(size_t length) {
+    std::vector<uint8_t> body(length);
+    for (size_t i = 0; i < length; ++i) {
+        body[i] = static_cast<uint8_t>(i + 1);
+    }
+    return body;
+}
+
+uint32_t RequestWord(const SimDriver::Request& request) {
+    uint32_t word;
+    std::memcpy(&word, request.block.data(), 4);
+    return word;
+}
+
+class UnixMessages : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(lib.Open(0, nullptr), 0); }
+    int Receive(unsigned int capacity) {
+        std::memset(header, 0xEE, sizeof header);
+        std::memset(&info, 0xEE, sizeof info);
+        return lib.ReceiveMessage(&info, 0, capacity, header, &headerLen);
+    }
+    SimDriver sim;
+    cPelkLib_Unix lib;
+    PK_REC_INFO info;
+    uint8_t header[256];
+    unsigned int headerLen = 0;
+};
+
+TEST(UnixMessagesUnopened, ReceiveIsOutOfSequenceAndSendRefused) {
+    SimDriver sim;
+    cPelkLib_Unix lib;
+    PK_REC_INFO info;
+    unsigned int length = 0;
+    EXPECT_EQ(lib.ReceiveMessage(&info, 0, 56, nullptr, &length), -8);
+    EXPECT_EQ(lib.FlushMessageBuffers(), -12);
+    EXPECT_EQ(lib.ReceiveMessage(&info, 0xFFFFFFFFu, 56, nullptr, &length), -8);
+    PK_SEND_INFO sendInfo = {};
+    unsigned int lengths[5] = {};
+    EXPECT_EQ(lib.SendMessage(&sendInfo, nullptr, 0, 5, nullptr, lengths), -6);
+    EXPECT_EQ(lib.SendMessage(&sendInfo, nullptr, 0, 0, nullptr, nullptr), -12);
+    EXPECT_TRUE(sim.requests.empty());
+    EXPECT_TRUE(sim.pollTimeouts.empty());
+}
+
+TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
+    EXPECT_EQ(Receive(56), -2);  // nothing waiting, time-out 0
+    EXPECT_EQ(sim.pollTimeouts.back(), 0);
+    EXPECT_TRUE(sim.requests.empty());
+
+    sim.Queue({});
+    EXPECT_EQ(Receive(56), -3);
+    sim.Queue(Body(30));
+    EXPECT_EQ(Receive(56), -4);
+    sim.Queue(SimDriver::Stream(Desc(0, {}), {}));
+    EXPECT_EQ(Receive(56), -4);
+    EXPECT_EQ(info.type, 7u);
+    EXPECT_EQ(info.srcAddr1, 0x11u);
+    EXPECT_EQ(info.srcAddr2, 0x22u);
+    EXPECT_EQ(info.tag, 0x99u);
+    EXPECT_EQ(info.bufLen[0], 0u);
+    sim.Queue(SimDriver::Stream(Desc(6, {8, 1, 2, 3, 4}), Body(8)));
+    EXPECT_EQ(Receive(56), -4);
+    EXPECT_EQ(info.bufLen[3], 0u);
+
+    // A header longer than the message declares.
+    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(24)));
+    EXPECT_EQ(Receive(56), -5);
+    EXPECT_EQ(headerLen, 20u);
+    EXPECT_EQ(header[19], 20);
+    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
+    EXPECT_EQ(Receive(56), 0);
+    EXPECT_EQ(headerLen, 20u);
+
+    // Header larger than the caller's area: the rest is discarded.
+    sim.Queue(SimDriver::Stream(Desc(2, {40, 8}), Body(48)));
+    EXPECT_EQ(Receive(10), -10);
+    EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 58u);
+    EXPECT_EQ(headerLen, 10u);
+    EXPECT_EQ(header[10], 0xEE);
+    EXPECT_EQ(sim.requests.back().code, 0x6603u);
+
+    // The driver reports more than it was asked for: nothing is copied.
+    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
+    sim.replies[0x6601] = {105, {}};
+    EXPECT_EQ(Receive(56), -4);
+    EXPECT_EQ(header[0], 0xEE);
+    sim.replies.clear();
+
+    sim.faults[0x6601] = {EIO, 1};
+    EXPECT_EQ(Receive(56), -1);
+    EXPECT_EQ(lib.GetError(), EIO);
+    EXPECT_EQ(Receive(56), 0);  // idle after each of the above
+}
+
+TEST_F(UnixMessages, DataBuffersArriveInPieces) {
+    const std::vector<uint8_t> body = Body(148);
+    sim.Queue(SimDriver::Stream(Desc(3, {40, 100, 8}), body));
+    ASSERT_EQ(Receive(56), 0);
+    EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 104u);
+    EXPECT_EQ(headerLen, 40u);
+    EXPECT_EQ(info.bufLen[0], 100u);
+    EXPECT_EQ(info.bufLen[1], 8u);
+    EXPECT_EQ(info.bufLen[2], 0u);
+    PK_REC_INFO other;
+    EXPECT_EQ(lib.ReceiveMessage(&other, 0, 56, header, &headerLen), -8);
+
+    uint8_t first[100], second[8];
+    void* buffers[4] = {first, second, nullptr, nullptr};
+    ASSERT_EQ(lib.ReceiveBuffers(info.bufLen, buffers), 0);
+    const auto parts = sim.RequestsFor(0x6602);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(RequestWord(parts[0]), 84u);
+    EXPECT_EQ(parts[0].area, first + 16);
+    EXPECT_EQ(RequestWord(parts[1]), 8u);
+    EXPECT_EQ(parts[1].area, second);
+    EXPECT_EQ(std::memcmp(first, body.data() + 40, 100), 0);
+    EXPECT_EQ(std::memcmp(second, body.data() + 140, 8), 0);
+    EXPECT_EQ(lib.ReceiveBuffers(info.bufLen, buffers), -8);
+
+    // A zero length ends the list; the object is idle afterwards.
+    sim.Queue(SimDriver::Stream(Desc(4, {8, 10, 0, 20}), Body(38)));
+    ASSERT_EQ(Receive(8), 0);
+    unsigned int lengths[4] = {10, 0, 20, 0};
+    ASSERT_EQ(lib.ReceiveBuffers(lengths, buffers), 0);
+    EXPECT_EQ(sim.RequestsFor(0x6602).size(), 3u);
+
+    // A failed fetch discards the message and still ends it.
+    sim.Queue(SimDriver::Stream(Desc(2, {8, 10}), Body(18)));
+    ASSERT_EQ(Receive(8), 0);
+    sim.faults[0x6602] = {EIO, 1};
+    EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), -1);
+    EXPECT_EQ(sim.requests.back().code, 0x6603u);
+    sim.Queue(SimDriver::Stream(Desc(2, {8, 10}), Body(18)));
+    ASSERT_EQ(Receive(5000), 0);  // the request word stays within the buffer
+    EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 104u);
+    lengths[0] = 0;
+    EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), 0);
+    EXPECT_EQ(Receive(56), -2);
+}
+
+TEST_F(UnixMessages, SendHandsTheDriverBlocksByAddress) {
+    PK_SEND_INFO info = {3, 0, 0, 0x31, 0x32, 0x33};
+    EXPECT_EQ(lib.SendMessage(&info, nullptr, 5, 0, nullptr, nullptr), -3);
+    EXPECT_TRUE(sim.requests.empty());
+
+    ASSERT_EQ(lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(sim.requests.size(), 1u);
+    PK_MSG_DESC desc;
+    ASSERT_EQ(sim.requests[0].payload.size(), 48u);
+    std::memcpy(&desc, sim.requests[0].payload.data(), 48);
+    EXPECT_EQ(desc.numbufs, 1u);
+    EXPECT_EQ(desc.Buflen[0], 0u);
+
+    uint8_t a[10], c[20];
+    void* buffers[3] = {a, nullptr, c};
+    unsigned int lengths[3] = {10, 0, 20};
+    sim.requests.clear();
+    const uint8_t header[4] = {1, 2, 3, 4};
+    ASSERT_EQ(lib.SendMessage(&info, header, 4, 3, buffers, lengths), 0);
+    ASSERT_EQ(sim.requests.size(), 3u);
+    std::memcpy(&desc, sim.requests[0].payload.data(), 48);
+    const PK_MSG_DESC expected = {3, 0, 0x32, 0, 0x31, 0x33, 4, {4, 10, 0, 20, 0}};
+    EXPECT_EQ(std::memcmp(&desc, &expected, 48), 0);
+    EXPECT_EQ(std::memcmp(sim.requests[0].payload.data() + 48, header, 4), 0);
+    PK_SEND_REQUEST request;
+    std::memcpy(&request, sim.requests[0].block.data(), 24);
+    EXPECT_NE(request.blockAddr, 0u);
+    EXPECT_EQ(request.blockLen, 52u);
+    EXPECT_EQ(request.bufferAddr | request.bufferLen, 0u);
+    std::memcpy(&request, sim.requests[2].block.data(), 24);
+    EXPECT_EQ(request.bufferAddr, reinterpret_cast<uintptr_t>(c));
+    EXPECT_EQ(request.bufferLen, 20u);
+    EXPECT_EQ(request.blockAddr | request.blockLen, 0u);
+}
+
+TEST_F(UnixMessages, BusyDriverIsRetriedOtherFailuresEndTheSend) {
+    PK_SEND_INFO info = {};
+    sim.faults[0x6604] = {EBUSY, 2};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(sim.requests.size(), 3u);
+
+    sim.faults[0x6604] = {EINVAL, 1};
+    sim.requests.clear();
+    EXPECT_EQ(lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(lib.GetError(), EINVAL);
+    EXPECT_EQ(sim.requests.size(), 1u);
+}
+
+TEST_F(UnixMessages, ProtocolHeaderTravelsLittleEndian) {
+    _PELKOR_MSG_HEADER sent = {1, 0x11223344, {9, 8, 7, 6, 5, 4, 3, 2}, 0xA0B0C0D0, 10,
+                               {0x01020304, 5, 6, 7, 8, 9, 10, 0x0A0B0C0D}};
+    const _PELKOR_MSG_HEADER before = sent;
+    ASSERT_EQ(lib.SendPelkorMessage(&sent, 0x41, 0x42, 0x43, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(std::memcmp(&sent, &before, sizeof sent), 0);
+    const std::vector<uint8_t>& block = sim.requests.back().payload;
+    ASSERT_EQ(block.size(), 104u);
+    const std::vector<uint8_t> wire(block.begin() + 48, block.begin() + 76);
+    EXPECT_EQ(wire, std::vector<uint8_t>({1, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 9, 8, 7, 6, 5, 4,
+                                          3, 2, 0xD0, 0xC0, 0xB0, 0xA0, 10, 0, 0, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(block[103], 0x0A);
+    PK_MSG_DESC desc;
+    std::memcpy(&desc, block.data(), 48);
+    EXPECT_EQ(desc.type, 1u);
+    EXPECT_EQ(desc.dstAddr1, 0x41u);
+    EXPECT_EQ(desc.dstAddr2, 0x42u);
+    EXPECT_EQ(desc.tag, 0x43u);
+
+    std::vector<uint8_t> incoming(56, 0);
+    const uint8_t start[] = {2, 1, 0, 0, 0, 0, 0, 0, 0xAB, 0, 0, 0, 0, 0, 0, 0,
+                             0, 0, 0, 0, 2, 0, 0, 0, 0x10, 0x20, 0, 0, 3, 0, 0, 0};
+    std::copy(std::begin(start), std::end(start), incoming.begin());
+    sim.Queue(SimDriver::Stream(Desc(1, {56}), incoming));
+    PK_REC_INFO info;
+    _PELKOR_MSG_HEADER received;
+    ASSERT_EQ(lib.ReceivePelkorMessage(&info, 0, &received), 0);
+    EXPECT_EQ(received.word0, 0x102u);
+    EXPECT_EQ(received.opaque[0], 0xAB);
+    EXPECT_EQ(received.paramCount, 2u);
+    EXPECT_EQ(received.params[0], 0x2010u);
+    EXPECT_EQ(received.params[1], 3u);
+
+    incoming[20] = 0xFF;  // a count beyond the eight words converts at most eight
+    sim.Queue(SimDriver::Stream(Desc(1, {56}), incoming));
+    ASSERT_EQ(lib.ReceivePelkorMessage(&info, 0, &received), 0);
+    EXPECT_EQ(received.paramCount, 0xFFu);
+}
+
+TEST_F(UnixMessages, OneThreadSendsWhileAnotherReceives) {
+    sim.loopback = true;
+    sim.record = false;
+    constexpr unsigned int kMessages = 200;
+    std::thread sender([this] {
+        for (unsigned int tag = 0; tag < kMessages; ++tag) {
+            _PELKOR_MSG_HEADER h = {tag, 0, {}, 0, 1, {tag * 3}};
+            uint32_t data = tag;
+            void* buffers[1] = {&data};
+            unsigned int lengths[1] = {4};
+            ASSERT_EQ(lib.SendPelkorMessage(&h, 5, 6, tag, 1, buffers, lengths), 0);
+        }
+    });
+    for (unsigned int tag = 0; tag < kMessages;) {
+        PK_REC_INFO info;
+        _PELKOR_MSG_HEADER h;
+        int status = lib.ReceivePelkorMessage(&info, 0, &h);
+        if (status == -2) {
+            std::this_thread::yield();
+            continue;
+        }
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(info.tag, tag);
+        EXPECT_EQ(info.srcAddr1, 5u);
+        EXPECT_EQ(h.params[0], tag * 3);
+        uint32_t data = 0;
+        void* buffers[4] = {&data};
+        ASSERT_EQ(lib.ReceiveBuffers(info.bufLen, buffers), 0);
+        EXPECT_EQ(data, tag);
+        ++tag;
+    }
+    sender.join();
+}
+
+}  // namespace
