@@ -13,6 +13,9 @@ class cPelkLib_Emu : public cPelkLib {
 public:
     cPelkLib_Emu();
     ~cPelkLib_Emu() override;
+    // The object owns its descriptors and mapping: it is not copied.
+    cPelkLib_Emu(const cPelkLib_Emu&) = delete;
+    cPelkLib_Emu& operator=(const cPelkLib_Emu&) = delete;
 
     int Open(unsigned int size, int* waitHandle) override;
     int ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsigned int capacity,

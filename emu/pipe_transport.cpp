@@ -193,7 +193,7 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
     }
     unsigned int remaining = length;
     while (remaining > 0) {
-        errno = 0;  // end of file leaves errno as it was
+        errno = 0;  // so that end of file reports errno 0, not an old value
         ssize_t got = read(InPipe, buffer, remaining);
         if (got <= 0) {
             int error = errno;
