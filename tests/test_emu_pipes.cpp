@@ -1,5 +1,6 @@
 // Emulator backend on its pipes: handshake, frames sent, frames received
 // (well-formed and malformed), with standard output compared byte for byte.
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -51,6 +52,7 @@ TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
     EXPECT_EQ(opened.runtime.m_request, 0xBEEFu);
     EXPECT_EQ(opened.waitHandle, opened.lib.GetWaitHandle());
     EXPECT_GE(opened.waitHandle, 0);
+    EXPECT_EQ(fcntl(opened.waitHandle, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     EXPECT_EQ(PipePath(ZBHOST_PIPE_IN_BASE, 7), "/dev/ZBHostIn0007");
 
     StdoutCapture out;
@@ -62,6 +64,37 @@ TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
 
     OpenedBackend fiveDigits(12345);
     EXPECT_EQ(fiveDigits.status, 0);  // only /dev/ZBHostIn12345 exists for it
+}
+
+TEST(EmuPipes, AttachClosesItsFirstPipeWhenTheSecondFails) {
+    const std::string in = PipePath(ZBHOST_PIPE_IN_BASE, 9);
+    ASSERT_EQ(mkfifo(in.c_str(), 0666), 0);
+    int reader = open(in.c_str(), O_RDONLY | O_NONBLOCK);
+    cPelkLib_Emu lib;
+    StdoutCapture out;
+    EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
+    EXPECT_EQ(out.Take(), "AttachPipes trying to open In pipe 9, open returned -1, errno 2: "
+                          "No such file or directory\n");
+    EXPECT_EQ(lib.GetWaitHandle(), -1);
+    char byte;
+    EXPECT_EQ(read(reader, &byte, 1), 0);  // the writer has gone again
+    close(reader);
+    unlink(in.c_str());
+}
+
+TEST(EmuPipes, ReadBufferCollectsPieces) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    std::thread writer([&] {
+        for (const char* piece : {"aaaaaaaaaabbbbbbbbbbcccccccccc", "dddddddddd"}) {
+            opened.runtime.Send(piece, std::strlen(piece));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    char buffer[40];
+    EXPECT_EQ(opened.lib.ReadBuffer(buffer, 40), 0);
+    writer.join();
+    EXPECT_EQ(Bytes(buffer, 40), "aaaaaaaaaabbbbbbbbbbccccccccccdddddddddd");
 }
 
 TEST(EmuPipes, SendWritesFrameHeaderAreaAndNonEmptyBuffers) {

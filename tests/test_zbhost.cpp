@@ -173,15 +173,32 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     cPelkLib_Emu victim;
     int waitHandle = -1;
     ASSERT_EQ(victim.Open(0, &waitHandle), 0);
+    // Half a frame keeps nobody else waiting.
     std::string bad(108, '\0');
     bad.replace(0, 4, "XXXX");
-    ASSERT_EQ(victim.Write(&bad[0], 108), 0);
+    ASSERT_EQ(victim.Write(&bad[0], 50), 0);
+    RoundTrip(lib, 7, 64);
+    ASSERT_EQ(victim.Write(&bad[50], 58), 0);
     char byte;
     EXPECT_EQ(read(waitHandle, &byte, 1), 0);  // end of file: the pair is gone
     EXPECT_NE(zbhost.Errors().find("closed: malformed frame from the library: bad magic"),
               std::string::npos)
         << zbhost.Errors();
     RoundTrip(lib, 6, 64);
+}
+
+TEST(Zbhost, ConcurrentClientsEachGetAPairOfTheirOwn) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    std::vector<std::thread> clients;
+    for (unsigned int tag = 1; tag <= 4; ++tag) {
+        clients.emplace_back([tag] {
+            cPelkLib_Emu lib;
+            ASSERT_EQ(lib.Open(0, nullptr), 0);
+            for (int i = 0; i < 20; ++i) RoundTrip(lib, tag, 2000);
+        });
+    }
+    for (auto& client : clients) client.join();
 }
 
 TEST(Zbhost, OneInstancePerHostAndStopRemovesEverything) {
