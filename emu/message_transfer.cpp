@@ -6,6 +6,7 @@
 #include "emu/dprint.h"
 #include "emu/pelklib_emu.h"
 #include "emu/pipe_frame.h"
+#include "emu/sigpipe_guard.h"
 
 namespace {
 
@@ -46,10 +47,12 @@ int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
         std::memcpy(block + sizeof frame, header, headerLen);
     }
 
-    int status = Write(block, sizeof block);
+    // One guard for all the writes of the message.
+    SigpipeGuard guard;
+    int status = WriteGuarded(block, sizeof block, guard);
     for (unsigned int i = 0; status == 0 && i < bufCount; ++i) {
         if (lengths[i] != 0) {
-            status = Write(buffers[i], lengths[i]);
+            status = WriteGuarded(buffers[i], lengths[i], guard);
         }
     }
     return status;

@@ -7,6 +7,8 @@
 
 #include <pelklib.h>
 
+class SigpipeGuard;
+
 constexpr const char* ZBHOST_BOARD_DATA_SEGMENT = "ZBHOSTSETDATA";
 
 class cPelkLib_Emu : public cPelkLib {
@@ -68,6 +70,8 @@ public:
     int Write(void* buffer, unsigned int length);
 
 private:
+    // Write for a caller that holds SIGPIPE back itself.
+    int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard);
     // Drops length bytes of the in-pipe through a bounded heap block.
     int DiscardPending(uint32_t length);
     // Maps the board-data segment: creates it with room for length bytes when

@@ -3,45 +3,17 @@
 #include "emu/pelklib_emu.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include "emu/dprint.h"
 #include "emu/pipe_frame.h"
+#include "emu/sigpipe_guard.h"
 #include "services/pxi.h"
 
 namespace {
-
-// write() that cannot kill the process with SIGPIPE when the reader has
-// gone: SIGPIPE is blocked in this thread around the call, a SIGPIPE this
-// write raised is taken back, one pending before is left alone, and the
-// thread's mask is restored. The write then just fails with EPIPE.
-ssize_t WriteWithoutSigpipe(int fd, const void* data, size_t length) {
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    sigset_t pending;
-    sigpending(&pending);
-    const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
-
-    ssize_t result = write(fd, data, length);
-    const int error = errno;
-
-    if (result == -1 && error == EPIPE && !pendingBefore) {
-        const struct timespec noWait = {0, 0};
-        sigtimedwait(&pipeSignal, nullptr, &noWait);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = error;
-    return result;
-}
 
 void PipeName(char (&name)[256], const char* base, int pipeNumber) {
     snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, pipeNumber);
@@ -118,9 +90,17 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     }
 
     uint32_t word = ZBHOST_MANAGER_REQUEST;
-    ssize_t written = WriteWithoutSigpipe(managerRequest, &word, sizeof word);
+    ssize_t written;
+    int error;
+    {
+        SigpipeGuard guard;
+        written = write(managerRequest, &word, sizeof word);
+        error = errno;
+        if (written <= 0) {
+            guard.WriteFailed(error);
+        }
+    }
     if (written <= 0) {
-        int error = errno;
         dprint("DeterminePipe, write to manager returned %d, errno %d: %s\n",
                static_cast<int>(written), error, strerror(error));
         close(managerReply);
@@ -207,9 +187,14 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
     return 0;
 }
 
+int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
+    SigpipeGuard guard;
+    return WriteGuarded(buffer, length, guard);
+}
+
 // A pipe takes a blocking write whole unless a signal cuts it short after
 // some bytes; the rest is then written too, so the stream stays in step.
-int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
+int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard) {
     if (!m_pipes_inuse) {
         dprint("Write: called with m_pipes_inuse = false\n");
         return PKERR_NOT_OPEN;
@@ -221,9 +206,10 @@ int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
     const char* next = static_cast<const char*>(buffer);
     unsigned int remaining = length;
     do {
-        ssize_t written = WriteWithoutSigpipe(OutPipe, next, remaining);
+        ssize_t written = write(OutPipe, next, remaining);
         if (written <= 0) {
             int error = errno;
+            guard.WriteFailed(error);
             dprint("Write: write returned %d, errno %d: %s\n", static_cast<int>(written), error,
                    strerror(error));
             return PKERR_UNKNOWN;
