@@ -3,6 +3,7 @@
 #include "emu/pelklib_emu.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
