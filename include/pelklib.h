@@ -203,4 +203,12 @@ PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
 
 PELK_API extern const int _lib_version; /* 1 */
 
+/* ---- Emulator handshake semaphore -------------------------------------- */
+
+/* The host-wide semaphore that serialises the emulator's pipe handshake.
+ * GetSemaphore: 0 or -1. LockSemaphore / UnlockSemaphore: 0, -1, or -18. */
+PELK_API int GetSemaphore();
+PELK_API int LockSemaphore();
+PELK_API int UnlockSemaphore();
+
 #endif /* PELKLIB_H */

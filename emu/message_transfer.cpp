@@ -1,0 +1,201 @@
+// cPelkLib_Emu: messages over the pipe pair, each a 52-byte frame, the
+// header buffer and the data buffers.
+#include <cstring>
+#include <new>
+
+#include "emu/dprint.h"
+#include "emu/pelklib_emu.h"
+#include "emu/pipe_frame.h"
+#include "emu/sigpipe_guard.h"
+
+namespace {
+
+// Largest heap block used to drop unwanted bytes from the in-pipe; the
+// runtime's announced length alone decides nothing about memory.
+constexpr uint32_t kDiscardChunk = 64 * 1024;
+
+}  // namespace
+
+int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
+                              unsigned int headerLen, unsigned int bufCount, void** buffers,
+                              unsigned int* lengths) {
+    if (bufCount > PK_MAX_DATA_BUFFERS) {
+        return PKERR_BUFCOUNT;
+    }
+    if (header == nullptr && headerLen != 0) {
+        return PKERR_NO_MESSAGE;
+    }
+    if (headerLen > PK_MAX_HEADER_LEN) {
+        return PKSTATUS_HEADER_TOO_LONG;
+    }
+
+    char block[ZBHOST_SEND_BLOCK_LEN] = {};
+    PK_PIPE_FRAME frame = {};
+    std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic);
+    frame.desc.type = info->type;
+    frame.desc.dstAddr2 = info->dstAddr2;
+    frame.desc.srcAddr1 = ZBHOST_SENDER_ADDRESS;
+    frame.desc.dstAddr1 = info->dstAddr1;
+    frame.desc.tag = info->tag;
+    frame.desc.numbufs = bufCount + 1;
+    frame.desc.Buflen[0] = headerLen;
+    for (unsigned int i = 0; i < bufCount; ++i) {
+        frame.desc.Buflen[1 + i] = lengths[i];
+    }
+    std::memcpy(block, &frame, sizeof frame);
+    if (header != nullptr && headerLen > 0) {
+        std::memcpy(block + sizeof frame, header, headerLen);
+    }
+
+    // One guard for all the writes of the message.
+    SigpipeGuard guard;
+    int status = WriteGuarded(block, sizeof block, guard);
+    for (unsigned int i = 0; status == 0 && i < bufCount; ++i) {
+        if (lengths[i] != 0) {
+            status = WriteGuarded(buffers[i], lengths[i], guard);
+        }
+    }
+    return status;
+}
+
+int cPelkLib_Emu::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
+                                    unsigned int dstAddr2, unsigned int tag,
+                                    unsigned int bufCount, void** buffers,
+                                    unsigned int* lengths) {
+    PK_SEND_INFO info;
+    info.type = 1;
+    info.reserved1 = 0;
+    info.reserved2 = 0;
+    info.dstAddr1 = dstAddr1;
+    info.dstAddr2 = dstAddr2;
+    info.tag = tag;
+    return SendMessage(&info, header, sizeof *header, bufCount, buffers, lengths);
+}
+
+int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
+                                 unsigned int capacity, void* header, unsigned int* headerLen) {
+    if (!m_pipes_inuse) {
+        return PKERR_NOT_OPEN;
+    }
+    PK_PIPE_FRAME frame;
+    int status = WaitForMessage(static_cast<int>(timeoutMs), sizeof frame,
+                                reinterpret_cast<char*>(&frame));
+    m_pending_count = 0;
+    if (status == 1) {
+        return PKERR_TIMEOUT;
+    }
+    if (status != 0) {
+        return status;
+    }
+
+    const PK_MSG_DESC& desc = frame.desc;
+    if (std::memcmp(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic) != 0) {
+        dprint("ReceiveMessage: ERROR - PIPE OUT OF SYNC\n");
+        return PKERR_BAD_MESSAGE;
+    }
+    if (desc.numbufs == 0 || desc.numbufs > 1 + PK_MAX_DATA_BUFFERS) {
+        dprint("ReceiveMessage: numbufs is %d\n", static_cast<int>(desc.numbufs));
+        return PKERR_BAD_MESSAGE;
+    }
+    if (desc.Buflen[0] > PK_MAX_HEADER_LEN) {
+        dprint("ReceiveMessage: Buflen[0]= %d is too large, greater than any message header "
+               "(max %d)\n",
+               static_cast<int>(desc.Buflen[0]), PK_MAX_HEADER_LEN);
+        // Left pending so that FlushMessageBuffers takes it out of the pipe.
+        m_pending_count = 1;
+        m_pending_len[0] = desc.Buflen[0];
+        return PKERR_BAD_MESSAGE;
+    }
+    if (desc.Buflen[0] == 0) {
+        dprint("ReceiveMessage: Buflen[0]=0, should be msg header\n");
+        return PKERR_BAD_MESSAGE;
+    }
+
+    char received[PK_MAX_HEADER_LEN];
+    if (ReadBuffer(received, desc.Buflen[0]) != 0) {
+        dprint("ReceiveMessage: Failed to receive message header buffer\n");
+        return PKERR_BAD_MESSAGE;
+    }
+    unsigned int copied = desc.Buflen[0];
+    int result = 0;
+    if (copied > capacity) {
+        copied = capacity;
+        result = PKERR_DATA_LOST;
+    }
+    if (copied > 0) {
+        std::memcpy(header, received, copied);
+    }
+    *headerLen = copied;
+
+    info->type = desc.type;
+    info->srcAddr1 = desc.srcAddr1;
+    info->srcAddr2 = desc.srcAddr2;
+    info->tag = desc.tag;
+    std::memset(info->bufLen, 0, sizeof info->bufLen);
+    m_pending_count = desc.numbufs - 1;
+    for (unsigned int i = 0; i < m_pending_count; ++i) {
+        info->bufLen[i] = desc.Buflen[1 + i];
+        m_pending_len[i] = desc.Buflen[1 + i];
+    }
+    return result;
+}
+
+int cPelkLib_Emu::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
+                                       _PELKOR_MSG_HEADER* header) {
+    unsigned int length = 0;
+    return ReceiveMessage(info, timeoutMs, sizeof *header, header, &length);
+}
+
+int cPelkLib_Emu::ReceiveBuffers(unsigned int* lengths, void** buffers) {
+    for (unsigned int i = 0; i < m_pending_count; ++i) {
+        if (lengths[i] == 0) {
+            continue;
+        }
+        int status = ReadBuffer(static_cast<char*>(buffers[i]), lengths[i]);
+        if (status != 0) {
+            dprint("ReadBuffer FAILED, error %d\n", status);
+            m_pending_count = 0;
+            return status;
+        }
+    }
+    m_pending_count = 0;
+    return 0;
+}
+
+int cPelkLib_Emu::FlushMessageBuffers() {
+    for (unsigned int i = 0; i < m_pending_count; ++i) {
+        if (m_pending_len[i] == 0) {
+            continue;
+        }
+        int status = DiscardPending(m_pending_len[i]);
+        if (status == PKERR_NO_MEMORY) {
+            return PKERR_UNKNOWN;
+        }
+        if (status != 0) {
+            dprint("ReadBuffer FAILED, error %d\n", status);
+            m_pending_count = 0;
+            return status;
+        }
+    }
+    m_pending_count = 0;
+    return 0;
+}
+
+// Reads length bytes into a heap block of at most kDiscardChunk bytes, piece
+// by piece. PKERR_NO_MEMORY when the block cannot be had, else the status of
+// ReadBuffer.
+int cPelkLib_Emu::DiscardPending(uint32_t length) {
+    const uint32_t blockLen = length < kDiscardChunk ? length : kDiscardChunk;
+    char* block = new (std::nothrow) char[blockLen];
+    if (block == nullptr) {
+        return PKERR_NO_MEMORY;
+    }
+    int status = 0;
+    for (uint32_t left = length; status == 0 && left > 0;) {
+        const uint32_t piece = left < blockLen ? left : blockLen;
+        status = ReadBuffer(block, piece);
+        left -= piece;
+    }
+    delete[] block;
+    return status;
+}

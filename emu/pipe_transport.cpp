@@ -1,0 +1,262 @@
+// cPelkLib_Emu: object lifetime, Open with the manager handshake, and the
+// byte-moving primitives on the pipe pair.
+#include "emu/pelklib_emu.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "emu/dprint.h"
+#include "emu/pipe_frame.h"
+#include "emu/sigpipe_guard.h"
+#include "services/pxi.h"
+
+namespace {
+
+void PipeName(char (&name)[256], const char* base, int pipeNumber) {
+    snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, pipeNumber);
+}
+
+}  // namespace
+
+cPelkLib_Emu::cPelkLib_Emu()
+    : InPipe(-1),
+      OutPipe(-1),
+      m_pipes_inuse(false),
+      m_shm_handle(0),
+      m_shm_addr(nullptr),
+      m_shm_owner(false),
+      m_pending_count(0),
+      m_pending_len{0, 0, 0, 0} {}
+
+cPelkLib_Emu::~cPelkLib_Emu() {
+    if (m_pipes_inuse) {
+        if (InPipe >= 0) {
+            close(InPipe);
+        }
+        if (OutPipe >= 0) {
+            close(OutPipe);
+        }
+    }
+    if (m_shm_handle != 0) {
+        if (m_shm_owner) {
+            pxiDeallocShMem(&m_shm_handle, &m_shm_addr);
+        } else {
+            pxiDetachShMem(&m_shm_handle, &m_shm_addr);
+        }
+    }
+}
+
+int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
+    if (GetSemaphore() != 0 || LockSemaphore() != 0) {
+        return PKERR_UNKNOWN;
+    }
+    int pipeNumber = -1;
+    if (DeterminePipe(&pipeNumber) != 0 || AttachPipes(pipeNumber) != 0) {
+        UnlockSemaphore();
+        return PKERR_NOT_OPEN;
+    }
+    if (waitHandle != nullptr) {
+        *waitHandle = InPipe;
+    }
+    UnlockSemaphore();
+    return 0;
+}
+
+int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
+    if (m_pipes_inuse) {
+        dprint("DeterminePipe: error, invoked with m_pipes_inuse = true\n");
+        return PKERR_UNKNOWN;
+    }
+    int managerReply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_CLOEXEC);
+    if (managerReply == -1) {
+        int error = errno;
+        if (error != ENOENT) {
+            dprint("DeterminePipe trying to open ManagerIn, open returned %d, errno %d: %s\n"
+                   " Runtime not ready?\n",
+                   managerReply, error, strerror(error));
+        }
+        return PKERR_UNKNOWN;
+    }
+    int managerRequest = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY | O_CLOEXEC);
+    if (managerRequest == -1) {
+        int error = errno;
+        printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
+               managerRequest, error, strerror(error));
+        close(managerReply);
+        return PKERR_UNKNOWN;
+    }
+
+    uint32_t word = ZBHOST_MANAGER_REQUEST;
+    ssize_t written;
+    int error;
+    {
+        SigpipeGuard guard;
+        written = write(managerRequest, &word, sizeof word);
+        error = errno;
+        if (written <= 0) {
+            guard.WriteFailed(error);
+        }
+    }
+    if (written <= 0) {
+        dprint("DeterminePipe, write to manager returned %d, errno %d: %s\n",
+               static_cast<int>(written), error, strerror(error));
+        close(managerReply);
+        close(managerRequest);
+        return PKERR_UNKNOWN;
+    }
+
+    // The reply is one 4-byte word; a part of it is no pipe number, so read
+    // until all four bytes are in or the manager closes.
+    char* reply = reinterpret_cast<char*>(&word);
+    size_t received = 0;
+    while (received < sizeof word) {
+        errno = 0;
+        ssize_t got = read(managerReply, reply + received, sizeof word - received);
+        if (got <= 0) {
+            int error = errno;
+            dprint("DeterminePipe, read from manager returned %d, errno %d: %s\n",
+                   static_cast<int>(got), error, strerror(error));
+            close(managerReply);
+            close(managerRequest);
+            return PKERR_UNKNOWN;
+        }
+        received += static_cast<size_t>(got);
+    }
+    close(managerReply);
+    close(managerRequest);
+    int32_t number;
+    std::memcpy(&number, &word, sizeof number);
+    *pipeNumber = number;
+    return 0;
+}
+
+int cPelkLib_Emu::AttachPipes(int pipeNumber) {
+    if (m_pipes_inuse) {
+        dprint("AttachPipes: error, invoked with m_pipes_inuse = true\n");
+        return PKERR_UNKNOWN;
+    }
+    char name[256];
+    PipeName(name, ZBHOST_PIPE_IN_BASE, pipeNumber);
+    int out = open(name, O_WRONLY | O_CLOEXEC);
+    if (out == -1) {
+        int error = errno;
+        dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
+               pipeNumber, out, error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    PipeName(name, ZBHOST_PIPE_OUT_BASE, pipeNumber);
+    int in = open(name, O_RDONLY | O_CLOEXEC);
+    if (in == -1) {
+        int error = errno;
+        dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",
+               pipeNumber, in, error, strerror(error));
+        close(out);
+        return PKERR_UNKNOWN;
+    }
+    InPipe = in;
+    OutPipe = out;
+    m_pipes_inuse = true;
+    return 0;
+}
+
+int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
+    if (!m_pipes_inuse) {
+        dprint("Call to ReadBuffer, while m_pipes_inuse = false\n");
+        return PKERR_NOT_OPEN;
+    }
+    if (InPipe < 0) {
+        dprint("cPelkLib_Emu::ReadBuffer called with invalid InPipe \n");
+        return PKSTATUS_INVALID_HANDLE;
+    }
+    unsigned int remaining = length;
+    while (remaining > 0) {
+        errno = 0;  // so that end of file reports errno 0, not an old value
+        ssize_t got = read(InPipe, buffer, remaining);
+        if (got <= 0) {
+            int error = errno;
+            dprint("ReadBuffer: read returned %d, errno %d: %s\n", static_cast<int>(got), error,
+                   strerror(error));
+            return PKERR_UNKNOWN;
+        }
+        buffer += got;
+        remaining -= static_cast<unsigned int>(got);
+    }
+    return 0;
+}
+
+int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
+    SigpipeGuard guard;
+    return WriteGuarded(buffer, length, guard);
+}
+
+// A pipe takes a blocking write whole unless a signal cuts it short after
+// some bytes; the rest is then written too, so the stream stays in step.
+int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard) {
+    if (!m_pipes_inuse) {
+        dprint("Write: called with m_pipes_inuse = false\n");
+        return PKERR_NOT_OPEN;
+    }
+    if (OutPipe < 0) {
+        dprint("cPelkLib_Emu::Write called with invalid OutPipe \n");
+        return PKSTATUS_INVALID_HANDLE;
+    }
+    const char* next = static_cast<const char*>(buffer);
+    unsigned int remaining = length;
+    do {
+        ssize_t written = write(OutPipe, next, remaining);
+        if (written <= 0) {
+            int error = errno;
+            guard.WriteFailed(error);
+            dprint("Write: write returned %d, errno %d: %s\n", static_cast<int>(written), error,
+                   strerror(error));
+            return PKERR_UNKNOWN;
+        }
+        next += written;
+        remaining -= static_cast<unsigned int>(written);
+    } while (remaining > 0);
+    return 0;
+}
+
+int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
+    if (!m_pipes_inuse) {
+        printf("WaitForMessage, called with m_pipes_inuse = false\n");
+        return PKERR_NOT_OPEN;
+    }
+    if (InPipe < 0) {
+        dprint("WaitForMessage, called with invalid InPipe \n");
+        return PKSTATUS_INVALID_HANDLE;
+    }
+    struct pollfd waiting;
+    waiting.fd = InPipe;
+    waiting.events = POLLIN;
+    waiting.revents = 0;
+    int ready = poll(&waiting, 1, timeoutMs);
+    if (ready == 0) {
+        dprint("WaitForMessage: poll timedout was waiting for %d ms\n", timeoutMs);
+        return 1;
+    }
+    if (ready < 0) {
+        int error = errno;
+        dprint("WaitForMessage: poll returned %d, revents 0x%x, errno %d: %s\n", ready,
+               static_cast<int>(waiting.revents), error, strerror(error));
+        return error;
+    }
+    errno = 0;
+    ssize_t got = read(InPipe, buffer, size < 0 ? 0 : static_cast<size_t>(size));
+    if (got <= 0) {
+        int error = errno;
+        dprint("WaitForMessage, read returned %d, errno %d: %s\n", static_cast<int>(got), error,
+               strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    if (got != size) {
+        dprint("WaitForMessage, read returned %d, size requested %d\n", static_cast<int>(got),
+               size);
+        return PKERR_UNKNOWN;
+    }
+    return 0;
+}

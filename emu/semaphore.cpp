@@ -1,0 +1,91 @@
+// The host-wide System V semaphore that makes the emulator's manager
+// handshake a critical section for every process on the host. The marker
+// file names the key; whoever creates the marker sets the initial value.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <pelklib.h>
+
+#include "emu/dprint.h"
+#include "emu/pipe_frame.h"
+
+namespace {
+
+int zbsema = -1;
+key_t sema_key = -1;
+bool sema_created = false;
+
+int ChangeSemaphore(short change, const char* name) {
+    if (!sema_created) {
+        dprint("%s called with sema_created = false\n", name);
+        return PKERR_UNKNOWN;
+    }
+    // Any identifier semget gives is valid, 0 included; -1 means none.
+    if (zbsema < 0) {
+        dprint("%s called with invalid semaphore \n", name);
+        return PKSTATUS_INVALID_HANDLE;
+    }
+    struct sembuf operation;
+    operation.sem_num = 0;
+    operation.sem_op = change;
+    operation.sem_flg = SEM_UNDO;
+    int result = semop(zbsema, &operation, 1);
+    if (result != 0) {
+        int error = errno;
+        dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int GetSemaphore() {
+    if (sema_created) {
+        return 0;
+    }
+    bool creator = true;
+    int fd = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        creator = false;
+        errno = 0;
+    } else {
+        // Every user's process must find it, whatever our umask.
+        fchmod(fd, 0666);
+        close(fd);
+    }
+
+    sema_key = ftok(ZBHOST_SEMAPHORE_PATH, 0);
+    if (sema_key == -1) {
+        int error = errno;
+        dprint("DeterminePipe: error, ftok errno %d: %s\n", error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    int set = semget(sema_key, 1, IPC_CREAT | 0666);
+    if (set == -1) {
+        int error = errno;
+        dprint("semget failed errno %d: %s\n", error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    zbsema = set;
+    if (creator && semctl(zbsema, 0, SETVAL, 1) == -1) {
+        int error = errno;
+        dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
+    sema_created = true;
+    return 0;
+}
+
+int LockSemaphore() {
+    return ChangeSemaphore(-1, "LockSemaphore");
+}
+
+int UnlockSemaphore() {
+    return ChangeSemaphore(1, "UnlockSemaphore");
+}

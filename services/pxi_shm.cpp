@@ -1,0 +1,166 @@
+// Named shared-memory segments on POSIX shared memory (shm_open + mmap).
+// Each mapping gets a handle in a small process-wide table that remembers
+// the segment's name (to remove it) and its mapped size (to bound copies).
+#include "services/pxi.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Mapping {
+    uint32_t handle;
+    uint32_t size;
+    void* address;
+    char name[256];
+    Mapping* next;
+};
+
+std::mutex s_mappingsLock;
+Mapping* s_mappings = nullptr;
+uint32_t s_lastHandle = 0;
+
+// shm_open wants one leading slash.
+bool ObjectName(const char* name, char (&out)[256]) {
+    int n = std::snprintf(out, sizeof out, "%s%s", name[0] == '/' ? "" : "/", name);
+    return n > 0 && static_cast<size_t>(n) < sizeof out;
+}
+
+// Records a new mapping; false when no memory is left for the record.
+bool Remember(const char* objectName, uint32_t size, void* address, uint32_t* handle) {
+    Mapping* mapping = new (std::nothrow) Mapping;
+    if (mapping == nullptr) {
+        return false;
+    }
+    std::snprintf(mapping->name, sizeof mapping->name, "%s", objectName);
+    mapping->size = size;
+    mapping->address = address;
+    std::lock_guard<std::mutex> hold(s_mappingsLock);
+    do {
+        ++s_lastHandle;
+    } while (s_lastHandle == 0);
+    mapping->handle = s_lastHandle;
+    mapping->next = s_mappings;
+    s_mappings = mapping;
+    *handle = mapping->handle;
+    return true;
+}
+
+// Takes the record of handle out of the table; null when there is none.
+Mapping* Forget(uint32_t handle) {
+    std::lock_guard<std::mutex> hold(s_mappingsLock);
+    for (Mapping** link = &s_mappings; *link != nullptr; link = &(*link)->next) {
+        if ((*link)->handle == handle) {
+            Mapping* found = *link;
+            *link = found->next;
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t MapAndRemember(int fd, const char* objectName, uint32_t size, uint32_t* handle,
+                        void** address) {
+    void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+        return static_cast<uint32_t>(errno);
+    }
+    if (!Remember(objectName, size, mapped, handle)) {
+        munmap(mapped, size);
+        return ENOMEM;
+    }
+    *address = mapped;
+    return 0;
+}
+
+uint32_t Release(uint32_t* handle, void** address, bool removeName) {
+    Mapping* mapping = Forget(*handle);
+    if (mapping == nullptr) {
+        return EINVAL;
+    }
+    munmap(mapping->address, mapping->size);
+    uint32_t result = 0;
+    if (removeName && shm_unlink(mapping->name) != 0) {
+        result = static_cast<uint32_t>(errno);
+    }
+    delete mapping;
+    *handle = 0;
+    *address = nullptr;
+    return result;
+}
+
+}  // namespace
+
+uint32_t pxiAllocShMem(const char* name, uint32_t size, uint32_t* handle, void** address) {
+    char objectName[256];
+    if (!ObjectName(name, objectName)) {
+        return ENAMETOOLONG;
+    }
+    if (size == 0) {
+        return EINVAL;
+    }
+    int fd = shm_open(objectName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        return errno == EEXIST ? PXI_SHMEM_EXISTS : static_cast<uint32_t>(errno);
+    }
+    // Readable and writable by every user whatever the umask.
+    uint32_t result = 0;
+    if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        result = static_cast<uint32_t>(errno);
+    } else {
+        result = MapAndRemember(fd, objectName, size, handle, address);
+    }
+    close(fd);
+    if (result != 0) {
+        shm_unlink(objectName);
+    }
+    return result;
+}
+
+uint32_t pxiAttachShMem(const char* name, uint32_t* handle, void** address) {
+    char objectName[256];
+    if (!ObjectName(name, objectName)) {
+        return ENAMETOOLONG;
+    }
+    int fd = shm_open(objectName, O_RDWR | O_CLOEXEC, 0);
+    if (fd == -1) {
+        return static_cast<uint32_t>(errno);
+    }
+    struct stat status;
+    uint32_t result = 0;
+    if (fstat(fd, &status) != 0) {
+        result = static_cast<uint32_t>(errno);
+    } else if (status.st_size <= 0 || status.st_size > static_cast<off_t>(UINT32_MAX)) {
+        // Empty (its creator has not sized it yet) or too large to describe.
+        result = EINVAL;
+    } else {
+        result = MapAndRemember(fd, objectName, static_cast<uint32_t>(status.st_size), handle,
+                                address);
+    }
+    close(fd);
+    return result;
+}
+
+uint32_t pxiDetachShMem(uint32_t* handle, void** address) {
+    return Release(handle, address, false);
+}
+
+uint32_t pxiDeallocShMem(uint32_t* handle, void** address) {
+    return Release(handle, address, true);
+}
+
+uint32_t pxiShMemSize(uint32_t handle) {
+    std::lock_guard<std::mutex> hold(s_mappingsLock);
+    for (const Mapping* mapping = s_mappings; mapping != nullptr; mapping = mapping->next) {
+        if (mapping->handle == handle) {
+            return mapping->size;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,144 @@
+// Emulator backend board operations: fixed answers, the emulated EEPROM,
+// and board data in the host-wide shared-memory segment.
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "emu/pelklib_emu.h"
+#include "front/status_text.h"
+#include "services/pxi.h"
+#include "support/emu_runtime_side.h"
+
+namespace {
+
+TEST(EmuBoard, EmulatedEepromAreas) {
+    cPelkLib_Emu lib;
+    unsigned char buffer[120];
+    unsigned int count = 99;
+    std::memset(buffer, 0xAA, sizeof buffer);
+    ASSERT_EQ(lib.ReadEEPROM(3, 0, 100, buffer, &count), 0);
+    EXPECT_EQ(count, 20u);
+    uint16_t first, atSix;
+    std::memcpy(&first, buffer, 2);
+    std::memcpy(&atSix, buffer + 6, 2);
+    EXPECT_EQ(first, 0x6000);
+    EXPECT_EQ(atSix, 0x06FF);
+    EXPECT_EQ(buffer[20], 0xAA);  // no more than the area
+
+    unsigned char bySlot[20];
+    ASSERT_EQ(lib.ReadEEPROMbySlot(7, 9, 0, 20, bySlot, &count), 0);
+    EXPECT_EQ(std::memcmp(bySlot, buffer, 20), 0);
+
+    ASSERT_EQ(lib.ReadEEPROM(0, 20, 84, buffer, &count), 0);
+    EXPECT_EQ(count, 84u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 85), std::string(84, '\0') + "\xAA");
+
+    std::memset(buffer, 0xAA, sizeof buffer);
+    for (unsigned int offset : {0u, 4u, 21u, 104u}) {
+        count = 99;
+        EXPECT_EQ(lib.ReadEEPROM(0, offset, 19, buffer, &count), 0);
+        EXPECT_EQ(count, 0u) << offset;
+    }
+    EXPECT_EQ(buffer[0], 0xAA);
+}
+
+TEST(EmuBoard, FixedAnswersAndErrorTexts) {
+    cPelkLib_Emu lib;
+    StdoutCapture out;
+    unsigned int first = 9, second = 9, count = 9;
+    EXPECT_EQ(lib.GetDriverVersion(&first, &second), 0);
+    EXPECT_EQ(first + second, 0u);
+    PK_BOARD_MAPPING mapping;
+    std::memset(&mapping, 0xFF, sizeof mapping);
+    EXPECT_EQ(lib.GetBoardMapping(0, 4, &mapping), 0);
+    const PK_BOARD_MAPPING want = {24, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(&mapping, &want, sizeof want), 0);
+    EXPECT_EQ(lib.DetectBoards(4, nullptr, nullptr, &count), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(lib.AssertBoardReset(1), 0);
+    EXPECT_EQ(lib.LiftBoardReset(1, 0xFFFFFFFF), PKERR_UNKNOWN);
+    EXPECT_EQ(lib.SetBoardNumber(1, 2, 3), 0);
+    count = 9;
+    EXPECT_EQ(lib.GetDriverStats(0, 0, 256, nullptr, &count), -17);
+    EXPECT_EQ(count, 9u);
+    EXPECT_EQ(lib.ZeroDriverStats(0, 0), -17);
+    EXPECT_EQ(lib.RegisterForStateNotification(), -17);
+    EXPECT_EQ(lib.IncrementBoardUseCount(0), -17);
+    EXPECT_EQ(lib.DecrementBoardUseCount(0), -17);
+    EXPECT_EQ(lib.StartCore(0), -17);
+    EXPECT_EQ(out.Take(), "");
+
+    for (int code : {-2, -12, -13, 5}) {
+        char mine[64], reference[64];
+        errno = 2;
+        lib.GetErrorText(code, mine, sizeof mine);
+        errno = 2;
+        PelkStatusText(code, reference, sizeof reference);
+        EXPECT_STREQ(mine, reference) << code;
+    }
+}
+
+TEST(EmuBoard, BoardDataIsSharedAndLastsAsLongAsItsOwner) {
+    char buffer[64];
+    unsigned int count = 77;
+    {
+        cPelkLib_Emu reader;
+        EXPECT_EQ(reader.GetBoardData(0, 64, buffer, &count), ENOENT);
+        EXPECT_EQ(count, 77u);
+    }
+
+    auto owner = std::make_unique<cPelkLib_Emu>();
+    char data[] = "0123456789";
+    ASSERT_EQ(owner->SetBoardData(1, 10, data, &count), 0);
+    EXPECT_EQ(count, 10u);
+
+    // Another process, another board number, same data.
+    std::string seen = InChild([] {
+        cPelkLib_Emu other;
+        char got[64];
+        unsigned int n = 0;
+        int status = other.GetBoardData(5, 4, got, &n);
+        std::string r = std::to_string(status) + " " + std::string(got, n);
+        status = other.GetBoardData(5, 64, got, &n);
+        return r + " " + std::to_string(status) + " " + std::string(got, n);
+    });
+    EXPECT_EQ(seen, "0 0123 0 0123456789");
+
+    // More than the segment holds is refused, also for an attached object.
+    char big[20] = {};
+    EXPECT_EQ(owner->SetBoardData(1, 11, big, &count), PKERR_WRONG_BUFSIZE);
+    cPelkLib_Emu attached;
+    ASSERT_EQ(attached.GetBoardData(0, 64, buffer, &count), 0);
+    EXPECT_EQ(attached.SetBoardData(0, 20, big, &count), PKERR_WRONG_BUFSIZE);
+    ASSERT_EQ(attached.SetBoardData(0, 3, big, &count), 0);
+    ASSERT_EQ(owner->GetBoardData(0, 64, buffer, &count), 0);
+    EXPECT_EQ(count, 3u);
+
+    owner.reset();
+    cPelkLib_Emu late;
+    EXPECT_EQ(late.GetBoardData(0, 64, buffer, &count), ENOENT);
+}
+
+TEST(EmuBoard, LengthWordNeverLeadsPastTheSegment) {
+    uint32_t handle = 0;
+    void* address = nullptr;
+    ASSERT_EQ(pxiAllocShMem(ZBHOST_BOARD_DATA_SEGMENT, 8, &handle, &address), 0u);
+    EXPECT_EQ(pxiAllocShMem(ZBHOST_BOARD_DATA_SEGMENT, 8, &handle, &address), PXI_SHMEM_EXISTS);
+    EXPECT_EQ(pxiShMemSize(handle), 8u);
+    const uint32_t lying = 1000;
+    std::memcpy(address, &lying, 4);
+    std::memcpy(static_cast<char*>(address) + 4, "abcd", 4);
+
+    cPelkLib_Emu lib;
+    char buffer[64];
+    unsigned int count = 0;
+    ASSERT_EQ(lib.GetBoardData(0, 64, buffer, &count), 0);
+    EXPECT_EQ(std::string(buffer, count), "abcd");
+    pxiDeallocShMem(&handle, &address);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(address, nullptr);
+}
+
+}  // namespace

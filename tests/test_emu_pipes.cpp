@@ -1,0 +1,271 @@
+// Emulator backend on its pipes: handshake, frames sent, frames received
+// (well-formed and malformed), with standard output compared byte for byte.
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "emu/pelklib_emu.h"
+#include "support/emu_runtime_side.h"
+
+namespace {
+
+struct OpenedBackend {
+    explicit OpenedBackend(int32_t number = 7) {
+        runtime.Serve(number);
+        status = lib.Open(0, &waitHandle);
+        runtime.Join();
+    }
+    RuntimeSide runtime;
+    cPelkLib_Emu lib;
+    int waitHandle = -2;
+    int status = 1;
+};
+
+std::string Bytes(const void* data, size_t length) {
+    return std::string(static_cast<const char*>(data), length);
+}
+
+TEST(EmuPipes, NothingWorksBeforeOpenAndOpenFailsQuietlyWithoutRuntime) {
+    cPelkLib_Emu lib;
+    StdoutCapture out;
+    EXPECT_EQ(lib.GetWaitHandle(), -1);
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int length = 0;
+    EXPECT_EQ(lib.ReceiveMessage(&info, 0, 56, header, &length), PKERR_NOT_OPEN);
+    EXPECT_EQ(lib.Open(0, nullptr), PKERR_NOT_OPEN);
+    EXPECT_EQ(out.Take(), "");
+
+    StdoutCapture sendOut;
+    PK_SEND_INFO send = {};
+    EXPECT_EQ(lib.SendMessage(&send, header, 8, 0, nullptr, nullptr), PKERR_NOT_OPEN);
+    EXPECT_EQ(sendOut.Take(), "Write: called with m_pipes_inuse = false\n");
+}
+
+TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
+    OpenedBackend opened(7);
+    ASSERT_EQ(opened.status, 0);
+    EXPECT_EQ(opened.runtime.m_request_bytes, 4);
+    EXPECT_EQ(opened.runtime.m_request, 0xBEEFu);
+    EXPECT_EQ(opened.waitHandle, opened.lib.GetWaitHandle());
+    EXPECT_GE(opened.waitHandle, 0);
+    EXPECT_EQ(fcntl(opened.waitHandle, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    EXPECT_EQ(PipePath(ZBHOST_PIPE_IN_BASE, 7), "/dev/ZBHostIn0007");
+
+    StdoutCapture out;
+    EXPECT_EQ(opened.lib.Open(0, nullptr), PKERR_NOT_OPEN);
+    EXPECT_EQ(opened.lib.AttachPipes(7), PKERR_UNKNOWN);
+    EXPECT_EQ(out.Take(),
+              "DeterminePipe: error, invoked with m_pipes_inuse = true\n"
+              "AttachPipes: error, invoked with m_pipes_inuse = true\n");
+
+    OpenedBackend fiveDigits(12345);
+    EXPECT_EQ(fiveDigits.status, 0);  // only /dev/ZBHostIn12345 exists for it
+}
+
+TEST(EmuPipes, AttachClosesItsFirstPipeWhenTheSecondFails) {
+    const std::string in = PipePath(ZBHOST_PIPE_IN_BASE, 9);
+    ASSERT_EQ(mkfifo(in.c_str(), 0666), 0);
+    int reader = open(in.c_str(), O_RDONLY | O_NONBLOCK);
+    cPelkLib_Emu lib;
+    StdoutCapture out;
+    EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
+    EXPECT_EQ(out.Take(), "AttachPipes trying to open In pipe 9, open returned -1, errno 2: "
+                          "No such file or directory\n");
+    EXPECT_EQ(lib.GetWaitHandle(), -1);
+    char byte;
+    EXPECT_EQ(read(reader, &byte, 1), 0);  // the writer has gone again
+    close(reader);
+    unlink(in.c_str());
+}
+
+TEST(EmuPipes, ReadBufferCollectsPieces) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    std::thread writer([&] {
+        for (const char* piece : {"aaaaaaaaaabbbbbbbbbbcccccccccc", "dddddddddd"}) {
+            opened.runtime.Send(piece, std::strlen(piece));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    char buffer[40];
+    EXPECT_EQ(opened.lib.ReadBuffer(buffer, 40), 0);
+    writer.join();
+    EXPECT_EQ(Bytes(buffer, 40), "aaaaaaaaaabbbbbbbbbbccccccccccdddddddddd");
+}
+
+TEST(EmuPipes, SendWritesFrameHeaderAreaAndNonEmptyBuffers) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    const int fromLibrary = opened.runtime.fromLibrary;
+
+    char header[57];
+    std::memset(header, 'h', sizeof header);
+    std::string data(100, 'd');
+    void* buffers[5] = {&data[0], &data[0], &data[0], &data[0], &data[0]};
+    unsigned int lengths[5] = {100, 0, 0, 0, 0};
+    PK_SEND_INFO info = {5, 0, 0, 0x123, 0x456, 0x789};
+    EXPECT_EQ(opened.lib.SendMessage(&info, header, 8, 5, buffers, lengths), PKERR_BUFCOUNT);
+    EXPECT_EQ(opened.lib.SendMessage(&info, nullptr, 8, 0, buffers, lengths), PKERR_NO_MESSAGE);
+    EXPECT_EQ(opened.lib.SendMessage(&info, header, 57, 0, buffers, lengths), -13);
+    EXPECT_EQ(opened.runtime.Waiting(fromLibrary), 0);
+
+    ASSERT_EQ(opened.lib.SendMessage(&info, header, 20, 2, buffers, lengths), 0);
+    EXPECT_EQ(opened.runtime.Waiting(fromLibrary), 208);
+    std::string block = opened.runtime.Receive(108);
+    PK_PIPE_FRAME frame;
+    std::memcpy(&frame, block.data(), sizeof frame);
+    EXPECT_EQ(Bytes(frame.magic, 4), "ZBPC");
+    const PK_MSG_DESC want = {5, 0, 0x456, 4095, 0x123, 0x789, 3, {20, 100, 0, 0, 0}};
+    EXPECT_EQ(Bytes(&frame.desc, 48), Bytes(&want, 48));
+    EXPECT_EQ(block.substr(52), std::string(20, 'h') + std::string(36, '\0'));
+    EXPECT_EQ(opened.runtime.Receive(100), data);
+
+    _PELKOR_MSG_HEADER pelkor;
+    std::memset(&pelkor, 0x5C, sizeof pelkor);
+    ASSERT_EQ(opened.lib.SendPelkorMessage(&pelkor, 1, 2, 3, 0, nullptr, nullptr), 0);
+    block = opened.runtime.Receive(108);
+    std::memcpy(&frame, block.data(), sizeof frame);
+    const PK_MSG_DESC wantPelkor = {1, 0, 2, 4095, 1, 3, 1, {56, 0, 0, 0, 0}};
+    EXPECT_EQ(Bytes(&frame.desc, 48), Bytes(&wantPelkor, 48));
+    EXPECT_EQ(block.substr(52), Bytes(&pelkor, 56));
+}
+
+TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    PK_REC_INFO info;
+    std::memset(&info, 0xEE, sizeof info);
+    char header[64];
+    unsigned int headerLen = 0;
+
+    // Header of 40 into 32 bytes: truncated, info filled, nothing left over.
+    PK_PIPE_FRAME frame = RuntimeFrame(4, 40, {3, 0, 4});
+    std::string message = Bytes(&frame, 52) + std::string(40, 'H') + "abc" + "wxyz";
+    opened.runtime.Send(message.data(), message.size());
+    EXPECT_EQ(opened.lib.ReceiveMessage(&info, 1000, 32, header, &headerLen), PKERR_DATA_LOST);
+    EXPECT_EQ(headerLen, 32u);
+    EXPECT_EQ(Bytes(header, 32), std::string(32, 'H'));
+    const PK_REC_INFO want = {9, 0x11, 0x22, 0x7A6, {3, 0, 4, 0}};
+    EXPECT_EQ(Bytes(&info, sizeof info), Bytes(&want, sizeof want));
+
+    // Zero lengths are skipped, not the end of the list.
+    char first[3], third[4];
+    void* buffers[4] = {first, nullptr, third, nullptr};
+    ASSERT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);
+    EXPECT_EQ(Bytes(first, 3), "abc");
+    EXPECT_EQ(Bytes(third, 4), "wxyz");
+    EXPECT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);  // nothing pending
+
+    frame = RuntimeFrame(1, 56);
+    message = Bytes(&frame, 52) + std::string(56, 'P');
+    opened.runtime.Send(message.data(), message.size());
+    _PELKOR_MSG_HEADER pelkor;
+    ASSERT_EQ(opened.lib.ReceivePelkorMessage(&info, 1000, &pelkor), 0);
+    EXPECT_EQ(Bytes(&pelkor, 56), std::string(56, 'P'));
+    EXPECT_EQ(Bytes(info.bufLen, 16), std::string(16, '\0'));
+
+    StdoutCapture out;
+    EXPECT_EQ(opened.lib.ReceiveMessage(&info, 0, 64, header, &headerLen), PKERR_TIMEOUT);
+    EXPECT_EQ(out.Take(), "WaitForMessage: poll timedout was waiting for 0 ms\n");
+}
+
+TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    PK_REC_INFO info;
+    char header[64];
+    unsigned int headerLen = 0;
+    auto receive = [&] { return opened.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen); };
+    auto send = [&](const PK_PIPE_FRAME& frame, const std::string& rest) {
+        std::string bytes = Bytes(&frame, 52) + rest;
+        opened.runtime.Send(bytes.data(), bytes.size());
+    };
+
+    StdoutCapture out;
+    PK_PIPE_FRAME bad = RuntimeFrame(1, 4);
+    bad.magic[3] = 'X';
+    send(bad, "");
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    send(RuntimeFrame(0, 4), "");
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    send(RuntimeFrame(6, 4), "");
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    send(RuntimeFrame(1, 0), "");
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    // An oversized header stays pending and the flush drops exactly it.
+    send(RuntimeFrame(1, 60), std::string(60, 'x') + "tail");
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    EXPECT_EQ(opened.lib.FlushMessageBuffers(), 0);
+    char tail[4];
+    ASSERT_EQ(opened.lib.ReadBuffer(tail, 4), 0);
+    EXPECT_EQ(Bytes(tail, 4), "tail");
+    // A short frame is consumed whole.
+    opened.runtime.Send("ZBPC0123456789abcdef", 20);
+    EXPECT_EQ(receive(), PKERR_UNKNOWN);
+    EXPECT_EQ(out.Take(),
+              "ReceiveMessage: ERROR - PIPE OUT OF SYNC\n"
+              "ReceiveMessage: numbufs is 0\n"
+              "ReceiveMessage: numbufs is 6\n"
+              "ReceiveMessage: Buflen[0]=0, should be msg header\n"
+              "ReceiveMessage: Buflen[0]= 60 is too large, greater than any message header "
+              "(max 56)\n"
+              "WaitForMessage, read returned 20, size requested 52\n");
+
+    // End of file inside a data buffer, then inside a header.
+    send(RuntimeFrame(2, 4, {10}), "head12345");
+    ASSERT_EQ(receive(), 0);
+    char data[10];
+    void* buffers[4] = {data, nullptr, nullptr, nullptr};
+    StdoutCapture eofOut;
+    opened.runtime.CloseEnds();
+    EXPECT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), PKERR_UNKNOWN);
+    EXPECT_EQ(eofOut.Take(),
+              "ReadBuffer: read returned 0, errno 0: Success\nReadBuffer FAILED, error -1\n");
+
+    OpenedBackend other(8);
+    ASSERT_EQ(other.status, 0);
+    PK_PIPE_FRAME frame = RuntimeFrame(1, 40);
+    std::string bytes = Bytes(&frame, 52) + "only ten b";
+    other.runtime.Send(bytes.data(), bytes.size());
+    other.runtime.CloseEnds();
+    StdoutCapture headerOut;
+    EXPECT_EQ(other.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), PKERR_BAD_MESSAGE);
+    EXPECT_EQ(headerOut.Take(),
+              "ReadBuffer: read returned 0, errno 0: Success\n"
+              "ReceiveMessage: Failed to receive message header buffer\n");
+}
+
+TEST(EmuPipes, WriteToVanishedRuntimeFailsWithoutSigpipe) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    opened.runtime.CloseEnds();
+    PK_SEND_INFO info = {};
+    StdoutCapture out;
+    EXPECT_EQ(opened.lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), PKERR_UNKNOWN);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+
+    // A SIGPIPE that was pending before stays pending, the mask is restored.
+    sigset_t pipeSignal, previous, during;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    raise(SIGPIPE);
+    EXPECT_EQ(opened.lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), PKERR_UNKNOWN);
+    sigpending(&pending);
+    EXPECT_TRUE(sigismember(&pending, SIGPIPE));
+    pthread_sigmask(SIG_BLOCK, nullptr, &during);
+    EXPECT_TRUE(sigismember(&during, SIGPIPE));
+    const struct timespec noWait = {0, 0};
+    EXPECT_EQ(sigtimedwait(&pipeSignal, nullptr, &noWait), SIGPIPE);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    EXPECT_EQ(out.Take(), "Write: write returned -1, errno 32: Broken pipe\n"
+                          "Write: write returned -1, errno 32: Broken pipe\n");
+}
+
+}  // namespace

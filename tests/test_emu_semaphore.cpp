@@ -1,0 +1,59 @@
+// The host-wide handshake semaphore: first initialisation by the marker's
+// creator, identifier 0 accepted, nothing redone or reset afterwards.
+#include <sys/sem.h>
+
+#include <gtest/gtest.h>
+
+#include <pelklib.h>
+
+#include "support/emu_runtime_side.h"
+
+namespace {
+
+int SemaphoreValue() {
+    int set = semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, 0);
+    return set == -1 ? -100 : semctl(set, 0, GETVAL);
+}
+
+// Both run in children so that each starts with the process-wide state unset.
+TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
+    std::string report = InChild([] {
+        StdoutCapture out;
+        std::string r = std::to_string(LockSemaphore());
+        r += " " + std::to_string(UnlockSemaphore());
+        umask(077);
+        r += " get " + std::to_string(GetSemaphore());
+        struct stat marker;
+        r += stat(ZBHOST_SEMAPHORE_PATH, &marker) == 0 && (marker.st_mode & 0777) == 0666
+                 ? " mode 666" : " bad mode";
+        r += " value " + std::to_string(SemaphoreValue());
+        // The set is the namespace's first, identifier 0: it must work.
+        r += " lock " + std::to_string(LockSemaphore());
+        r += " value " + std::to_string(SemaphoreValue());
+        r += " unlock " + std::to_string(UnlockSemaphore());
+        unlink(ZBHOST_SEMAPHORE_PATH);
+        r += " again " + std::to_string(GetSemaphore());
+        r += access(ZBHOST_SEMAPHORE_PATH, F_OK) == 0 ? " remade" : " untouched";
+        return r + "\n" + out.Take();
+    });
+    EXPECT_EQ(report,
+              "-1 -1 get 0 mode 666 value 1 lock 0 value 0 unlock 0 again 0 untouched\n"
+              "LockSemaphore called with sema_created = false\n"
+              "UnlockSemaphore called with sema_created = false\n");
+    EXPECT_EQ(semget(ftok("/dev/null", 0), 1, 0), -1);  // namespace-private sets only
+}
+
+TEST(EmuSemaphore, ExistingMarkerLeavesTheValueAlone) {
+    int marker = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(marker, 0);
+    close(marker);
+    int set = semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, IPC_CREAT | 0666);
+    ASSERT_GE(set, 0);
+    ASSERT_EQ(semctl(set, 0, SETVAL, 5), 0);
+    std::string report = InChild([] {
+        return std::to_string(GetSemaphore()) + " " + std::to_string(SemaphoreValue());
+    });
+    EXPECT_EQ(report, "0 5");
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+// The real zbhost runtime with the emulator backend: handshake, echo of
+// messages with data buffers, pair removal and reuse, malformed frames, a
+// client dying in the handshake, one instance per host, clean stop.
+#include <dirent.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "emu/pelklib_emu.h"
+#include "support/emu_runtime_side.h"
+
+namespace {
+
+// zbhost as a child process; its standard error is kept in a memfd.
+class Zbhost {
+public:
+    Zbhost() {
+        m_stderr = memfd_create("zbhost-stderr", 0);
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(m_stderr, 2);
+            execl(ZBHOST_PATH, ZBHOST_PATH, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Zbhost() {
+        if (m_pid > 0) Stop();
+        close(m_stderr);
+    }
+    bool WaitReady() const {
+        return WaitFor([] { return access(ZBHOST_MANAGER_OUT_PATH, F_OK) == 0; });
+    }
+    int Stop() {
+        kill(m_pid, SIGTERM);
+        return Wait();
+    }
+    int Wait() {
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Errors() const {
+        std::string text(4096, '\0');
+        ssize_t n = pread(m_stderr, &text[0], text.size(), 0);
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return text;
+    }
+    static bool WaitFor(const std::function<bool()>& condition) {
+        for (int i = 0; i < 500; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stderr = -1;
+};
+
+// Names under /dev that start with "ZBHost", sorted.
+std::string ZbhostFiles() {
+    std::vector<std::string> names;
+    DIR* dev = opendir("/dev");
+    while (dirent* entry = readdir(dev)) {
+        if (std::strncmp(entry->d_name, "ZBHost", 6) == 0) names.push_back(entry->d_name);
+    }
+    closedir(dev);
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const auto& name : names) joined += name + " ";
+    return joined;
+}
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// Sends a protocol message with two data buffers and checks its echo.
+void RoundTrip(cPelkLib& lib, unsigned int tag, size_t bigLen) {
+    _PELKOR_MSG_HEADER header;
+    std::memset(&header, static_cast<int>(tag), sizeof header);
+    std::string small(100, 's'), big(bigLen, 'b');
+    big[bigLen - 1] = 'E';
+    void* buffers[2] = {&small[0], &big[0]};
+    unsigned int lengths[2] = {100, static_cast<unsigned int>(bigLen)};
+    ASSERT_EQ(lib.SendPelkorMessage(&header, 0x31, 0x32, tag, 2, buffers, lengths), 0);
+
+    PK_REC_INFO info;
+    _PELKOR_MSG_HEADER echoed;
+    ASSERT_EQ(lib.ReceivePelkorMessage(&info, 5000, &echoed), 0);
+    EXPECT_EQ(std::memcmp(&echoed, &header, sizeof header), 0);
+    const PK_REC_INFO want = {1, 0x31, 0x32, tag, {100, lengths[1], 0, 0}};
+    EXPECT_EQ(std::memcmp(&info, &want, sizeof want), 0);
+    std::string gotSmall(100, '\0'), gotBig(bigLen, '\0');
+    void* into[4] = {&gotSmall[0], &gotBig[0], nullptr, nullptr};
+    ASSERT_EQ(lib.ReceiveBuffers(info.bufLen, into), 0);
+    EXPECT_EQ(gotSmall, small);
+    EXPECT_EQ(gotBig, big);
+}
+
+TEST(Zbhost, EchoesMessagesOnManyPairsAndReusesNumbers) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    auto first = std::make_unique<cPelkLib_Emu>();
+    auto second = std::make_unique<cPelkLib_Emu>();
+    ASSERT_EQ(first->Open(0, nullptr), 0);
+    ASSERT_EQ(second->Open(0, nullptr), 0);
+    EXPECT_TRUE(Exists("/dev/ZBHostIn0000") && Exists("/dev/ZBHostOut0001"));
+
+    RoundTrip(*second, 2, 9000);  // more than a pipe takes in one write
+    RoundTrip(*first, 1, 10);
+    // A header shorter than the area, a zero-length buffer: only what exists returns.
+    PK_SEND_INFO send = {4, 0, 0, 7, 8, 99};
+    char data[7] = "seven!";
+    void* buffers[2] = {data, data};
+    unsigned int lengths[2] = {0, 7};
+    ASSERT_EQ(first->SendMessage(&send, "twenty bytes header.", 20, 2, buffers, lengths), 0);
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int headerLen = 0;
+    ASSERT_EQ(first->ReceiveMessage(&info, 5000, 56, header, &headerLen), 0);
+    EXPECT_EQ(std::string(header, headerLen), "twenty bytes header.");
+    const PK_REC_INFO want = {4, 7, 8, 99, {0, 7, 0, 0}};
+    EXPECT_EQ(std::memcmp(&info, &want, sizeof want), 0);
+    char got[7];
+    void* into[4] = {nullptr, got, nullptr, nullptr};
+    ASSERT_EQ(first->ReceiveBuffers(info.bufLen, into), 0);
+    EXPECT_STREQ(got, "seven!");
+
+    first.reset();
+    EXPECT_TRUE(Zbhost::WaitFor([] { return !Exists("/dev/ZBHostIn0000"); }));
+    auto third = std::make_unique<cPelkLib_Emu>();
+    ASSERT_EQ(third->Open(0, nullptr), 0);
+    EXPECT_TRUE(Exists("/dev/ZBHostIn0000"));
+    RoundTrip(*third, 3, 1024);
+    RoundTrip(*second, 4, 1024);
+}
+
+TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+
+    // A client that asks for a pipe and goes before reading the reply.
+    int reply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY);
+    int request = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY);
+    uint32_t word = ZBHOST_MANAGER_REQUEST;
+    ASSERT_EQ(write(request, &word, 4), 4);
+    close(request);
+    close(reply);
+
+    cPelkLib_Emu lib;
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    RoundTrip(lib, 5, 64);
+    // The reply nobody took is taken back and its pair removed.
+    EXPECT_TRUE(Zbhost::WaitFor([] {
+        return ZbhostFiles() ==
+               "ZBHostIn0000 ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut "
+               "ZBHostOut0000 ZBHostSemaphore " ||
+               ZbhostFiles() ==
+               "ZBHostIn0001 ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut "
+               "ZBHostOut0001 ZBHostSemaphore ";
+    })) << ZbhostFiles();
+
+    // A frame with a bad magic: zbhost closes that pair, others go on.
+    cPelkLib_Emu victim;
+    int waitHandle = -1;
+    ASSERT_EQ(victim.Open(0, &waitHandle), 0);
+    // Half a frame keeps nobody else waiting.
+    std::string bad(108, '\0');
+    bad.replace(0, 4, "XXXX");
+    ASSERT_EQ(victim.Write(&bad[0], 50), 0);
+    RoundTrip(lib, 7, 64);
+    ASSERT_EQ(victim.Write(&bad[50], 58), 0);
+    char byte;
+    EXPECT_EQ(read(waitHandle, &byte, 1), 0);  // end of file: the pair is gone
+    EXPECT_NE(zbhost.Errors().find("closed: malformed frame from the library: bad magic"),
+              std::string::npos)
+        << zbhost.Errors();
+    RoundTrip(lib, 6, 64);
+}
+
+TEST(Zbhost, ConcurrentClientsEachGetAPairOfTheirOwn) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    std::vector<std::thread> clients;
+    for (unsigned int tag = 1; tag <= 4; ++tag) {
+        clients.emplace_back([tag] {
+            cPelkLib_Emu lib;
+            ASSERT_EQ(lib.Open(0, nullptr), 0);
+            for (int i = 0; i < 20; ++i) RoundTrip(lib, tag, 2000);
+        });
+    }
+    for (auto& client : clients) client.join();
+}
+
+TEST(Zbhost, OneInstancePerHostAndStopRemovesEverything) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    Zbhost second;
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Errors().find("another zbhost already serves"), std::string::npos);
+
+    cPelkLib_Emu lib;
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    EXPECT_EQ(zbhost.Stop(), 0);
+    EXPECT_EQ(ZbhostFiles(), "ZBHostSemaphore ");
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+// Small helpers for the FIFOs zbhost makes under /dev.
+#ifndef ZBHOST_FIFO_H
+#define ZBHOST_FIFO_H
+
+#include <string>
+
+// Creates the FIFO at path, read/write for everybody whatever the umask. A
+// FIFO left at that path by an earlier runtime is replaced. False with errno
+// set when it cannot be made.
+bool MakeFifo(const std::string& path);
+
+// Opens path without blocking, close-on-exec; -1 with errno on failure.
+int OpenFifo(const std::string& path, int access);
+
+// "/dev/ZBHostIn0007" and the like.
+std::string PairPath(const char* base, int number);
+
+#endif

@@ -1,0 +1,98 @@
+#include "tools/zbhost/manager.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "emu/pipe_frame.h"
+#include "tools/zbhost/fifo.h"
+
+namespace {
+
+// A living client reads its reply the moment it is written; one still in
+// the pipe after this long has nobody waiting for it.
+constexpr std::chrono::milliseconds kReplyGrace(2000);
+
+}  // namespace
+
+bool Manager::Create(std::string* reason) {
+    for (const char* path : {ZBHOST_MANAGER_IN_PATH, ZBHOST_MANAGER_OUT_PATH}) {
+        if (!MakeFifo(path)) {
+            *reason = std::string("cannot create ") + path + ": " + std::strerror(errno);
+            Remove();
+            return false;
+        }
+    }
+    m_requests = OpenFifo(ZBHOST_MANAGER_IN_PATH, O_RDWR);
+    m_replies = OpenFifo(ZBHOST_MANAGER_OUT_PATH, O_RDWR);
+    if (m_requests == -1 || m_replies == -1) {
+        *reason = std::string("cannot open the manager pipes: ") + std::strerror(errno);
+        Remove();
+        return false;
+    }
+    return true;
+}
+
+void Manager::Remove() {
+    if (m_requests != -1) close(m_requests);
+    if (m_replies != -1) close(m_replies);
+    m_requests = m_replies = -1;
+    unlink(ZBHOST_MANAGER_IN_PATH);
+    unlink(ZBHOST_MANAGER_OUT_PATH);
+}
+
+int Manager::TakeRequests(std::vector<uint32_t>* ignored) {
+    char chunk[256];
+    ssize_t got = read(m_requests, chunk, sizeof chunk);
+    if (got <= 0) {
+        return 0;
+    }
+    m_partial.insert(m_partial.end(), chunk, chunk + got);
+    int requests = 0;
+    size_t used = 0;
+    for (; m_partial.size() - used >= sizeof(uint32_t); used += sizeof(uint32_t)) {
+        uint32_t value;
+        std::memcpy(&value, m_partial.data() + used, sizeof value);
+        if (value == ZBHOST_MANAGER_REQUEST) {
+            ++requests;
+        } else {
+            ignored->push_back(value);
+        }
+    }
+    m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<std::ptrdiff_t>(used));
+    return requests;
+}
+
+bool Manager::Reply(int32_t number) {
+    if (write(m_replies, &number, sizeof number) != sizeof number) {
+        return false;
+    }
+    m_reply_outstanding = true;
+    m_last_reply = std::chrono::steady_clock::now();
+    return true;
+}
+
+int Manager::MsUntilCheck() const {
+    if (!m_reply_outstanding) {
+        return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_last_reply + kReplyGrace - std::chrono::steady_clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
+}
+
+std::vector<int32_t> Manager::ReclaimUntakenReplies() {
+    std::vector<int32_t> untaken;
+    if (!m_reply_outstanding ||
+        std::chrono::steady_clock::now() - m_last_reply < kReplyGrace) {
+        return untaken;
+    }
+    m_reply_outstanding = false;
+    int32_t number;
+    while (read(m_replies, &number, sizeof number) == sizeof number) {
+        untaken.push_back(number);
+    }
+    return untaken;
+}
