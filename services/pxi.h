@@ -8,4 +8,8 @@
 // otherwise the milliseconds still to wait when a signal cut it short.
 uint32_t pxiSleepMs(uint32_t ms);
 
+// Compares two texts ignoring case: negative, zero or positive as a sorts
+// before, equal to or after b.
+int pxiStricmp(const char* a, const char* b);
+
 #endif
