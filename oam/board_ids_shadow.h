@@ -9,6 +9,10 @@
 #include "oam/board_id_shadow.h"
 #include "oam/zel_shared_memory_array.h"
 
+// The segment every process shares the table through, and its size.
+constexpr char kBoardIDsShadowName[] = "OAM_BoardIDsShadow";
+constexpr int kBoardIDsShadowSize = 10624;
+
 class PELK_API CBoardIDsShadow : public CZelSharedMemoryArray<CBoardIDShadow> {
 public:
     CBoardIDsShadow(const char* name, int size);

@@ -28,10 +28,10 @@ int CBoardTableWriter::Remove(const char* name) {
     return result;
 }
 
-int CBoardTableWriter::Replace(const CZelArray<CBoardIDShadow>& records) {
+int CBoardTableWriter::Replace(const CBoardIDShadow* records, int count) {
     prefix();
     m_array.DeleteAll();
-    for (int i = 0; i < records.GetSize(); ++i) {
+    for (int i = 0; i < count; ++i) {
         m_array.Add(records[i]);
     }
     return suffix();

@@ -15,7 +15,7 @@ public:
     int Insert(const CBoardIDShadow& record);
     int Remove(const char* name);
     // Replaces every record; `records` must already be in name order.
-    int Replace(const CZelArray<CBoardIDShadow>& records);
+    int Replace(const CBoardIDShadow* records, int count);
     int SetIsUsingQmPlugin(bool isUsing);
 };
 

@@ -11,9 +11,6 @@ namespace {
 
 CBoardIDsShadow* s_pBoardIDsShadow = nullptr;
 
-const char kSegmentName[] = "OAM_BoardIDsShadow";
-const int kSegmentSize = 10624;
-
 // Copies text with its NUL when it fits size bytes; otherwise leaves the
 // buffer as it is.
 int Deliver(const char* text, char* buffer, unsigned size) {
@@ -46,7 +43,7 @@ int oamShadowInit(void) {
     if (s_pBoardIDsShadow != nullptr) {
         return 0;  // the table in use stays
     }
-    CBoardIDsShadow* table = new (std::nothrow) CBoardIDsShadow(kSegmentName, kSegmentSize);
+    CBoardIDsShadow* table = new (std::nothrow) CBoardIDsShadow(kBoardIDsShadowName, kBoardIDsShadowSize);
     if (table == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
