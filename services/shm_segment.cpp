@@ -62,6 +62,9 @@ int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepar
     if (error == 0) {
         error = MapLocked(fd, size, segment, prepare);
     }
-    close(fd);  // also releases the lock
+    // The mapping keeps the open file alive, so the lock must be released
+    // explicitly.
+    flock(fd, LOCK_UN);
+    close(fd);
     return error;
 }
