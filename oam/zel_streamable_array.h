@@ -28,19 +28,31 @@ CZelStream& operator<<(CZelStream& stream, const CZelStreamableArray<T>& array) 
 // Replaces the array's content. Whatever count the stream holds, no more
 // elements are read than the stream has bytes for: reading stops at the
 // first element the stream cannot deliver (the stream is then failed).
+// Elements the array already holds are read into again rather than freed
+// and allocated anew; the content that results is the same.
 template <typename T>
 CZelStream& operator>>(CZelStream& stream, CZelStreamableArray<T>& array) {
-    array.DeleteAll();
     int count = 0;
     stream >> count;
-    for (int i = 0; i < count && !stream.Failed(); ++i) {
-        T* element = new T();
-        stream >> *element;
+    int loaded = 0;
+    for (; loaded < count; ++loaded) {
+        if (loaded < array.GetSize()) {
+            stream >> array[loaded];
+        } else {
+            T* element = new T();
+            stream >> *element;
+            if (stream.Failed()) {
+                delete element;
+            } else {
+                array.InsertAt(loaded, element);
+            }
+        }
         if (stream.Failed()) {
-            delete element;
             break;
         }
-        array.InsertAt(array.GetSize(), element);
+    }
+    while (array.GetSize() > loaded) {
+        array.RemoveAt(array.GetSize() - 1);
     }
     return stream;
 }
