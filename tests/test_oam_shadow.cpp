@@ -1,4 +1,3 @@
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,21 +17,16 @@ protected:
     void SetUp() override { shm_unlink("/OAM_BoardIDsShadow"); }
     void TearDown() override { oamShadowExit(); }
 
-    static void Write(const std::vector<CBoardIDShadow>& sorted, bool qm = false) {
+    static int Write(std::vector<CBoardIDShadow> sorted, bool qm = false) {
         CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
-        ASSERT_EQ(writer.Replace(sorted.data(), static_cast<int>(sorted.size())), 0);
-        ASSERT_EQ(writer.SetIsUsingQmPlugin(qm), 0);
-    }
-    static std::vector<CBoardIDShadow> FiveBoards() {
-        return {CBoardIDShadow("alpha", 10, "zb5t", "0"), CBoardIDShadow("Beta", 11, "zb5t", "1"),
-                CBoardIDShadow("delta", 12, "qm", "0", true),
-                CBoardIDShadow("echo", 11, "zbhost", "2"), CBoardIDShadow("Foxtrot", 14, "zb5t", "3")};
+        return writer.Replace(sorted.data(), static_cast<int>(sorted.size())) |
+               writer.SetIsUsingQmPlugin(qm);
     }
 };
 
 TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
-    for (int attached = 0; attached < 2; ++attached) {
-        if (attached) {
+    for (int attachedBefore = 0; attachedBefore < 2; ++attachedBefore) {
+        if (attachedBefore) {
             ASSERT_EQ(oamShadowInit(), 0);
             ASSERT_EQ(oamShadowExit(), 0);
         }
@@ -40,14 +34,13 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
         char name[8] = "keep", id[8] = "keep";
         unsigned long number = 99;
         bool flag = true;
-        EXPECT_EQ(oamShadowBoardEnum(0, 0, name, 8), OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardLookupByNumber(0, 1, name, 8), OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardLookupByDriverIDs(0, "zb5t", "0", name, 8),
-                  OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardGetNumber(0, "a", &number), OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "a", name, 8, id, 8), OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardGetIsUsingQmPlugin(0, &flag), OAMSHADOW_ERR_UNAVAILABLE);
-        EXPECT_EQ(oamShadowBoardIsUsingALaw(0, "a", &flag), OAMSHADOW_ERR_UNAVAILABLE);
+        const int results[] = {
+            oamShadowBoardEnum(0, 0, name, 8), oamShadowBoardLookupByNumber(0, 1, name, 8),
+            oamShadowBoardLookupByDriverIDs(0, "zb5t", "0", name, 8),
+            oamShadowBoardGetNumber(0, "a", &number),
+            oamShadowBoardGetDriverIDs(0, "a", name, 8, id, 8),
+            oamShadowBoardGetIsUsingQmPlugin(0, &flag), oamShadowBoardIsUsingALaw(0, "a", &flag)};
+        for (int result : results) EXPECT_EQ(result, OAMSHADOW_ERR_UNAVAILABLE);
         EXPECT_STREQ(name, "keep");
         EXPECT_STREQ(id, "keep");
         EXPECT_EQ(number, 99u);
@@ -58,11 +51,8 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
 TEST_F(OamShadow, NewSegmentIsAnEmptyTable) {
     ASSERT_EQ(oamShadowInit(), 0);
     CBoardIDsShadow* table = oamShadowGetPtr();
-    ASSERT_NE(table, nullptr);
     EXPECT_EQ(oamShadowInit(), 0);  // a second attach keeps the table in use
     EXPECT_EQ(oamShadowGetPtr(), table);
-    EXPECT_EQ(table->GetSize(), 0);
-
     char name[16] = "keep";
     unsigned long number;
     bool flag = true;
@@ -77,44 +67,34 @@ TEST_F(OamShadow, NewSegmentIsAnEmptyTable) {
 }
 
 TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
-    Write(FiveBoards(), true);
+    ASSERT_EQ(Write({CBoardIDShadow("alpha", 10, "zb5t", "0"), CBoardIDShadow("Beta", 11, "zb5t", "1"),
+                     CBoardIDShadow("delta", 12, "qm", "0", true),
+                     CBoardIDShadow("echo", 11, "zbhost", "2"), CBoardIDShadow("Foxtrot", 14, "zb5t", "3")},
+                    true),
+              0);
     ASSERT_EQ(oamShadowInit(), 0);
     char name[120];
     std::vector<std::string> names;
     for (int i = 0; oamShadowBoardEnum(0, i, name, sizeof name) == 0; ++i) names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Beta", "delta", "echo", "Foxtrot"}));
     EXPECT_EQ(oamShadowBoardEnum(0, -1, name, sizeof name), OAMSHADOW_ERR_NOT_FOUND);
-    EXPECT_EQ(oamShadowBoardEnum(0, 5, name, sizeof name), OAMSHADOW_ERR_NOT_FOUND);
 
-    // Two boards carry number 11: the one nearer the start wins.
     EXPECT_EQ(oamShadowBoardLookupByNumber(0, 11, name, sizeof name), 0);
-    EXPECT_STREQ(name, "Beta");
-    EXPECT_EQ(oamShadowBoardLookupByNumber(0, 13, name, sizeof name), OAMSHADOW_ERR_NOT_FOUND);
+    EXPECT_STREQ(name, "Beta");  // of the two boards numbered 11, the first
     EXPECT_EQ(oamShadowBoardLookupByDriverIDs(0, "ZBHOST", "2", name, sizeof name), 0);
     EXPECT_STREQ(name, "echo");
-    EXPECT_EQ(oamShadowBoardLookupByDriverIDs(0, "zbhost", "3", name, sizeof name),
-              OAMSHADOW_ERR_NOT_FOUND);
-
     unsigned long number = 0;
+    bool alaw = false;
     EXPECT_EQ(oamShadowBoardGetNumber(0, "DELTA", &number), 0);
     EXPECT_EQ(number, 12u);
-    bool alaw = false;
     EXPECT_EQ(oamShadowBoardIsUsingALaw(0, "Delta", &alaw), 0);
     EXPECT_TRUE(alaw);
-    EXPECT_EQ(oamShadowBoardIsUsingALaw(0, "beta", &alaw), 0);
-    EXPECT_FALSE(alaw);
 
-    // Driver name delivered, driver board ID too long for its buffer.
     char driver[8] = "", id[1] = {'k'};
     EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "foxtrot", driver, 8, id, 1), OAMSHADOW_ERR_UNAVAILABLE);
-    EXPECT_STREQ(driver, "zb5t");
+    EXPECT_STREQ(driver, "zb5t");  // delivered before the ID did not fit
     EXPECT_EQ(id[0], 'k');
-    char driver2[2] = {'k', 'k'}, id2[4] = "";
-    EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "foxtrot", driver2, 2, id2, 4), OAMSHADOW_ERR_UNAVAILABLE);
-    EXPECT_EQ(driver2[0], 'k');
-    EXPECT_STREQ(id2, "");
 
-    // The flag arrives as exactly one byte.
     unsigned char bytes[3] = {0x55, 0x55, 0x55};
     EXPECT_EQ(oamShadowBoardGetIsUsingQmPlugin(0, reinterpret_cast<bool*>(&bytes[1])), 0);
     EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 3),
@@ -125,34 +105,29 @@ TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
     table->Lock();
     EXPECT_FALSE(table->FindByName("c", &index));  // between Beta and delta
     EXPECT_EQ(index, 2);
-    EXPECT_TRUE(table->FindByName("ECHO", &index));
-    EXPECT_EQ(index, 3);
-    EXPECT_FALSE(table->FindByNumber(99, &index));
-    EXPECT_EQ(index, 5);
     table->Unlock();
 }
 
 TEST_F(OamShadow, NameMustFitWithItsTerminator) {
     std::string name119(119, 'a'), name120(120, 'b');
-    Write({CBoardIDShadow(name119.c_str(), 1), CBoardIDShadow(name120.c_str(), 2)});
+    ASSERT_EQ(Write({CBoardIDShadow(name119.c_str(), 1), CBoardIDShadow(name120.c_str(), 2)}), 0);
     ASSERT_EQ(oamShadowInit(), 0);
     char name[120];
     EXPECT_EQ(oamShadowBoardLookupByNumber(0, 1, name, sizeof name), 0);
     EXPECT_EQ(name, name119);
     EXPECT_EQ(oamShadowBoardLookupByNumber(0, 2, name, sizeof name), OAMSHADOW_ERR_UNAVAILABLE);
     EXPECT_EQ(name, name119);
-    EXPECT_EQ(oamShadowBoardEnum(0, 0, name, 0), OAMSHADOW_ERR_UNAVAILABLE);
 }
 
 TEST_F(OamShadow, CorruptSegmentIsReadWithinItsBounds) {
     ASSERT_EQ(oamShadowInit(), 0);
     CZelStreamSharedMemory raw(kBoardIDsShadowName, kBoardIDsShadowSize);
+    std::vector<unsigned char> unterminated(332, 'Z');
     char name[200];
     for (int count : {-3, 1 << 30}) {
         raw.Flush();
         raw << count;
-        std::vector<unsigned char> filler(332, 'Z');
-        while (raw.WriteBlock(filler.data(), 332) == 332) {
+        while (raw.WriteBlock(unterminated.data(), 332) == 332) {
         }
         int expected = count < 0 ? 0 : 31;
         EXPECT_EQ(oamShadowGetPtr()->GetSize(), expected);
@@ -162,22 +137,15 @@ TEST_F(OamShadow, CorruptSegmentIsReadWithinItsBounds) {
     EXPECT_EQ(std::string(name), std::string(128, 'Z'));
 }
 
-TEST_F(OamShadow, WriterRefusesTablesThatDoNotFitAndLeavesTheSegmentAlone) {
+TEST_F(OamShadow, TableThatWouldNotFitIsNotWritten) {
     CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
-    EXPECT_EQ(writer.GetCapacity(), 31);
     ASSERT_EQ(writer.SetIsUsingQmPlugin(true), 0);
     for (int i = 0; i < 31; ++i) {
         ASSERT_EQ(writer.Insert(CBoardIDShadow(("b" + std::to_string(100 + i)).c_str(), i)), 0);
     }
     EXPECT_EQ(writer.Insert(CBoardIDShadow("b999", 99)), EOVERFLOW);
-    EXPECT_EQ(writer.Insert(CBoardIDShadow("B100", 99)), EEXIST);
-    EXPECT_EQ(writer.Remove("nothing"), ENOENT);
     EXPECT_EQ(writer.GetSize(), 31);
     EXPECT_TRUE(writer.GetIsUsingQmPlugin());
-    ASSERT_EQ(oamShadowInit(), 0);
-    char name[16];
-    EXPECT_EQ(oamShadowBoardLookupByNumber(0, 30, name, sizeof name), 0);
-    EXPECT_STREQ(name, "b130");
 }
 
 TEST_F(OamShadow, OtherProcessesSeeEveryChangeAndWaitForTheLastUnlock) {
@@ -194,7 +162,6 @@ TEST_F(OamShadow, OtherProcessesSeeEveryChangeAndWaitForTheLastUnlock) {
     EXPECT_EQ(table->GetSize(), 1);
 
     table->Lock();
-    EXPECT_EQ(table->GetSize(), 1);
     EXPECT_STREQ((*table)[0].GetName(), "added");
     pid_t writer = addBoard("blocked");
     usleep(200 * 1000);
@@ -205,7 +172,8 @@ TEST_F(OamShadow, OtherProcessesSeeEveryChangeAndWaitForTheLastUnlock) {
     EXPECT_EQ(table->GetSize(), 2);
 }
 
-TEST_F(OamShadow, ProcessesAttachingAtOnceLoseNoBoard) {
+TEST_F(OamShadow, ProcessesCreatingTableAndMutexAtOnceLoseNoBoard) {
+    shm_unlink("/OAM_BoardIDsShadowCZelSharedMemoryArray.mutex");
     const int kProcesses = 8;
     Signal start;
     std::vector<pid_t> children;
@@ -224,7 +192,6 @@ TEST_F(OamShadow, ProcessesAttachingAtOnceLoseNoBoard) {
         ASSERT_EQ(oamShadowBoardEnum(0, i, name, sizeof name), 0);
         EXPECT_EQ(name, "board" + std::to_string(i));
     }
-    EXPECT_EQ(oamShadowBoardEnum(0, kProcesses, name, sizeof name), OAMSHADOW_ERR_NOT_FOUND);
 }
 
 }  // namespace
