@@ -114,11 +114,14 @@ int oamShadowBoardGetDriverIDs(uint32_t, const char* name, char* driverName,
         if (!table.FindByName(name, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        int status = Deliver(table[index].GetDriverName(), driverName, driverNameSize);
+        // One access serves both texts: the mutex is held throughout, so a
+        // second load would find the same record.
+        const CBoardIDShadow& record = table[index];
+        int status = Deliver(record.GetDriverName(), driverName, driverNameSize);
         if (status != 0) {
             return status;
         }
-        return Deliver(table[index].GetDriverBoardID(), driverBoardID, driverBoardIDSize);
+        return Deliver(record.GetDriverBoardID(), driverBoardID, driverBoardIDSize);
     });
 }
 
