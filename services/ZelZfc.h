@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include <pthread.h>
-
 // A byte stream over a fixed block of memory with a current position.
 // Values are laid out in host byte order: an int as 4 bytes, a bool as 1.
 // Nothing is ever read or written outside the block: a transfer that would

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include "services/shm_segment.h"
