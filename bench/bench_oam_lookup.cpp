@@ -113,7 +113,9 @@ void Readers(benchmark::State& state) {
         for (int p = 0; p < processes; ++p) {
             int status = 0;
             waitpid(children[p], &status, 0);
-            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("reader failed");
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+                state.SkipWithError("reader failed");
+            }
         }
     }
     int64_t lookups = state.iterations() * perReader * (processes == 0 ? 1 : processes);

@@ -43,7 +43,8 @@ int oamShadowInit(void) {
     if (s_pBoardIDsShadow != nullptr) {
         return 0;  // the table in use stays
     }
-    CBoardIDsShadow* table = new (std::nothrow) CBoardIDsShadow(kBoardIDsShadowName, kBoardIDsShadowSize);
+    CBoardIDsShadow* table =
+        new (std::nothrow) CBoardIDsShadow(kBoardIDsShadowName, kBoardIDsShadowSize);
     if (table == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }

@@ -67,9 +67,11 @@ TEST_F(OamShadow, NewSegmentIsAnEmptyTable) {
 }
 
 TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
-    ASSERT_EQ(Write({CBoardIDShadow("alpha", 10, "zb5t", "0"), CBoardIDShadow("Beta", 11, "zb5t", "1"),
+    ASSERT_EQ(Write({CBoardIDShadow("alpha", 10, "zb5t", "0"),
+                     CBoardIDShadow("Beta", 11, "zb5t", "1"),
                      CBoardIDShadow("delta", 12, "qm", "0", true),
-                     CBoardIDShadow("echo", 11, "zbhost", "2"), CBoardIDShadow("Foxtrot", 14, "zb5t", "3")},
+                     CBoardIDShadow("echo", 11, "zbhost", "2"),
+                     CBoardIDShadow("Foxtrot", 14, "zb5t", "3")},
                     true),
               0);
     ASSERT_EQ(oamShadowInit(), 0);
@@ -91,7 +93,8 @@ TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
     EXPECT_TRUE(alaw);
 
     char driver[8] = "", id[1] = {'k'};
-    EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "foxtrot", driver, 8, id, 1), OAMSHADOW_ERR_UNAVAILABLE);
+    EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "foxtrot", driver, 8, id, 1),
+              OAMSHADOW_ERR_UNAVAILABLE);
     EXPECT_STREQ(driver, "zb5t");  // delivered before the ID did not fit
     EXPECT_EQ(id[0], 'k');
 

@@ -18,7 +18,9 @@ Result Oamtab(const std::string& args) {
     FILE* pipe = popen((std::string(OAMTAB_PATH) + " " + args + " 2>&1").c_str(), "r");
     if (pipe == nullptr) return result;
     char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, got);
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        result.output.append(buffer, got);
+    }
     int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
@@ -58,7 +60,8 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         {"remove nobody", "no board named"},
         {"qm maybe", "expected on or off"},
         {"load " + File("a 1 zb5t 0\n\nb two zb5t 0\n"), ".txt:3: board number"},
-        {"load " + File("a 1 zb5t 0 # A 2 zb5t 1\nA 2 zb5t 1\n"), ".txt:2: board \"A\" is already named on line 1"},
+        {"load " + File("a 1 zb5t 0 # A 2 zb5t 1\nA 2 zb5t 1\n"),
+         ".txt:2: board \"A\" is already named on line 1"},
         {"load " + File(Boards(32)), "at most 31 boards"},
         {"load /nonexistent", "cannot read"}};
     for (const auto& refusal : refusals) {

@@ -18,7 +18,8 @@ TEST(ZelStream, RefusesEveryTransferThatWouldCrossTheEnd) {
     EXPECT_EQ(stream.WriteBlock("abcdefgh", 8), 0u);
     EXPECT_EQ(stream.WriteBlock("a", 1), 0u);  // refused once failed
     EXPECT_TRUE(stream.Failed());
-    EXPECT_EQ(std::vector<unsigned char>(block + 5, block + 16), std::vector<unsigned char>(11, 0xEE));
+    EXPECT_EQ(std::vector<unsigned char>(block + 5, block + 16),
+              std::vector<unsigned char>(11, 0xEE));
 
     stream.Rewind();
     int number = 0, next = 0, untouched = 77;
