@@ -3,6 +3,8 @@
 # names it must export: every listed name present, nothing else exported
 # unless it matches one of the list's patterns.
 set -euo pipefail
+# (grep reads its whole input below: with -q it may stop early, and the
+# writer's SIGPIPE would then fail the pipeline under pipefail.)
 library=$1
 list=$2
 
@@ -12,13 +14,13 @@ mapfile -t patterns < <(grep -E '^~' "$list" | cut -c2-)
 
 failed=0
 for name in "${required[@]}"; do
-    if ! printf '%s\n' "${exported[@]}" | grep -qxF "$name"; then
+    if ! printf '%s\n' "${exported[@]}" | grep -xF "$name" >/dev/null; then
         echo "missing export: $name"
         failed=1
     fi
 done
 for name in "${exported[@]}"; do
-    printf '%s\n' "${required[@]}" | grep -qxF "$name" && continue
+    printf '%s\n' "${required[@]}" | grep -xF "$name" >/dev/null && continue
     allowed=0
     for pattern in "${patterns[@]}"; do
         if [[ $name =~ $pattern ]]; then allowed=1; break; fi
