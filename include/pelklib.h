@@ -211,4 +211,34 @@ PELK_API int GetSemaphore();
 PELK_API int LockSemaphore();
 PELK_API int UnlockSemaphore();
 
+/* ---- Board-identity table ---------------------------------------------- */
+
+/* The table the OAM supervisor keeps in the shared segment
+ * "OAM_BoardIDsShadow". Attach with oamShadowInit before any lookup and
+ * detach with oamShadowExit. Every lookup takes a reserved first argument
+ * (pass 0) and returns 0, OAMSHADOW_ERR_UNAVAILABLE (no table attached, or a
+ * text does not fit its buffer: size must exceed the text's length; the
+ * buffer is then left as it was) or OAMSHADOW_ERR_NOT_FOUND (no such board,
+ * or an index out of range). Outputs are written only on success. */
+class CBoardIDsShadow;
+
+extern "C" {
+PELK_API int oamShadowInit(void); /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
+                                      segment or its mutex cannot be opened */
+PELK_API int oamShadowExit(void); /* 0 */
+PELK_API CBoardIDsShadow* oamShadowGetPtr(void); /* null when detached */
+PELK_API int oamShadowBoardEnum(uint32_t reserved, int index, char* name, unsigned nameSize);
+PELK_API int oamShadowBoardLookupByNumber(uint32_t reserved, unsigned long number, char* name,
+                                          unsigned nameSize);
+PELK_API int oamShadowBoardLookupByDriverIDs(uint32_t reserved, const char* driverName,
+                                             const char* driverBoardID, char* name,
+                                             unsigned nameSize);
+PELK_API int oamShadowBoardGetNumber(uint32_t reserved, const char* name, unsigned long* number);
+PELK_API int oamShadowBoardGetDriverIDs(uint32_t reserved, const char* name, char* driverName,
+                                        unsigned driverNameSize, char* driverBoardID,
+                                        unsigned driverBoardIDSize);
+PELK_API int oamShadowBoardGetIsUsingQmPlugin(uint32_t reserved, bool* isUsing);
+PELK_API int oamShadowBoardIsUsingALaw(uint32_t reserved, const char* name, bool* isUsingALaw);
+}
+
 #endif /* PELKLIB_H */

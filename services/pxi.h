@@ -25,4 +25,8 @@ uint32_t pxiDeallocShMem(uint32_t* handle, void** address);
 // Mapped size in bytes of the segment behind handle; 0 for an unknown handle.
 uint32_t pxiShMemSize(uint32_t handle);
 
+// Compares two texts ignoring case: negative, zero or positive as a sorts
+// before, equal to or after b.
+int pxiStricmp(const char* a, const char* b);
+
 #endif

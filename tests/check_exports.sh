@@ -3,6 +3,8 @@
 # names it must export: every listed name present, nothing else exported
 # unless it matches one of the list's patterns.
 set -euo pipefail
+# (grep reads its whole input below: with -q it may stop early, and the
+# writer's SIGPIPE would then fail the pipeline under pipefail.)
 library=$1
 list=$2
 

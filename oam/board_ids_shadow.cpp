@@ -1,0 +1,85 @@
+#include "oam/board_ids_shadow.h"
+
+#include "services/pxi.h"
+
+CBoardIDsShadow::CBoardIDsShadow(const char* name, int size)
+    : CZelSharedMemoryArray<CBoardIDShadow>(name, size), m_is_using_qm_plugin(false) {}
+
+CBoardIDsShadow::~CBoardIDsShadow() = default;
+
+int CBoardIDsShadow::prefix() {
+    Lock();
+    int result = Load();
+    bool flag = false;
+    m_stream >> flag;
+    m_is_using_qm_plugin = flag;
+    return result;
+}
+
+int CBoardIDsShadow::suffix() {
+    // A table that does not fit is not written at all, so the segment never
+    // holds a count without its records or loses its flag.
+    int result = EOVERFLOW;
+    if (m_array.GetSize() <= GetCapacity()) {
+        result = Store();
+        m_stream << m_is_using_qm_plugin;
+        if (m_stream.Failed()) {
+            result = EOVERFLOW;
+        }
+    }
+    Unlock();
+    return result;
+}
+
+bool CBoardIDsShadow::GetIsUsingQmPlugin() {
+    prefix();
+    bool flag = m_is_using_qm_plugin;
+    suffix();
+    return flag;
+}
+
+bool CBoardIDsShadow::FindByName(const char* name, int* index) {
+    int lo = 0;
+    int hi = GetSize();
+    while (lo < hi) {
+        int mid = (lo + hi) / 2;
+        int order = pxiStricmp((*this)[mid].GetName(), name);
+        if (order < 0) {
+            lo = mid + 1;
+        } else if (order > 0) {
+            hi = mid;
+        } else {
+            *index = mid;
+            return true;
+        }
+    }
+    *index = hi;
+    return false;
+}
+
+bool CBoardIDsShadow::FindByNumber(unsigned long number, int* index) {
+    int i = 0;
+    for (; i < GetSize(); ++i) {
+        if ((*this)[i].GetNumber() == number) {
+            *index = i;
+            return true;
+        }
+    }
+    *index = i;
+    return false;
+}
+
+bool CBoardIDsShadow::FindByDriverIDs(const char* driverName, const char* driverBoardID,
+                                      int* index) {
+    int i = 0;
+    for (; i < GetSize(); ++i) {
+        const CBoardIDShadow& record = (*this)[i];
+        if (pxiStricmp(record.GetDriverName(), driverName) == 0 &&
+            pxiStricmp(record.GetDriverBoardID(), driverBoardID) == 0) {
+            *index = i;
+            return true;
+        }
+    }
+    *index = i;
+    return false;
+}

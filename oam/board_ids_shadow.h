@@ -1,0 +1,42 @@
+// The board-identity table: board records in the shared segment, in
+// ascending case-insensitive name order, followed by the table-wide qm
+// plug-in flag.
+#ifndef PELK_OAM_BOARD_IDS_SHADOW_H
+#define PELK_OAM_BOARD_IDS_SHADOW_H
+
+#include <pelklib.h>
+
+#include "oam/board_id_shadow.h"
+#include "oam/zel_shared_memory_array.h"
+
+// The segment every process shares the table through, and its size.
+constexpr char kBoardIDsShadowName[] = "OAM_BoardIDsShadow";
+constexpr int kBoardIDsShadowSize = 10624;
+
+class PELK_API CBoardIDsShadow : public CZelSharedMemoryArray<CBoardIDShadow> {
+public:
+    CBoardIDsShadow(const char* name, int size);
+    ~CBoardIDsShadow() override;
+
+    // Load and store the flag after the records.
+    int prefix() override;
+    int suffix() override;
+
+    bool GetIsUsingQmPlugin();
+    // Searches of the table; callers hold Lock() around them.
+    bool FindByName(const char* name, int* index);
+    bool FindByNumber(unsigned long number, int* index);
+    bool FindByDriverIDs(const char* driverName, const char* driverBoardID, int* index);
+
+    // The most records the segment holds together with the count and flag.
+    int GetCapacity() const {
+        uint32_t fixed = CZelStream::kIntSize + CZelStream::kBoolSize;
+        uint32_t length = m_stream.GetLength();
+        return length < fixed ? 0 : static_cast<int>((length - fixed) / sizeof(CBoardIDShadow));
+    }
+
+protected:
+    bool m_is_using_qm_plugin;
+};
+
+#endif

@@ -1,0 +1,100 @@
+// An array kept in a named shared-memory segment. Every access loads the
+// whole array from the segment into a private copy and stores it back, under
+// a named inter-process mutex held from the load to the store.
+#ifndef PELK_OAM_ZEL_SHARED_MEMORY_ARRAY_H
+#define PELK_OAM_ZEL_SHARED_MEMORY_ARRAY_H
+
+#include <cerrno>
+
+#include "oam/zel_streamable_array.h"
+#include "services/ZelZfc.h"
+
+template <typename T>
+class CZelSharedMemoryArray {
+public:
+    // Attaches to (or creates) the segment `name` of `size` bytes and the
+    // mutex named `name` + "CZelSharedMemoryArray"; a segment created here
+    // starts with an empty array.
+    CZelSharedMemoryArray(const char* name, int size)
+        : m_array(5, 3),
+          m_stream(name, static_cast<unsigned long>(size)),
+          m_mutex(0, getMutexName(name), 0) {
+        Lock();
+        if (m_stream.m_created == 1) {
+            m_stream.Flush();
+            m_stream << m_array;
+            m_stream.m_created = 0;
+        }
+        Unlock();
+    }
+    // Neither locks nor stores.
+    virtual ~CZelSharedMemoryArray() {
+        Close();
+        m_array.DeleteAll();
+    }
+    CZelSharedMemoryArray(const CZelSharedMemoryArray&) = delete;
+    CZelSharedMemoryArray& operator=(const CZelSharedMemoryArray&) = delete;
+
+    virtual int Close() { return m_stream.Close(); }
+
+    // Lock, then load. 0, or EOVERFLOW when the segment promised more than
+    // it holds (what it does hold is loaded).
+    virtual int prefix() {
+        Lock();
+        return Load();
+    }
+    // Store, then unlock. 0, or EOVERFLOW when the array does not fit the
+    // segment (nothing past its end is written).
+    virtual int suffix() {
+        int result = Store();
+        Unlock();
+        return result;
+    }
+
+    int Lock() { return m_mutex.Lock(-1); }
+    int Unlock() { return m_mutex.Unlock(); }
+
+    // 0 once segment and mutex are open, otherwise the errno that failed.
+    int GetOpenError() const {
+        return m_stream.GetOpenError() != 0 ? m_stream.GetOpenError() : m_mutex.GetOpenError();
+    }
+
+    int GetSize() {
+        prefix();
+        int size = m_array.GetSize();
+        suffix();
+        return size;
+    }
+
+    // The element of the table as just loaded; valid until the next load.
+    T& operator[](int index) {
+        prefix();
+        T& element = m_array[index];
+        suffix();
+        return element;
+    }
+
+    CZelString getMutexName(const char* name) const {
+        CZelString mutexName(name);
+        mutexName += "CZelSharedMemoryArray";
+        return mutexName;
+    }
+
+protected:
+    int Load() {
+        m_stream.Flush();
+        m_stream >> m_array;
+        return m_stream.Failed() ? EOVERFLOW : 0;
+    }
+    int Store() {
+        m_stream.Flush();
+        m_stream << m_array;
+        return m_stream.Failed() ? EOVERFLOW : 0;
+    }
+
+    CZelStreamableArray<T> m_array;
+    CZelStreamSharedMemory m_stream;
+    CZelMutex m_mutex;
+};
+
+#endif

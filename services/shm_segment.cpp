@@ -1,0 +1,70 @@
+#include "services/shm_segment.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int MapLocked(int fd, size_t size, ShmSegment* segment, ShmPrepare prepare) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return errno;
+    }
+    bool created = false;
+    size_t length = static_cast<size_t>(status.st_size);
+    if (status.st_size == 0) {
+        if (size == 0) {
+            return EINVAL;
+        }
+        if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+            return errno;
+        }
+        created = true;
+        length = size;
+    } else if (static_cast<uint64_t>(status.st_size) > UINT32_MAX) {
+        return EFBIG;
+    }
+    void* address = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) {
+        return errno;
+    }
+    int error = prepare ? prepare(address, length) : 0;
+    if (error != 0) {
+        munmap(address, length);
+        return error;
+    }
+    segment->address = address;
+    segment->size = length;
+    segment->created = created;
+    return 0;
+}
+
+}  // namespace
+
+int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepare prepare) {
+    int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    if (error == 0) {
+        error = MapLocked(fd, size, segment, prepare);
+    }
+    // The mapping keeps the open file alive, so the lock must be released
+    // explicitly.
+    flock(fd, LOCK_UN);
+    close(fd);
+    return error;
+}

@@ -1,0 +1,63 @@
+#include "board_line.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+bool FitsField(const std::string& text, size_t limit, const char* field, std::string* error) {
+    if (text.size() <= limit) {
+        return true;
+    }
+    *error = std::string(field) + " \"" + text + "\" is longer than " + std::to_string(limit) +
+             " characters";
+    return false;
+}
+
+bool ParseNumber(const std::string& text, unsigned long* number) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || value > UINT32_MAX) {
+        return false;
+    }
+    *number = static_cast<unsigned long>(value);
+    return true;
+}
+
+}  // namespace
+
+bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
+                CBoardIDShadow* record, std::string* error) {
+    if (words.size() < 4 || words.size() > 5 || (words.size() == 5 && words[4] != alawWord)) {
+        *error = std::string("expected NAME NUMBER DRIVER ID [") + alawWord + "]";
+        return false;
+    }
+    unsigned long number;
+    if (!ParseNumber(words[1], &number)) {
+        *error = "board number \"" + words[1] + "\" is not a decimal number from 0 to 4294967295";
+        return false;
+    }
+    if (!FitsField(words[0], CBoardIDShadow::kNameLength, "name", error) ||
+        !FitsField(words[2], CBoardIDShadow::kDriverNameLength, "driver name", error) ||
+        !FitsField(words[3], CBoardIDShadow::kDriverBoardIDLength, "driver board ID", error)) {
+        return false;
+    }
+    *record = CBoardIDShadow(words[0].c_str(), number, words[2].c_str(), words[3].c_str(),
+                             words.size() == 5);
+    return true;
+}
+
+std::vector<std::string> SplitLine(const std::string& line) {
+    std::istringstream input(line.substr(0, line.find('#')));
+    std::vector<std::string> words;
+    std::string word;
+    while (input >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
