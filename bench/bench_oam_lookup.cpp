@@ -19,7 +19,7 @@
 namespace {
 
 const int kBoards = 31;
-const unsigned long kLastNumber = 1000 + kBoards - 1;
+const uint32_t kLastNumber = 1000 + kBoards - 1;
 const char kLastName[] = "board30";
 
 void WriteTable() {

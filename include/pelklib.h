@@ -228,12 +228,12 @@ PELK_API int oamShadowInit(void); /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
 PELK_API int oamShadowExit(void); /* 0 */
 PELK_API CBoardIDsShadow* oamShadowGetPtr(void); /* null when detached */
 PELK_API int oamShadowBoardEnum(uint32_t reserved, int index, char* name, unsigned nameSize);
-PELK_API int oamShadowBoardLookupByNumber(uint32_t reserved, unsigned long number, char* name,
+PELK_API int oamShadowBoardLookupByNumber(uint32_t reserved, uint32_t number, char* name,
                                           unsigned nameSize);
 PELK_API int oamShadowBoardLookupByDriverIDs(uint32_t reserved, const char* driverName,
                                              const char* driverBoardID, char* name,
                                              unsigned nameSize);
-PELK_API int oamShadowBoardGetNumber(uint32_t reserved, const char* name, unsigned long* number);
+PELK_API int oamShadowBoardGetNumber(uint32_t reserved, const char* name, uint32_t* number);
 PELK_API int oamShadowBoardGetDriverIDs(uint32_t reserved, const char* name, char* driverName,
                                         unsigned driverNameSize, char* driverBoardID,
                                         unsigned driverBoardIDSize);

@@ -4,7 +4,7 @@
 
 #include "services/ZelZfc.h"
 
-CBoardIDShadow::CBoardIDShadow(const char* name, unsigned long number, const char* driverName,
+CBoardIDShadow::CBoardIDShadow(const char* name, uint32_t number, const char* driverName,
                                const char* driverBoardID, bool isUsingALaw)
     : m_number(static_cast<uint32_t>(number)), m_is_using_alaw(isUsingALaw) {
     SetName(name);

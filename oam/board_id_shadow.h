@@ -14,7 +14,7 @@ public:
     static constexpr size_t kDriverNameLength = 128;
     static constexpr size_t kDriverBoardIDLength = 64;
 
-    CBoardIDShadow(const char* name = "", unsigned long number = 0, const char* driverName = "",
+    CBoardIDShadow(const char* name = "", uint32_t number = 0, const char* driverName = "",
                    const char* driverBoardID = "", bool isUsingALaw = false);
     ~CBoardIDShadow() = default;
 
@@ -23,7 +23,7 @@ public:
     void SetDriverBoardID(const char* driverBoardID);
 
     const char* GetName() const { return m_name; }
-    unsigned long GetNumber() const { return m_number; }
+    uint32_t GetNumber() const { return m_number; }
     const char* GetDriverName() const { return m_driver_name; }
     const char* GetDriverBoardID() const { return m_driver_board_id; }
     bool GetIsUsingALaw() { return m_is_using_alaw; }

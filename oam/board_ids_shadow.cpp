@@ -57,7 +57,7 @@ bool CBoardIDsShadow::FindByName(const char* name, int* index) {
     return false;
 }
 
-bool CBoardIDsShadow::FindByNumber(unsigned long number, int* index) {
+bool CBoardIDsShadow::FindByNumber(uint32_t number, int* index) {
     int i = 0;
     for (; i < GetSize(); ++i) {
         if ((*this)[i].GetNumber() == number) {

@@ -25,7 +25,7 @@ public:
     bool GetIsUsingQmPlugin();
     // Searches of the table; callers hold Lock() around them.
     bool FindByName(const char* name, int* index);
-    bool FindByNumber(unsigned long number, int* index);
+    bool FindByNumber(uint32_t number, int* index);
     bool FindByDriverIDs(const char* driverName, const char* driverBoardID, int* index);
 
     // The most records the segment holds together with the count and flag.

@@ -75,7 +75,7 @@ int oamShadowBoardEnum(uint32_t, int index, char* name, unsigned nameSize) {
     });
 }
 
-int oamShadowBoardLookupByNumber(uint32_t, unsigned long number, char* name, unsigned nameSize) {
+int oamShadowBoardLookupByNumber(uint32_t, uint32_t number, char* name, unsigned nameSize) {
     return WithTable([&](CBoardIDsShadow& table) {
         int index;
         if (!table.FindByNumber(number, &index)) {
@@ -96,7 +96,7 @@ int oamShadowBoardLookupByDriverIDs(uint32_t, const char* driverName, const char
     });
 }
 
-int oamShadowBoardGetNumber(uint32_t, const char* name, unsigned long* number) {
+int oamShadowBoardGetNumber(uint32_t, const char* name, uint32_t* number) {
     return WithTable([&](CBoardIDsShadow& table) {
         int index;
         if (!table.FindByName(name, &index)) {

@@ -32,7 +32,7 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
         }
         EXPECT_EQ(oamShadowGetPtr(), nullptr);
         char name[8] = "keep", id[8] = "keep";
-        unsigned long number = 99;
+        uint32_t number = 99;
         bool flag = true;
         const int results[] = {
             oamShadowBoardEnum(0, 0, name, 8), oamShadowBoardLookupByNumber(0, 1, name, 8),
@@ -54,7 +54,7 @@ TEST_F(OamShadow, NewSegmentIsAnEmptyTable) {
     EXPECT_EQ(oamShadowInit(), 0);  // a second attach keeps the table in use
     EXPECT_EQ(oamShadowGetPtr(), table);
     char name[16] = "keep";
-    unsigned long number;
+    uint32_t number;
     bool flag = true;
     EXPECT_EQ(oamShadowBoardEnum(0, 0, name, 16), OAMSHADOW_ERR_NOT_FOUND);
     EXPECT_EQ(oamShadowBoardLookupByNumber(0, 0, name, 16), OAMSHADOW_ERR_NOT_FOUND);
@@ -85,7 +85,7 @@ TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
     EXPECT_STREQ(name, "Beta");  // of the two boards numbered 11, the first
     EXPECT_EQ(oamShadowBoardLookupByDriverIDs(0, "ZBHOST", "2", name, sizeof name), 0);
     EXPECT_STREQ(name, "echo");
-    unsigned long number = 0;
+    uint32_t number = 0;
     bool alaw = false;
     EXPECT_EQ(oamShadowBoardGetNumber(0, "DELTA", &number), 0);
     EXPECT_EQ(number, 12u);

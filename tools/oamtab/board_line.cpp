@@ -16,7 +16,7 @@ bool FitsField(const std::string& text, size_t limit, const char* field, std::st
     return false;
 }
 
-bool ParseNumber(const std::string& text, unsigned long* number) {
+bool ParseNumber(const std::string& text, uint32_t* number) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
@@ -25,7 +25,7 @@ bool ParseNumber(const std::string& text, unsigned long* number) {
     if (errno != 0 || value > UINT32_MAX) {
         return false;
     }
-    *number = static_cast<unsigned long>(value);
+    *number = static_cast<uint32_t>(value);
     return true;
 }
 
@@ -37,7 +37,7 @@ bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
         *error = std::string("expected NAME NUMBER DRIVER ID [") + alawWord + "]";
         return false;
     }
-    unsigned long number;
+    uint32_t number;
     if (!ParseNumber(words[1], &number)) {
         *error = "board number \"" + words[1] + "\" is not a decimal number from 0 to 4294967295";
         return false;

@@ -54,7 +54,7 @@ int List(CBoardTableWriter& table, const Words&) {
     int size = table.GetSize();
     for (int i = 0; i < size; ++i) {
         CBoardIDShadow record = table[i];
-        std::printf("%d\t%s\t%lu\t%s\t%s\t%s\n", i, record.GetName(), record.GetNumber(),
+        std::printf("%d\t%s\t%u\t%s\t%s\t%s\n", i, record.GetName(), record.GetNumber(),
                     record.GetDriverName(), record.GetDriverBoardID(),
                     record.GetIsUsingALaw() ? "yes" : "no");
     }
