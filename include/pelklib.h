@@ -203,6 +203,29 @@ PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
 
 PELK_API extern const int _lib_version; /* 1 */
 
+/* ---- Board driver resolution ------------------------------------------ */
+
+/* Attach the process to the board-identity table (once; later calls do
+ * nothing while attached) and detach it (one detach ends any number of
+ * attaches). These and the two functions below may be called from several
+ * threads. */
+PELK_API void PelklibAttachOAM();
+PELK_API void PelklibDetachOAM();
+
+/* Resolves a logical board number to its driver type and, when id is not
+ * null, the board's ID within that driver. Returns 0, -14 (not attached),
+ * -15 (unknown driver name), -16 (no such board, or its driver board ID is
+ * not a whole decimal number), or OAMSHADOW_ERR_UNAVAILABLE /
+ * OAMSHADOW_ERR_NOT_FOUND from the table. Stores only on success. */
+PELK_API int PelklibGetBoardDriver(unsigned int board, PELKLIB_DRIVER_TYPE* type,
+                                   unsigned int* id);
+
+/* A new, unopened backend for the board's driver, or null when the board
+ * cannot be resolved or its driver has no backend (qm). Attaches to the
+ * table for the resolution and leaves the process detached afterwards, also
+ * when it was attached before. */
+PELK_API cPelkLib* NewPelkLibByBoardNumber(int board);
+
 /* ---- Emulator handshake semaphore -------------------------------------- */
 
 /* The host-wide semaphore that serialises the emulator's pipe handshake.
