@@ -160,6 +160,7 @@ int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
         if ((fds[i].events & POLLOUT) && sim.boardReady) {
             fds[i].revents |= sim.readyEvents;
         }
+        fds[i].revents |= sim.extraEvents;
         ready += fds[i].revents != 0;
     }
     return ready;
@@ -189,6 +190,10 @@ int SimDriver::Ioctl(int fd, unsigned long code, ...) {
             request.payload.assign(bytes, bytes + send.blockLen + send.bufferLen);
         }
         sim.requests.push_back(std::move(request));
+    }
+    int answered = 0;
+    if (sim.answer && sim.answer(code, area, &answered)) {
+        return answered;
     }
     auto fault = sim.faults.find(code);
     if (fault != sim.faults.end()) {

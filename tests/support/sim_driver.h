@@ -8,6 +8,7 @@
 #define PELK_TESTS_SIM_DRIVER_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -58,11 +59,16 @@ public:
     std::vector<Request> requests;
     std::map<unsigned long, Fault> faults;
     std::map<unsigned long, Reply> replies;
+    // A scripted driver: when set and returning true, its *result (reply
+    // count, or -1 with errno set) answers the request in place of the
+    // faults, replies and simulation above. Called with the lock held.
+    std::function<bool(unsigned long code, uint8_t* area, int* result)> answer;
 
     // Readiness.
     bool loopback = false;        // each sent message comes back as incoming
     short readyEvents = POLLOUT;  // reported to POLLOUT once a board is released
     int pollInterrupts = 0;       // polls that fail with EINTR first
+    short extraEvents = 0;        // reported by every poll beside the readiness
     std::vector<int> pollTimeouts;
 
     // Board state.

@@ -1,0 +1,278 @@
+// Feeds the kernel-driver backend whatever a driver could hand it: message
+// stream bytes, reply bytes and counts, failed requests and poll readiness,
+// all chosen by the input, through the receive operations in the orders a
+// caller uses them and through the board operations' replies.
+//
+// The scripted driver keeps its side of the contract the backend relies on:
+// it places no more bytes in an argument area than the request word, the
+// length word or the reply record allows. Its reply counts are unbounded.
+// Every caller area is a heap block of exactly its declared size, so
+// AddressSanitizer reports any write or read past it.
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "tests/support/sim_driver.h"
+#include "unix/pelklib.h"
+
+namespace {
+
+constexpr unsigned int kMaxOpenSize = 512;
+constexpr unsigned int kMaxCallerLen = 1024;   // largest caller buffer the harness allocates
+constexpr unsigned int kMaxDetectedBoards = 64;  // the driver reports at most this many
+constexpr unsigned int kMaxOperations = 64;
+
+// A failed property of the backend; stops the run as a crash.
+void Require(bool holds) {
+    if (!holds) {
+        __builtin_trap();
+    }
+}
+
+uint32_t Word(const uint8_t* area, size_t offset) {
+    uint32_t word;
+    std::memcpy(&word, area + offset, sizeof word);
+    return word;
+}
+
+class DriverReceiveFuzz {
+public:
+    DriverReceiveFuzz(const uint8_t* data, size_t size) : m_input(data, size) {
+        m_sim.record = false;
+        m_sim.answer = [this](unsigned long code, uint8_t* area, int* result) {
+            return Answer(code, area, result);
+        };
+    }
+
+    void Run() {
+        Open();
+        for (unsigned int n = 0; n < kMaxOperations && m_input.remaining_bytes() > 0; ++n) {
+            switch (m_input.ConsumeIntegralInRange(0, 14)) {
+                case 0: case 1: QueueMessage(); break;
+                case 2: case 3: ReceiveAndFetch(); break;
+                case 4: ReceivePelkorAndFetch(); break;
+                case 5: ReceiveBuffers(CallerLengths()); break;
+                case 6: m_lib.FlushMessageBuffers(); break;
+                case 7: ReadEEPROM(); break;
+                case 8: GetDriverVersionAndMapping(); break;
+                case 9: GetBoardData(); break;
+                case 10: DetectBoards(); break;
+                case 11: GetDriverStats(); break;
+                case 12: LiftBoardReset(); break;
+                case 13: SetReadiness(); break;
+                case 14: Open(); break;
+            }
+        }
+    }
+
+private:
+    // Most bytes the driver may place in the argument area of a request.
+    size_t ReplyRoom(unsigned long code, const uint8_t* area) const {
+        switch (code) {
+            case ZB5T_RECEIVE_START: case ZB5T_RECEIVE_PART: return Word(area, 0);
+            case ZB5T_READ_EEPROM: return Word(area, 8);
+            case ZB5T_READ_EEPROM_BY_SLOT: return Word(area, 12);
+            case ZB5T_GET_DRIVER_VERSION: return 12;
+            case ZB5T_GET_BOARD_MAPPING: return sizeof(PK_BOARD_MAPPING);
+            case ZB5T_GET_BOARD_DATA: case ZB5T_GET_DRIVER_STATS: return m_callerRoom;
+            case ZB5T_DETECT_BOARDS: return kMaxDetectedBoards * 8;
+            default: return 0;
+        }
+    }
+
+    // Per request: the simulation's own answer, a failure, or scripted bytes
+    // with a reply count that may lie.
+    bool Answer(unsigned long code, uint8_t* area, int* result) {
+        const bool simulated = code == ZB5T_RECEIVE_START || code == ZB5T_RECEIVE_PART ||
+                               code == ZB5T_DISCARD_REST || code == ZB5T_READ_EEPROM ||
+                               code == ZB5T_READ_EEPROM_BY_SLOT ||
+                               code == ZB5T_GET_DRIVER_VERSION ||
+                               code == ZB5T_GET_BOARD_MAPPING || code == ZB5T_LIFT_BOARD_RESET;
+        const int mode = m_input.ConsumeIntegralInRange(0, 3);
+        if (mode == 0 && simulated) {
+            return false;
+        }
+        if (mode == 1) {
+            static const int kErrors[] = {EBUSY, EINVAL, EIO, EFAULT, EINTR, 0};
+            errno = m_input.PickValueInArray(kErrors);
+            *result = -1;
+            return true;
+        }
+        const size_t room = area == nullptr ? 0 : ReplyRoom(code, area);
+        const std::vector<uint8_t> bytes =
+            m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange<size_t>(0, room));
+        if (!bytes.empty()) {
+            std::memcpy(area, bytes.data(), bytes.size());
+        }
+        *result = m_input.ConsumeBool() ? static_cast<int>(bytes.size())
+                                        : m_input.ConsumeIntegral<int>();
+        return true;
+    }
+
+    void Open() {
+        m_openSize = m_input.ConsumeIntegralInRange(0u, kMaxOpenSize);
+        Require(m_lib.Open(m_openSize, nullptr) == PKERR_OK);
+        m_headerRoom = m_openSize < 56 ? 56 : m_openSize;
+    }
+
+    // A descriptor with small or arbitrary lengths followed by arbitrary
+    // bytes, or raw stream bytes.
+    void QueueMessage() {
+        if (m_input.ConsumeBool()) {
+            m_sim.Queue(m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange(0, 700)));
+            return;
+        }
+        PK_MSG_DESC desc = {};
+        desc.type = m_input.ConsumeIntegral<uint32_t>();
+        desc.tag = m_input.ConsumeIntegral<uint32_t>();
+        desc.numbufs = m_input.ConsumeIntegralInRange<uint32_t>(0, 7);
+        for (uint32_t& length : desc.Buflen) {
+            length = m_input.ConsumeBool() ? m_input.ConsumeIntegralInRange<uint32_t>(0, 600)
+                                           : m_input.ConsumeIntegral<uint32_t>();
+        }
+        m_sim.Queue(SimDriver::Stream(
+            desc, m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange(0, 1500))));
+    }
+
+    void SetReadiness() {
+        static const short kEvents[] = {0, POLLIN, POLLERR, POLLHUP, POLLIN | POLLERR, POLLOUT};
+        m_sim.extraEvents = m_input.PickValueInArray(kEvents);
+        m_sim.pollInterrupts = m_input.ConsumeIntegralInRange(0, 2);
+    }
+
+    // Capacities from none to beyond the receive buffer; an area of exactly
+    // that size, or of the receive buffer's header room when the capacity is
+    // larger than any header the backend can hand out.
+    int Receive(PK_REC_INFO* info) {
+        unsigned int capacity = m_input.ConsumeIntegralInRange(0u, m_headerRoom + 64);
+        if (m_input.ConsumeBool()) {
+            capacity = UINT32_MAX;
+        }
+        std::vector<uint8_t> header(capacity <= m_headerRoom + 64 ? capacity : m_headerRoom);
+        unsigned int headerLen = 0xDEADu;
+        int status = m_lib.ReceiveMessage(info, 0, capacity, header.data(), &headerLen);
+        if (status == PKERR_OK || status == PKERR_DATA_LOST || status == PKERR_WRONG_BUFSIZE) {
+            Require(headerLen <= capacity && headerLen <= m_headerRoom);
+        }
+        return status;
+    }
+
+    // What a caller does after a message arrived: fetch its data buffers into
+    // buffers of the announced sizes (if it can have them), or drop them.
+    void FetchOrFlush(int status, const PK_REC_INFO& info) {
+        if (status != PKERR_OK && status != PKERR_DATA_LOST) {
+            return;
+        }
+        std::vector<unsigned int> lengths(info.bufLen, info.bufLen + PK_MAX_DATA_BUFFERS);
+        bool affordable = true;
+        for (unsigned int length : lengths) {
+            affordable = affordable && length <= kMaxCallerLen;
+        }
+        if (affordable && m_input.ConsumeBool()) {
+            ReceiveBuffers(lengths);
+        } else {
+            m_lib.FlushMessageBuffers();
+        }
+    }
+
+    void ReceiveAndFetch() {
+        PK_REC_INFO info;
+        int status = Receive(&info);
+        FetchOrFlush(status, info);
+    }
+
+    void ReceivePelkorAndFetch() {
+        PK_REC_INFO info;
+        _PELKOR_MSG_HEADER header;
+        int status = m_lib.ReceivePelkorMessage(&info, 0, &header);
+        FetchOrFlush(status, info);
+    }
+
+    std::vector<unsigned int> CallerLengths() {
+        std::vector<unsigned int> lengths(PK_MAX_DATA_BUFFERS);
+        for (unsigned int& length : lengths) {
+            length = m_input.ConsumeIntegralInRange(0u, kMaxCallerLen);
+        }
+        return lengths;
+    }
+
+    void ReceiveBuffers(std::vector<unsigned int> lengths) {
+        std::vector<std::vector<uint8_t>> storage;
+        std::vector<void*> buffers;
+        for (unsigned int length : lengths) {
+            storage.emplace_back(length);
+            buffers.push_back(storage.back().data());
+        }
+        m_lib.ReceiveBuffers(lengths.data(), buffers.data());
+    }
+
+    void ReadEEPROM() {
+        const unsigned int length = m_input.ConsumeIntegralInRange(0u, 300u);
+        m_sim.eeprom = m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange(0, 300));
+        std::vector<uint8_t> buffer(length);
+        unsigned int bytesRead = 0xDEADu;
+        const unsigned int offset = m_input.ConsumeIntegralInRange(0u, 320u);
+        int status = m_input.ConsumeBool()
+                         ? m_lib.ReadEEPROM(1, offset, length, buffer.data(), &bytesRead)
+                         : m_lib.ReadEEPROMbySlot(1, 2, offset, length, buffer.data(), &bytesRead);
+        if (status == PKERR_OK) {
+            Require(bytesRead == length);
+        }
+    }
+
+    void GetDriverVersionAndMapping() {
+        unsigned int first = 0;
+        unsigned int second = 0;
+        m_lib.GetDriverVersion(&first, &second);
+        const unsigned int size = m_input.ConsumeIntegralInRange(0u, 40u);
+        std::vector<uint8_t> mapping(size);
+        m_lib.GetBoardMapping(1, size, reinterpret_cast<PK_BOARD_MAPPING*>(mapping.data()));
+    }
+
+    void GetBoardData() {
+        m_callerRoom = m_input.ConsumeIntegralInRange(0u, 300u);
+        std::vector<uint8_t> buffer(m_callerRoom);
+        unsigned int count = 0xDEADu;
+        m_lib.GetBoardData(1, m_callerRoom, buffer.data(), &count);
+        Require(count <= m_callerRoom);
+    }
+
+    void GetDriverStats() {
+        m_callerRoom = m_input.ConsumeIntegralInRange(0u, 300u);
+        std::vector<uint8_t> record(m_callerRoom);
+        unsigned int count = 0xDEADu;
+        m_lib.GetDriverStats(1, 2, m_callerRoom,
+                             reinterpret_cast<PK_GET_DRVR_STATS*>(record.data()), &count);
+        Require(count <= m_callerRoom);
+    }
+
+    void DetectBoards() {
+        const unsigned int maximum = m_input.ConsumeIntegralInRange(0u, 5u);
+        std::vector<unsigned int> first(maximum);
+        std::vector<unsigned int> second(maximum);
+        unsigned int count = 0;
+        m_lib.DetectBoards(maximum, first.data(), second.data(), &count);
+    }
+
+    void LiftBoardReset() {
+        m_sim.boardReady = m_input.ConsumeBool();
+        m_lib.LiftBoardReset(1, 0);
+    }
+
+    FuzzedDataProvider m_input;
+    SimDriver m_sim;
+    cPelkLib_Unix m_lib;
+    unsigned int m_openSize = 0;
+    unsigned int m_headerRoom = 0;   // header bytes the receive buffer holds
+    unsigned int m_callerRoom = 0;   // caller's reply area of the board request under way
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    DriverReceiveFuzz(data, size).Run();
+    return 0;
+}

@@ -1,0 +1,262 @@
+// Kernel-driver backend under driver faults: each request of a round trip or
+// of the board operations failing in turn, and a process descriptor limit.
+// Heap blocks left behind are reported by LeakSanitizer in the asan build.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sim_driver.h"
+#include "unix/pelklib.h"
+
+namespace {
+
+// Open descriptors of this process and what each refers to.
+std::map<int, std::string> OpenDescriptors() {
+    std::map<int, std::string> open;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        ADD_FAILURE() << "no /proc/self/fd";
+        return open;
+    }
+    while (dirent* entry = readdir(dir)) {
+        int fd = atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || fd == dirfd(dir)) {
+            continue;
+        }
+        char target[256] = {};
+        std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        open[fd] = n > 0 ? std::string(target, n) : std::string();
+    }
+    closedir(dir);
+    return open;
+}
+
+// Fails the Nth driver request (counting from 1) with EINVAL and remembers
+// its code; 0 fails none.
+struct NthFailure {
+    explicit NthFailure(SimDriver& sim, int n) : target(n) {
+        sim.answer = [this](unsigned long code, uint8_t*, int* result) {
+            if (++seen != target) {
+                return false;
+            }
+            failedCode = code;
+            errno = EINVAL;
+            *result = -1;
+            return true;
+        };
+    }
+    int target;
+    int seen = 0;
+    unsigned long failedCode = 0;
+};
+
+// One protocol message with two data buffers sent through the loopback
+// driver and received back: the six requests are three sends, the message
+// start and two buffer parts. Stops at the first failing step, as a caller
+// would, and returns its status.
+int RoundTrip(cPelkLib_Unix& lib, unsigned int tag) {
+    std::vector<uint8_t> out1(100, static_cast<uint8_t>(tag)), out2(30, 0x5A);
+    void* outBuffers[2] = {out1.data(), out2.data()};
+    unsigned int outLengths[2] = {100, 30};
+    _PELKOR_MSG_HEADER header = {tag, 2, {}, 3, 1, {tag + 7}};
+    int status = lib.SendPelkorMessage(&header, 5, 6, tag, 2, outBuffers, outLengths);
+    if (status != 0) {
+        return status;
+    }
+    PK_REC_INFO info;
+    _PELKOR_MSG_HEADER received;
+    status = lib.ReceivePelkorMessage(&info, 0, &received);
+    if (status != 0) {
+        return status;
+    }
+    std::vector<uint8_t> in1(info.bufLen[0]), in2(info.bufLen[1]);
+    void* inBuffers[4] = {in1.data(), in2.data()};
+    status = lib.ReceiveBuffers(info.bufLen, inBuffers);
+    if (status != 0) {
+        return status;
+    }
+    EXPECT_EQ(info.tag, tag);
+    EXPECT_EQ(received.params[0], tag + 7);
+    EXPECT_EQ(in1, out1);
+    EXPECT_EQ(in2, out2);
+    return 0;
+}
+
+TEST(DriverFaults, EachFailedRequestOfARoundTripIsReportedAndRecovered) {
+    const std::map<int, std::string> before = OpenDescriptors();
+    SimDriver sim;
+    sim.loopback = true;
+    int failed = 0;
+    for (int n = 1; n == failed + 1; ++n) {
+        {
+            cPelkLib_Unix lib;
+            ASSERT_EQ(lib.Open(0, nullptr), 0);
+            NthFailure failure(sim, n);
+            int status = RoundTrip(lib, n);
+            sim.answer = nullptr;
+            if (failure.failedCode != 0) {
+                ++failed;
+                EXPECT_EQ(status, -1) << "request " << n;
+                EXPECT_EQ(lib.GetError(), EINVAL) << "request " << n;
+            } else {
+                EXPECT_EQ(status, 0);
+            }
+            // The object is idle after every failure: what the failure left
+            // queued is received and dropped, then a whole round trip works.
+            PK_REC_INFO info;
+            _PELKOR_MSG_HEADER header;
+            for (int left = 8; left > 0; --left) {
+                int drained = lib.ReceivePelkorMessage(&info, 0, &header);
+                EXPECT_NE(drained, -8) << "request " << n;
+                if (drained == -2) {
+                    break;
+                }
+                lib.FlushMessageBuffers();
+            }
+            EXPECT_EQ(RoundTrip(lib, 1000 + n), 0) << "after request " << n;
+        }
+        EXPECT_TRUE(sim.openFds.empty()) << "request " << n;
+    }
+    EXPECT_EQ(failed, 6);  // the three sends, the start and two parts each failed once
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(DriverFaults, EachFailedBoardRequestGivesItsStatus) {
+    const std::map<int, std::string> before = OpenDescriptors();
+    SimDriver sim;
+    sim.eeprom.assign(64, 0xAB);
+    uint8_t buffer[32];
+    PK_BOARD_MAPPING mapping;
+    PK_GET_DRVR_STATS stats;
+    unsigned int first[4], second[4], count = 0, a = 0, b = 0;
+    const std::vector<std::function<int(cPelkLib_Unix&)>> operations = {
+        [&](cPelkLib_Unix& lib) { return lib.ReadEEPROM(1, 0, 16, buffer, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.GetDriverVersion(&a, &b); },
+        [&](cPelkLib_Unix& lib) { return lib.GetBoardMapping(1, 12, &mapping); },
+        [&](cPelkLib_Unix& lib) { return lib.SetBoardData(1, 5, buffer, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.GetBoardData(1, sizeof buffer, buffer, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.AssertBoardReset(1); },
+        [&](cPelkLib_Unix& lib) { return lib.LiftBoardReset(1, 0); },
+        [&](cPelkLib_Unix& lib) { return lib.DetectBoards(4, first, second, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.SetBoardNumber(1, 2, 3); },
+        [&](cPelkLib_Unix& lib) { return lib.ReadEEPROMbySlot(1, 2, 0, 16, buffer, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.GetDriverStats(1, 2, 4, &stats, &count); },
+        [&](cPelkLib_Unix& lib) { return lib.ZeroDriverStats(1, 2); },
+        [&](cPelkLib_Unix& lib) { return lib.RegisterForStateNotification(); },
+        [&](cPelkLib_Unix& lib) { return lib.IncrementBoardUseCount(1); },
+        [&](cPelkLib_Unix& lib) { return lib.DecrementBoardUseCount(1); },
+        [&](cPelkLib_Unix& lib) { return lib.StartCore(1); },
+    };
+    for (int n = 1; n <= static_cast<int>(operations.size()) + 1; ++n) {
+        {
+            cPelkLib_Unix lib;
+            ASSERT_EQ(lib.Open(0, nullptr), 0);
+            NthFailure failure(sim, n);
+            for (size_t i = 0; i < operations.size(); ++i) {
+                const bool fails = static_cast<int>(i) + 1 == n;
+                EXPECT_EQ(operations[i](lib), fails ? -1 : 0) << "operation " << i << ", n " << n;
+                if (fails) {
+                    EXPECT_EQ(lib.GetError(), EINVAL) << "operation " << i;
+                }
+            }
+            EXPECT_EQ(failure.seen, static_cast<int>(operations.size()));  // one request each
+            sim.answer = nullptr;
+        }
+        EXPECT_TRUE(sim.openFds.empty()) << "n " << n;
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+struct LimitedOpen {
+    int status;
+    int waitHandle;
+    bool sameDescriptors;
+};
+
+// Opens the device with the real system calls in a child process whose
+// descriptor limit is `limit`; with `exhaust` every descriptor below the
+// limit is taken while Open runs.
+LimitedOpen OpenUnderLimit(rlim_t limit, bool exhaust) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        ADD_FAILURE() << "pipe: " << strerror(errno);
+        return {};
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        LimitedOpen result = {0, -1, false};
+        rlimit rl = {limit, limit};
+        if (setrlimit(RLIMIT_NOFILE, &rl) == 0) {
+            int spare = -1;
+            for (int fd; exhaust && (fd = open("/dev/null", O_RDONLY)) != -1;) {
+                spare = fd;
+            }
+            if (exhaust) {
+                close(spare);  // room for the listing only
+            }
+            const std::map<int, std::string> before = OpenDescriptors();
+            if (exhaust) {
+                spare = open("/dev/null", O_RDONLY);
+            }
+            {
+                cPelkLib_Unix lib;
+                result.status = lib.Open(0, &result.waitHandle);
+                result.waitHandle = lib.GetWaitHandle();
+            }
+            if (exhaust) {
+                close(spare);
+            }
+            result.sameDescriptors = OpenDescriptors() == before;
+        }
+    ssize_t written = write(channel[1], &result, sizeof result);
+        _exit(written == sizeof result ? 0 : 1);
+    }
+    close(channel[1]);
+    LimitedOpen result = {-99, -99, false};
+    EXPECT_EQ(read(channel[0], &result, sizeof result), static_cast<ssize_t>(sizeof result));
+    close(channel[0]);
+    int exitStatus = 0;
+    waitpid(child, &exitStatus, 0);
+    EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+    return result;
+}
+
+TEST(DriverFaults, DescriptorLimitFailsOpenWithItsErrorAndLeaksNothing) {
+    // A plain file stands in for the device node in the sandbox's own /dev.
+    int node = open("/dev/zb5t", O_CREAT | O_RDWR, 0600);
+    ASSERT_NE(node, -1) << strerror(errno);
+    close(node);
+
+    LimitedOpen roomy = OpenUnderLimit(300, false);
+    EXPECT_EQ(roomy.status, 0);
+    EXPECT_GE(roomy.waitHandle, 256);
+    EXPECT_TRUE(roomy.sameDescriptors);
+
+    for (rlim_t limit : {256, 100}) {
+        LimitedOpen limited = OpenUnderLimit(limit, false);  // no descriptor at 256 or above
+        EXPECT_EQ(limited.status, EINVAL) << limit;
+        EXPECT_EQ(limited.waitHandle, -1);
+        EXPECT_TRUE(limited.sameDescriptors) << limit;
+    }
+    LimitedOpen exhausted = OpenUnderLimit(64, true);  // the device itself cannot be opened
+    EXPECT_EQ(exhausted.status, EMFILE);
+    EXPECT_EQ(exhausted.waitHandle, -1);
+    EXPECT_TRUE(exhausted.sameDescriptors);
+    unlink("/dev/zb5t");
+}
+
+}  // namespace
