@@ -21,8 +21,16 @@ public:
           m_mutex(0, getMutexName(name), 0) {
         Lock();
         if (m_stream.m_created == 1) {
+            // Another process may have attached to the new segment and stored
+            // records before this one got the mutex: write the empty array
+            // only while the segment still holds none, so they are kept.
+            int count = 0;
             m_stream.Flush();
-            m_stream << m_array;
+            m_stream >> count;
+            if (count == 0) {
+                m_stream.Flush();
+                m_stream << m_array;
+            }
             m_stream.m_created = 0;
         }
         Unlock();
