@@ -22,7 +22,9 @@ int MapLocked(int fd, size_t size, ShmSegment* segment, ShmPrepare prepare) {
         if (size == 0) {
             return EINVAL;
         }
-        if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        // Every user's process locks and stores the segment: read/write
+        // for all, whatever the umask.
+        if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
             return errno;
         }
         created = true;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include "services/ZelZfc.h"
 #include "support/child_process.h"
@@ -32,7 +33,12 @@ TEST(ZelStream, RefusesEveryTransferThatWouldCrossTheEnd) {
 }
 
 TEST(ZelStreamSharedMemory, CreatorSizesWithZerosAndAttacherTakesTheSegmentSize) {
+    const mode_t previousMask = umask(077);
     CZelStreamSharedMemory creator("streamtest", 64);
+    umask(previousMask);
+    struct stat status;
+    ASSERT_EQ(stat("/dev/shm/streamtest", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666u) << "every user's process shares the segment";
     CZelStreamSharedMemory attacher("streamtest", 4096);
     ASSERT_EQ(creator.GetOpenError() | attacher.GetOpenError(), 0);
     EXPECT_EQ(creator.m_created, 1u);
