@@ -1,4 +1,5 @@
 // pelk info, data, reset, release and stats: board information and control.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -101,8 +102,12 @@ int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
                   const std::string* expected) {
     std::string data(kBoardDataMax, '\0');
     unsigned int count = 0;
-    if (!Step(invocation, lib, "status",
-              lib->GetBoardData(id, static_cast<unsigned int>(data.size()), &data[0], &count))) {
+    const int status =
+        lib->GetBoardData(id, static_cast<unsigned int>(data.size()), &data[0], &count);
+    if (!Step(invocation, lib, "status", status)) {
+        if (status == ENOENT) {
+            invocation.out.Error("no board data is stored");
+        }
         return kExitFailed;
     }
     data.resize(count < data.size() ? count : data.size());
