@@ -119,6 +119,14 @@ TEST(PelkTool, TalksToBoardsByLogicalNumber) {
     EXPECT_EQ(ping.exitCode, 0);
     EXPECT_TRUE(ping.OneJsonObject() && ping.Says("\"count\":50,\"size\":3000,\"latencyMicros\""))
         << ping.out;
+    double latency[4] = {-1, -1, -1, -1};
+    ASSERT_EQ(std::sscanf(ping.out.c_str() + ping.out.find("\"latencyMicros\""),
+                          "\"latencyMicros\":{\"min\":%lf,\"median\":%lf,\"p99\":%lf,"
+                          "\"max\":%lf}",
+                          &latency[0], &latency[1], &latency[2], &latency[3]),
+              4);
+    EXPECT_TRUE(0 < latency[0] && latency[0] <= latency[1] && latency[1] <= latency[2] &&
+                latency[2] <= latency[3]);
     Result data = Pelk("data set 'say \"hi\"\n\x01' --board 1 --json");
     EXPECT_EQ(data.exitCode, 0);
     EXPECT_TRUE(data.Says("\"data\":\"say \\\"hi\\\"\\n\\u0001\"")) << data.out;

@@ -18,7 +18,7 @@ struct Command {
     const char* name;
     const char* usage;    // positional arguments, for the help text
     const char* summary;  // one line for the help text
-    std::vector<OptionSpec> options;  // besides --json, --help and the board options
+    std::vector<OptionDef> options;  // besides --json, --help and the board options
     bool onBoard;                     // takes --board / --driver / --id
     size_t minArguments;
     size_t maxArguments;

@@ -222,7 +222,7 @@ int RunStats(Invocation& invocation) {
     return kExitOk;
 }
 
-const std::vector<OptionSpec> kNoOptions;
+const std::vector<OptionDef> kNoOptions;
 
 }  // namespace
 

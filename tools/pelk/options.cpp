@@ -17,7 +17,7 @@ bool ParseUnsigned(const std::string& text, unsigned int* value) {
     return true;
 }
 
-std::string Arguments::Parse(const std::vector<OptionSpec>& allowed,
+std::string Arguments::Parse(const std::vector<OptionDef>& allowed,
                              const std::vector<std::string>& words) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -29,19 +29,19 @@ std::string Arguments::Parse(const std::vector<OptionSpec>& allowed,
             m_positional.push_back(word);
             continue;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : allowed) {
-            spec = word == candidate.name ? &candidate : spec;
+        const OptionDef* known = nullptr;
+        for (const OptionDef& candidate : allowed) {
+            known = word == candidate.name ? &candidate : known;
         }
-        if (spec == nullptr) {
+        if (known == nullptr) {
             return "unknown option " + word;
         }
-        if (spec->value == nullptr) {
+        if (known->value == nullptr) {
             m_options[word];
         } else if (i + 1 < words.size()) {
             m_options[word] = words[++i];
         } else {
-            return word + " needs a value " + spec->value;
+            return word + " needs a value " + known->value;
         }
     }
     return "";

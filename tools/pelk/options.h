@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;   // "--count"
     const char* value;  // "N" for an option with a value; null for a flag
     const char* help;
@@ -17,7 +17,7 @@ public:
     // Splits words into options and positional arguments. Returns an error
     // message, or an empty string on success. Words after "--" and words not
     // starting with "--" (such as -16) are positional.
-    std::string Parse(const std::vector<OptionSpec>& allowed,
+    std::string Parse(const std::vector<OptionDef>& allowed,
                       const std::vector<std::string>& words);
     bool Has(const std::string& name) const;
     const std::string& Value(const std::string& name) const;  // empty when absent

@@ -13,7 +13,7 @@ const Command* const kCommands[] = {&kBoardsCommand, &kResolveCommand, &kInfoCom
                                     &kPingCommand,   &kDataCommand,    &kResetCommand,
                                     &kReleaseCommand, &kStatsCommand,  &kErrtextCommand};
 
-const std::vector<OptionSpec> kCommonOptions = {
+const std::vector<OptionDef> kCommonOptions = {
     {"--json", nullptr, "print one JSON object on stdout instead of text"},
     {"--help", nullptr, "show this help"},
 };
@@ -39,8 +39,8 @@ void PrintHelp() {
     }
 }
 
-void PrintOptions(const std::vector<OptionSpec>& options) {
-    for (const OptionSpec& option : options) {
+void PrintOptions(const std::vector<OptionDef>& options) {
+    for (const OptionDef& option : options) {
         std::string call = std::string(option.name) + (option.value ? " " : "") +
                            (option.value ? option.value : "");
         std::printf("  %-24s %s\n", call.c_str(), option.help);
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    std::vector<OptionSpec> allowed = command->options;
+    std::vector<OptionDef> allowed = command->options;
     if (command->onBoard) {
         allowed.insert(allowed.end(), kTargetOptions.begin(), kTargetOptions.end());
     }

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-const std::vector<OptionSpec> kTargetOptions = {
+const std::vector<OptionDef> kTargetOptions = {
     {"--board", "N", "the board with logical number N in the board-identity table"},
     {"--driver", "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
     {"--id", "ID", "with --driver: the board's ID within the driver (default 0)"},

@@ -22,7 +22,7 @@ struct Target {
     int waitHandle = -1;
 };
 
-extern const std::vector<OptionSpec> kTargetOptions;
+extern const std::vector<OptionDef> kTargetOptions;
 
 // "qm", "zb5t", "zbhost", or "unknown".
 const char* DriverName(int type);
