@@ -32,6 +32,10 @@ void PrintHelp() {
         "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
         "command line.\n"
         "\n"
+        "info, ping, data, reset, release and stats work on the board chosen by\n"
+        "--board N (logical number in the board-identity table) or by --driver\n"
+        "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).\n"
+        "\n"
         "Commands:\n");
     for (const Command* command : kCommands) {
         std::string call = std::string(command->name) + " " + command->usage;
