@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds pelklib, then, inside a private sandbox (its own /dev and IPC),
-# starts the board emulator runtime zbhost and drives an emulated board
-# through the public API with the pelk tool. zbhost is stopped at the end;
+# Builds pelklib and its tools, then, inside a private sandbox (its own /dev,
+# /dev/shm and IPC namespace), starts the board emulator runtime zbhost,
+# writes a sample board-identity table with oamtab, and finds and drives
+# boards by their logical numbers with pelk. zbhost is stopped at the end;
 # the sandbox leaves nothing behind on the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,42 +11,71 @@ if [ -z "${PELK_DEMO_INSIDE:-}" ]; then
     scripts/install_deps.sh
     echo "== building (preset default)"
     cmake --preset default >/dev/null
-    cmake --build --preset default -j2 --target zbhost pelk_tool >/dev/null
+    cmake --build --preset default -j2 --target zbhost oamtab pelk_tool >/dev/null
     echo "== entering the sandbox: private /dev, /dev/shm and IPC namespace"
     PELK_DEMO_INSIDE=1 exec tests/support/sandbox.sh "$0" "$@"
 fi
 
-bin=build/default/tools
-zbhost=$bin/zbhost/zbhost
-pelk=$bin/pelk/pelk
+bin=$PWD/build/default/tools
+PATH=$bin/zbhost:$bin/oamtab:$bin/pelk:$PATH
+table=docs/examples/boards.txt
 
 step() { printf '\n== %s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
+# For commands expected to fail: show their exit status instead of stopping.
+show_failure() {
+    printf '$ %s\n' "$*"
+    local status=0
+    "$@" || status=$?
+    echo "(exit status $status)"
+    [ "$status" -ne 0 ]
+}
 
 step "starting the emulator runtime"
-"$zbhost" --verbose &
+echo '$ zbhost &'
+zbhost &
 zbhost_pid=$!
 trap 'kill "$zbhost_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
     [ -p /dev/ZBHostManagerOut ] && break
     sleep 0.05
 done
-echo "$ ls /dev | grep ZBHost"
-ls /dev | grep ZBHost
+show ls /dev/ZBHostManagerIn /dev/ZBHostManagerOut
 
-step "message round trips with an emulated board (driver type zbhost)"
-show "$pelk" ping --count 5 --size 1024
+step "writing the board-identity table (the OAM supervisor's job)"
+show cat "$table"
+show oamtab load "$table"
 
-step "reading the emulated EEPROM"
-show "$pelk" eeprom 0 20
-show "$pelk" eeprom 20 84
+step "the table as the library sees it"
+show pelk boards
 
-step "storing board data and reading it back"
-show "$pelk" data "hello from the pelk demo"
+step "resolving each logical board number to its driver"
+for board in 1 2 3 4; do
+    show pelk resolve "$board"
+done
+show_failure pelk resolve 5
+
+step "message round trips with board 1, found by its logical number"
+show pelk ping --board 1 --count 2000 --size 1024
+
+step "board information of board 1"
+show pelk info --board 1
+
+step "board 3 is served by zb5t: no zb5t driver is present on this machine"
+show_failure pelk info --board 3
+
+step "board 4 is served by the qm plug-in, which has no backend in this library"
+show_failure pelk ping --board 4
+
+step "the same facts for scripts"
+show pelk resolve 2 --json
 
 step "stopping zbhost"
+echo "\$ kill -TERM $zbhost_pid"
 kill -TERM "$zbhost_pid"
 wait "$zbhost_pid" && echo "zbhost exited with status 0"
 trap - EXIT
+kill -0 "$zbhost_pid" 2>/dev/null && echo "zbhost still runs" || echo "zbhost is gone"
 printf 'left in /dev: %s\n' "$(ls /dev | grep ZBHost | tr '\n' ' ')"
-echo "(the semaphore marker is the library's own; the sandbox removes it with /dev)"
+echo "(the semaphore marker is the library's own; leaving the sandbox removes"
+echo " it with the sandbox's /dev, /dev/shm and IPC objects)"

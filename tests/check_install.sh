@@ -19,4 +19,9 @@ flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs pelk)
 # shellcheck disable=SC2086
 g++ -std=c++11 -Wall -Wextra -Werror "$here/install/consumer.cpp" $flags -o "$scratch/consumer-pc"
 [ "$(LD_LIBRARY_PATH="$prefix/lib" "$scratch/consumer-pc")" = "$expected" ]
-echo "installed package works with find_package and pkg-config"
+
+# The programs run from the prefix, pelk finding the library beside it.
+"$prefix/bin/pelk" errtext -2 | grep -q PKERR_TIMEOUT
+"$prefix/bin/oamtab" --help >/dev/null
+"$prefix/bin/zbhost" --help >/dev/null
+echo "installed package works with find_package and pkg-config; the programs run"

@@ -6,25 +6,38 @@
 #include <string>
 #include <vector>
 
-#include <pelklib.h>
+#include "tools/pelk/options.h"
+#include "tools/pelk/output.h"
 
-// Options every command understands, taken from the command line first.
-struct CommonOptions {
-    PELKLIB_DRIVER_TYPE driver = PELKLIB_DRIVER_ZBHOST;
-    unsigned int board = 0;
+struct Invocation {
+    Arguments args;
+    Output out;
 };
 
 struct Command {
     const char* name;
-    const char* usage;    // arguments after the command name
+    const char* usage;    // positional arguments, for the help text
     const char* summary;  // one line for the help text
-    // Returns the process exit status; arguments are what follows the name.
-    int (*run)(const CommonOptions& options, const std::vector<std::string>& arguments);
+    std::vector<OptionDef> options;  // besides --json, --help and the board options
+    bool onBoard;                     // takes --board / --driver / --id
+    size_t minArguments;
+    size_t maxArguments;
+    // Returns the process exit status (ExitCode).
+    int (*run)(Invocation& invocation);
 };
 
-// Command groups.
-extern const Command kPingCommand;
-extern const Command kEepromCommand;
+// The board-identity table (commands_table.cpp).
+extern const Command kBoardsCommand;
+extern const Command kResolveCommand;
+// Board operations (commands_board.cpp).
+extern const Command kInfoCommand;
 extern const Command kDataCommand;
+extern const Command kResetCommand;
+extern const Command kReleaseCommand;
+extern const Command kStatsCommand;
+// Messages (command_ping.cpp).
+extern const Command kPingCommand;
+// Status texts (command_errtext.cpp).
+extern const Command kErrtextCommand;
 
 #endif

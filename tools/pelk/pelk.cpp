@@ -1,72 +1,108 @@
-// pelk: command-line access to zb5t boards through pelklib's public API.
+// pelk: command-line access to zb5t boards and the board-identity table
+// through pelklib's public API.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tools/pelk/command.h"
-#include "tools/pelk/session.h"
+#include "tools/pelk/target.h"
 
 namespace {
 
-const Command* const kCommands[] = {&kPingCommand, &kEepromCommand, &kDataCommand};
+const Command* const kCommands[] = {&kBoardsCommand, &kResolveCommand, &kInfoCommand,
+                                    &kPingCommand,   &kDataCommand,    &kResetCommand,
+                                    &kReleaseCommand, &kStatsCommand,  &kErrtextCommand};
+
+const std::vector<OptionDef> kCommonOptions = {
+    {"--json", nullptr, "print one JSON object on stdout instead of text"},
+    {"--help", nullptr, "show this help"},
+};
+
+std::string Usage(const Command& command) {
+    return std::string("pelk ") + command.name + " [OPTIONS]" + (*command.usage ? " " : "") +
+           command.usage;
+}
 
 void PrintHelp() {
     std::printf(
-        "Usage: pelk [--driver zbhost|zb5t] [--board N] COMMAND [ARGUMENTS]\n"
+        "Usage: pelk COMMAND [OPTIONS] [ARGUMENTS]\n"
         "\n"
-        "Talks to a board through pelklib. --driver picks the backend (default\n"
-        "zbhost, the board emulator; start zbhost first), --board the board number\n"
-        "(default 0).\n"
+        "Shows the board-identity table and talks to boards through pelklib.\n"
+        "Every command takes --json (one JSON object on stdout) and --help.\n"
+        "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
+        "command line.\n"
+        "\n"
+        "info, ping, data, reset, release and stats work on the board chosen by\n"
+        "--board N (logical number in the board-identity table) or by --driver\n"
+        "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).\n"
         "\n"
         "Commands:\n");
     for (const Command* command : kCommands) {
         std::string call = std::string(command->name) + " " + command->usage;
-        std::printf("  %-30s %s\n", call.c_str(), command->summary);
+        std::printf("  %-24s %s\n", call.c_str(), command->summary);
     }
 }
 
-bool ParseDriver(const std::string& name, PELKLIB_DRIVER_TYPE* driver) {
-    for (PELKLIB_DRIVER_TYPE type : {PELKLIB_DRIVER_QM, PELKLIB_DRIVER_ZB5T, PELKLIB_DRIVER_ZBHOST}) {
-        if (name == DriverName(type)) {
-            *driver = type;
-            return true;
-        }
+void PrintOptions(const std::vector<OptionDef>& options) {
+    for (const OptionDef& option : options) {
+        std::string call = std::string(option.name) + (option.value ? " " : "") +
+                           (option.value ? option.value : "");
+        std::printf("  %-24s %s\n", call.c_str(), option.help);
     }
-    return false;
+}
+
+void PrintCommandHelp(const Command& command) {
+    std::printf("usage: %s\n%s\n\nOptions:\n", Usage(command).c_str(), command.summary);
+    PrintOptions(command.options);
+    if (command.onBoard) {
+        PrintOptions(kTargetOptions);
+    }
+    PrintOptions(kCommonOptions);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CommonOptions options;
-    int next = 1;
-    for (; next < argc && argv[next][0] == '-'; ++next) {
-        const std::string option = argv[next];
-        if (option == "--help" || option == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        const bool hasValue = next + 1 < argc;
-        if (option == "--driver" && hasValue && ParseDriver(argv[next + 1], &options.driver)) {
-            ++next;
-        } else if (option == "--board" && hasValue && ParseNumber(argv[next + 1], &options.board)) {
-            ++next;
-        } else {
-            std::fprintf(stderr, "pelk: bad option %s (see pelk --help)\n", option.c_str());
-            return 2;
-        }
-    }
-    if (next == argc) {
+    const std::string name = argc > 1 ? argv[1] : "";
+    if (name == "--help" || name == "-h" || name == "help") {
         PrintHelp();
-        return 2;
+        return kExitOk;
     }
-    for (const Command* command : kCommands) {
-        if (std::strcmp(argv[next], command->name) == 0) {
-            std::vector<std::string> arguments(argv + next + 1, argv + argc);
-            return command->run(options, arguments);
+    const Command* command = nullptr;
+    for (const Command* candidate : kCommands) {
+        command = name == candidate->name ? candidate : command;
+    }
+    if (command == nullptr) {
+        if (name.empty()) {
+            PrintHelp();
+        } else {
+            std::fprintf(stderr, "pelk: unknown command %s (see pelk --help)\n", name.c_str());
         }
+        return kExitUsage;
     }
-    std::fprintf(stderr, "pelk: unknown command %s (see pelk --help)\n", argv[next]);
-    return 2;
+
+    std::vector<OptionDef> allowed = command->options;
+    if (command->onBoard) {
+        allowed.insert(allowed.end(), kTargetOptions.begin(), kTargetOptions.end());
+    }
+    allowed.insert(allowed.end(), kCommonOptions.begin(), kCommonOptions.end());
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    Arguments args;
+    const std::string error = args.Parse(allowed, words);
+    bool json = false;
+    for (const std::string& word : words) {
+        json = json || word == "--json";
+    }
+    Invocation invocation{args, Output(command->name, json)};
+    if (error.empty() && args.Has("--help")) {
+        PrintCommandHelp(*command);
+        return kExitOk;
+    }
+    const size_t count = args.Positional().size();
+    if (!error.empty() || count < command->minArguments || count > command->maxArguments) {
+        invocation.out.Error((error.empty() ? std::string("wrong number of arguments") : error) +
+                             " (usage: " + Usage(*command) + ")");
+        return invocation.out.Finish(kExitUsage);
+    }
+    return invocation.out.Finish(command->run(invocation));
 }

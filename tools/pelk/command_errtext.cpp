@@ -1,0 +1,38 @@
+// pelk errtext: the name and meaning of a status code.
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "tools/pelk/command.h"
+#include "tools/pelk/target.h"
+
+namespace {
+
+// A decimal code with optional sign, or a 0x hexadecimal one.
+bool ParseCode(const std::string& text, int* code) {
+    char* end = nullptr;
+    errno = 0;
+    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (text.empty() || errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) {
+        return false;
+    }
+    *code = static_cast<int>(parsed);
+    return true;
+}
+
+int RunErrtext(Invocation& invocation) {
+    int code = 0;
+    if (!ParseCode(invocation.args.Positional()[0], &code)) {
+        invocation.out.Error("CODE must be a number such as -2, 2 or 0x40000004");
+        return kExitUsage;
+    }
+    // An unopened kernel-driver object gives the library's own text.
+    PelkHandle lib(NewPelkLibByType(PELKLIB_DRIVER_ZB5T));
+    invocation.out.Status("status", "status", code, lib.get());
+    return kExitOk;
+}
+
+}  // namespace
+
+const Command kErrtextCommand = {"errtext", "CODE", "the name and meaning of a status code",
+                                 {}, false, 1, 1, RunErrtext};

@@ -1,0 +1,100 @@
+#include "tools/pelk/target.h"
+
+#include <cerrno>
+#include <string>
+
+const std::vector<OptionDef> kTargetOptions = {
+    {"--board", "N", "the board with logical number N in the board-identity table"},
+    {"--driver", "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
+    {"--id", "ID", "with --driver: the board's ID within the driver (default 0)"},
+};
+
+const char* DriverName(int type) {
+    switch (type) {
+        case PELKLIB_DRIVER_QM: return "qm";
+        case PELKLIB_DRIVER_ZB5T: return "zb5t";
+        case PELKLIB_DRIVER_ZBHOST: return "zbhost";
+    }
+    return "unknown";
+}
+
+namespace {
+
+// Resolves the logical board number, then has the library make the object.
+int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target) {
+    Output& out = invocation.out;
+    PELKLIB_DRIVER_TYPE type = PELKLIB_DRIVER_QM;
+    PelklibAttachOAM();
+    const int status = PelklibGetBoardDriver(board, &type, &target->id);
+    PelklibDetachOAM();
+    if (status != 0) {
+        out.Status("resolution", "board " + std::to_string(board), status, nullptr);
+        return kExitFailed;
+    }
+    target->driver = type;
+    target->lib.reset(NewPelkLibByBoardNumber(static_cast<int>(board)));
+    out.Fields().Obj("target", JsonObject()
+                                   .Int("board", board)
+                                   .Int("driverType", type)
+                                   .Str("driver", DriverName(type))
+                                   .Int("id", target->id));
+    out.Text("board %u: driver %s (type %d), driver board ID %u\n", board, DriverName(type),
+             static_cast<int>(type), target->id);
+    if (!target->lib) {
+        out.Error("board " + std::to_string(board) + " is served by driver " + DriverName(type) +
+                  ", which this library cannot reach");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int MakeByDriver(Invocation& invocation, Target* target) {
+    const std::string& name = invocation.args.Value("--driver");
+    if (name == "zb5t" || name == "zbhost" || name.empty()) {
+        target->driver = name == "zb5t" ? PELKLIB_DRIVER_ZB5T : PELKLIB_DRIVER_ZBHOST;
+    } else {
+        invocation.out.Error("--driver takes zb5t or zbhost, not " + name);
+        return kExitUsage;
+    }
+    if (!invocation.args.Unsigned("--id", 0, &target->id)) {
+        invocation.out.Error("--id takes a decimal number");
+        return kExitUsage;
+    }
+    target->lib.reset(NewPelkLibByType(target->driver));
+    invocation.out.Fields().Obj("target", JsonObject()
+                                              .Int("driverType", target->driver)
+                                              .Str("driver", DriverName(target->driver))
+                                              .Int("id", target->id));
+    invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver),
+                        target->id);
+    return kExitOk;
+}
+
+}  // namespace
+
+int OpenTarget(Invocation& invocation, Target* target) {
+    const Arguments& args = invocation.args;
+    Output& out = invocation.out;
+    unsigned int board = 0;
+    if (args.Has("--board") && (args.Has("--driver") || args.Has("--id"))) {
+        out.Error("--board cannot be combined with --driver or --id");
+        return kExitUsage;
+    }
+    if (!args.Unsigned("--board", 0, &board)) {
+        out.Error("--board takes a decimal number");
+        return kExitUsage;
+    }
+    const int made = args.Has("--board") ? MakeByBoardNumber(invocation, board, target)
+                                         : MakeByDriver(invocation, target);
+    if (made != kExitOk) {
+        return made;
+    }
+    const int status = target->lib->Open(PK_MAX_HEADER_LEN, &target->waitHandle);
+    out.Status("open", "open", status, target->lib.get());
+    if (status == ENOENT && target->driver == PELKLIB_DRIVER_ZB5T) {
+        out.Error("no zb5t driver is present (/dev/zb5t does not exist)");
+    } else if (status != 0 && target->driver == PELKLIB_DRIVER_ZBHOST) {
+        out.Error("cannot reach the board emulator; is zbhost running?");
+    }
+    return status == 0 ? kExitOk : kExitFailed;
+}

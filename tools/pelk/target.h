@@ -1,0 +1,34 @@
+// The board a command works on: --board N (a logical board number, resolved
+// through the board-identity table) or --driver zb5t|zbhost [--id ID].
+#ifndef PELK_TOOL_TARGET_H
+#define PELK_TOOL_TARGET_H
+
+#include <memory>
+#include <vector>
+
+#include <pelklib.h>
+
+#include "tools/pelk/command.h"
+
+struct PelkDeleter {
+    void operator()(cPelkLib* lib) const { deletePelkLib(lib); }
+};
+using PelkHandle = std::unique_ptr<cPelkLib, PelkDeleter>;
+
+struct Target {
+    PelkHandle lib;
+    PELKLIB_DRIVER_TYPE driver = PELKLIB_DRIVER_ZBHOST;
+    unsigned int id = 0;  // the board's ID within its driver
+    int waitHandle = -1;
+};
+
+extern const std::vector<OptionDef> kTargetOptions;
+
+// "qm", "zb5t", "zbhost", or "unknown".
+const char* DriverName(int type);
+
+// Makes the object for the chosen board and opens it, reporting each step
+// through invocation.out. Returns kExitOk, or the exit code of the failure.
+int OpenTarget(Invocation& invocation, Target* target);
+
+#endif
