@@ -188,14 +188,11 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     StdoutCapture out;
     PK_PIPE_FRAME bad = RuntimeFrame(1, 4);
     bad.magic[3] = 'X';
-    send(bad, "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(0, 4), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(6, 4), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(1, 0), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    for (const PK_PIPE_FRAME& frame :
+         {bad, RuntimeFrame(0, 4), RuntimeFrame(6, 4), RuntimeFrame(1, 0)}) {
+        send(frame, "");
+        EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    }
     // An oversized header stays pending and the flush drops exactly it.
     send(RuntimeFrame(1, 60), std::string(60, 'x') + "tail");
     EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
