@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <strings.h>
 #include <sys/mman.h>
@@ -40,12 +41,14 @@ protected:
     }
 
     // Resolves with sentinel outputs; they must stay put unless the status is 0.
+    // The type's sentinel is no valid value, so it is set and checked bytewise.
     static int Resolve(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-        *type = static_cast<PELKLIB_DRIVER_TYPE>(99);
+        std::memset(type, 0x5A, sizeof *type);
         *id = 12345;
         int status = PelklibGetBoardDriver(board, type, id);
         if (status != 0) {
-            EXPECT_EQ(*type, 99) << board;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(type);
+            EXPECT_EQ(std::count(bytes, bytes + sizeof *type, 0x5A), sizeof *type) << board;
             EXPECT_EQ(*id, 12345u) << board;
         }
         return status;
@@ -55,34 +58,36 @@ protected:
 // Board n of the table is cases[n - 1]; IDs are read as strtol does, the
 // driver name without regard to case, the ID before the name.
 TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
+    const PELKLIB_DRIVER_TYPE zb5t = PELKLIB_DRIVER_ZB5T, none = {};
+    const std::string n120(120, 'n'), m119(119, 'm');
     const struct {
         const char* driver;
         const char* id;
         int status;
         PELKLIB_DRIVER_TYPE type;
         unsigned int value;
-        std::string name;
-    } cases[] = {{"zb5t", "7", 0, PELKLIB_DRIVER_ZB5T, 7},
-                 {"zb5t", " 7", 0, PELKLIB_DRIVER_ZB5T, 7},
-                 {"zb5t", "+7", 0, PELKLIB_DRIVER_ZB5T, 7},
-                 {"zb5t", "7 ", -16},
-                 {"zb5t", "7a", -16},
-                 {"zb5t", "", -16},
-                 {"zb5t", "0x7", -16},
-                 {"zb5t", "-1", 0, PELKLIB_DRIVER_ZB5T, 4294967295u},
-                 {"zb5t", "4000000000", 0, PELKLIB_DRIVER_ZB5T, 4000000000u},
-                 {"Zb5T", "4", 0, PELKLIB_DRIVER_ZB5T, 4},
-                 {"ZBHOST", "5", 0, PELKLIB_DRIVER_ZBHOST, 5},
-                 {"qm", "6", 0, PELKLIB_DRIVER_QM, 6},
-                 {"isdn", "7", -15},
-                 {"isdn", "x", -16},
-                 {"zb5t", "1", OAMSHADOW_ERR_UNAVAILABLE, {}, 0, std::string(120, 'n')},
-                 {"zb5t", "2", 0, PELKLIB_DRIVER_ZB5T, 2, std::string(119, 'm')}};
+        const char* name;  // null: "board" and the number
+    } cases[] = {{"zb5t", "7", 0, zb5t, 7, nullptr},
+                 {"zb5t", " 7", 0, zb5t, 7, nullptr},
+                 {"zb5t", "+7", 0, zb5t, 7, nullptr},
+                 {"zb5t", "7 ", -16, none, 0, nullptr},
+                 {"zb5t", "7a", -16, none, 0, nullptr},
+                 {"zb5t", "", -16, none, 0, nullptr},
+                 {"zb5t", "0x7", -16, none, 0, nullptr},
+                 {"zb5t", "-1", 0, zb5t, 4294967295u, nullptr},
+                 {"zb5t", "4000000000", 0, zb5t, 4000000000u, nullptr},
+                 {"Zb5T", "4", 0, zb5t, 4, nullptr},
+                 {"ZBHOST", "5", 0, PELKLIB_DRIVER_ZBHOST, 5, nullptr},
+                 {"qm", "6", 0, PELKLIB_DRIVER_QM, 6, nullptr},
+                 {"isdn", "7", -15, none, 0, nullptr},
+                 {"isdn", "x", -16, none, 0, nullptr},
+                 {"zb5t", "1", OAMSHADOW_ERR_UNAVAILABLE, none, 0, n120.c_str()},
+                 {"zb5t", "2", 0, zb5t, 2, m119.c_str()}};
     std::vector<Board> boards;
     uint32_t number = 0;
     for (const auto& c : cases) {
         ++number;
-        boards.push_back({c.name.empty() ? "board" + std::to_string(number) : c.name, number,
+        boards.push_back({c.name ? c.name : "board" + std::to_string(number), number,
                           c.driver, c.id});
     }
     Write(boards);
@@ -100,7 +105,7 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
         }
     }
     EXPECT_EQ(Resolve(99, &type, &id), -16);
-    type = static_cast<PELKLIB_DRIVER_TYPE>(99);
+    std::memset(&type, 0x5A, sizeof type);
     EXPECT_EQ(PelklibGetBoardDriver(11, &type, nullptr), 0);
     EXPECT_EQ(type, PELKLIB_DRIVER_ZBHOST);
 }
