@@ -28,6 +28,12 @@ std::string Bytes(const void* data, size_t length) {
     return std::string(static_cast<const char*>(data), length);
 }
 
+// The runtime writes a frame and the bytes that follow it.
+void SendFrame(const RuntimeSide& runtime, const PK_PIPE_FRAME& frame, const std::string& rest) {
+    const std::string bytes = Bytes(&frame, 52) + rest;
+    runtime.Send(bytes.data(), bytes.size());
+}
+
 TEST(EmuPipes, NothingWorksBeforeOpenAndOpenFailsQuietlyWithoutRuntime) {
     cPelkLib_Emu lib;
     StdoutCapture out;
@@ -143,9 +149,7 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     unsigned int headerLen = 0;
 
     // Header of 40 into 32 bytes: truncated, info filled, nothing left over.
-    PK_PIPE_FRAME frame = RuntimeFrame(4, 40, {3, 0, 4});
-    std::string message = Bytes(&frame, 52) + std::string(40, 'H') + "abc" + "wxyz";
-    opened.runtime.Send(message.data(), message.size());
+    SendFrame(opened.runtime, RuntimeFrame(4, 40, {3, 0, 4}), std::string(40, 'H') + "abcwxyz");
     EXPECT_EQ(opened.lib.ReceiveMessage(&info, 1000, 32, header, &headerLen), PKERR_DATA_LOST);
     EXPECT_EQ(headerLen, 32u);
     EXPECT_EQ(Bytes(header, 32), std::string(32, 'H'));
@@ -160,9 +164,7 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     EXPECT_EQ(Bytes(third, 4), "wxyz");
     EXPECT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);  // nothing pending
 
-    frame = RuntimeFrame(1, 56);
-    message = Bytes(&frame, 52) + std::string(56, 'P');
-    opened.runtime.Send(message.data(), message.size());
+    SendFrame(opened.runtime, RuntimeFrame(1, 56), std::string(56, 'P'));
     _PELKOR_MSG_HEADER pelkor;
     ASSERT_EQ(opened.lib.ReceivePelkorMessage(&info, 1000, &pelkor), 0);
     EXPECT_EQ(Bytes(&pelkor, 56), std::string(56, 'P'));
@@ -181,21 +183,17 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     unsigned int headerLen = 0;
     auto receive = [&] { return opened.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen); };
     auto send = [&](const PK_PIPE_FRAME& frame, const std::string& rest) {
-        std::string bytes = Bytes(&frame, 52) + rest;
-        opened.runtime.Send(bytes.data(), bytes.size());
+        SendFrame(opened.runtime, frame, rest);
     };
 
     StdoutCapture out;
     PK_PIPE_FRAME bad = RuntimeFrame(1, 4);
     bad.magic[3] = 'X';
-    send(bad, "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(0, 4), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(6, 4), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
-    send(RuntimeFrame(1, 0), "");
-    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    for (const PK_PIPE_FRAME& frame :
+         {bad, RuntimeFrame(0, 4), RuntimeFrame(6, 4), RuntimeFrame(1, 0)}) {
+        send(frame, "");
+        EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    }
     // An oversized header stays pending and the flush drops exactly it.
     send(RuntimeFrame(1, 60), std::string(60, 'x') + "tail");
     EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
@@ -228,9 +226,7 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
 
     OpenedBackend other(8);
     ASSERT_EQ(other.status, 0);
-    PK_PIPE_FRAME frame = RuntimeFrame(1, 40);
-    std::string bytes = Bytes(&frame, 52) + "only ten b";
-    other.runtime.Send(bytes.data(), bytes.size());
+    SendFrame(other.runtime, RuntimeFrame(1, 40), "only ten b");
     other.runtime.CloseEnds();
     StdoutCapture headerOut;
     EXPECT_EQ(other.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), PKERR_BAD_MESSAGE);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <strings.h>
 #include <sys/mman.h>
@@ -39,81 +40,74 @@ protected:
         ASSERT_EQ(writer.Replace(records.data(), static_cast<int>(records.size())), 0);
     }
 
-    // Resolves with sentinel outputs (type 0 names no driver but is a valid
-    // value of the enumeration); they must stay put unless the status is 0.
+    // Resolves with sentinel outputs; they must stay put unless the status is 0.
+    // The type's sentinel is no valid value, so it is set and checked bytewise.
     static int Resolve(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-        *type = static_cast<PELKLIB_DRIVER_TYPE>(0);
+        std::memset(type, 0x5A, sizeof *type);
         *id = 12345;
         int status = PelklibGetBoardDriver(board, type, id);
         if (status != 0) {
-            EXPECT_EQ(*type, 0) << board;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(type);
+            EXPECT_EQ(std::count(bytes, bytes + sizeof *type, 0x5A), sizeof *type) << board;
             EXPECT_EQ(*id, 12345u) << board;
         }
         return status;
     }
 };
 
-TEST_F(Resolution, DriverBoardIDTextsFollowStrtol) {
+// Board n of the table is cases[n - 1]; IDs are read as strtol does, the
+// driver name without regard to case, the ID before the name.
+TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
+    const PELKLIB_DRIVER_TYPE zb5t = PELKLIB_DRIVER_ZB5T, none = {};
+    const std::string n120(120, 'n'), m119(119, 'm');
     const struct {
-        const char* text;
+        const char* driver;
+        const char* id;
         int status;
-        unsigned int id;
-    } cases[] = {{"7", 0, 7},      {" 7", 0, 7},      {"+7", 0, 7},  {"7 ", -16, 0},
-                 {"7a", -16, 0},   {"", -16, 0},      {"0x7", -16, 0}, {"-1", 0, 4294967295u},
-                 {"4000000000", 0, 4000000000u}};
+        PELKLIB_DRIVER_TYPE type;
+        unsigned int value;
+        const char* name;  // null: "board" and the number
+    } cases[] = {{"zb5t", "7", 0, zb5t, 7, nullptr},
+                 {"zb5t", " 7", 0, zb5t, 7, nullptr},
+                 {"zb5t", "+7", 0, zb5t, 7, nullptr},
+                 {"zb5t", "7 ", -16, none, 0, nullptr},
+                 {"zb5t", "7a", -16, none, 0, nullptr},
+                 {"zb5t", "", -16, none, 0, nullptr},
+                 {"zb5t", "0x7", -16, none, 0, nullptr},
+                 {"zb5t", "-1", 0, zb5t, 4294967295u, nullptr},
+                 {"zb5t", "4000000000", 0, zb5t, 4000000000u, nullptr},
+                 {"zb5t", "99999999999", 0, zb5t, 4294967295u, nullptr},
+                 {"Zb5T", "4", 0, zb5t, 4, nullptr},
+                 {"ZBHOST", "5", 0, PELKLIB_DRIVER_ZBHOST, 5, nullptr},
+                 {"qm", "6", 0, PELKLIB_DRIVER_QM, 6, nullptr},
+                 {"isdn", "7", -15, none, 0, nullptr},
+                 {"isdn", "x", -16, none, 0, nullptr},
+                 {"zb5t", "1", OAMSHADOW_ERR_UNAVAILABLE, none, 0, n120.c_str()},
+                 {"zb5t", "2", 0, zb5t, 2, m119.c_str()}};
     std::vector<Board> boards;
-    uint32_t number = 1;
+    uint32_t number = 0;
     for (const auto& c : cases) {
-        boards.push_back({"board" + std::to_string(number), number, "zb5t", c.text});
         ++number;
+        boards.push_back({c.name ? c.name : "board" + std::to_string(number), number,
+                          c.driver, c.id});
     }
     Write(boards);
-    PelklibAttachOAM();
-    number = 1;
-    for (const auto& c : cases) {
-        PELKLIB_DRIVER_TYPE type;
-        unsigned int id;
-        EXPECT_EQ(Resolve(number, &type, &id), c.status) << '"' << c.text << '"';
-        if (c.status == 0) {
-            EXPECT_EQ(type, PELKLIB_DRIVER_ZB5T);
-            EXPECT_EQ(id, c.id) << '"' << c.text << '"';
-        }
-        ++number;
-    }
-}
-
-TEST_F(Resolution, DriverNamesAndFailures) {
-    Write({{"upper", 1, "ZB5T", "3"},
-           {"mixed", 2, "Zb5T", "4"},
-           {"emulated", 3, "ZBHOST", "5"},
-           {"qmboard", 4, "qm", "6"},
-           {"strange", 5, "isdn", "7"},
-           {"strangeBadID", 6, "isdn", "x"},
-           {std::string(120, 'n'), 7, "zb5t", "1"},
-           {std::string(119, 'm'), 8, "zb5t", "2"}});
     PELKLIB_DRIVER_TYPE type;
     unsigned int id;
     EXPECT_EQ(Resolve(1, &type, &id), -14);  // not attached yet
-
     PelklibAttachOAM();
-    EXPECT_EQ(Resolve(1, &type, &id), 0);
-    EXPECT_EQ(type, PELKLIB_DRIVER_ZB5T);
-    EXPECT_EQ(id, 3u);
-    EXPECT_EQ(Resolve(2, &type, &id), 0);
-    EXPECT_EQ(type, PELKLIB_DRIVER_ZB5T);
-    EXPECT_EQ(Resolve(3, &type, &id), 0);
-    EXPECT_EQ(type, PELKLIB_DRIVER_ZBHOST);
-    EXPECT_EQ(Resolve(4, &type, &id), 0);
-    EXPECT_EQ(type, PELKLIB_DRIVER_QM);
-    EXPECT_EQ(id, 6u);
-    EXPECT_EQ(Resolve(5, &type, &id), -15);
-    EXPECT_EQ(Resolve(6, &type, &id), -16);  // the ID is tested before the name
-    EXPECT_EQ(Resolve(7, &type, &id), OAMSHADOW_ERR_UNAVAILABLE);
-    EXPECT_EQ(Resolve(8, &type, &id), 0);
+    number = 0;
+    for (const auto& c : cases) {
+        ++number;
+        EXPECT_EQ(Resolve(number, &type, &id), c.status) << c.driver << " \"" << c.id << '"';
+        if (c.status == 0) {
+            EXPECT_EQ(type, c.type) << number;
+            EXPECT_EQ(id, c.value) << number;
+        }
+    }
     EXPECT_EQ(Resolve(99, &type, &id), -16);
-
-    type = static_cast<PELKLIB_DRIVER_TYPE>(0);
-    EXPECT_EQ(PelklibGetBoardDriver(3, &type, nullptr), 0);
+    std::memset(&type, 0x5A, sizeof type);
+    EXPECT_EQ(PelklibGetBoardDriver(12, &type, nullptr), 0);
     EXPECT_EQ(type, PELKLIB_DRIVER_ZBHOST);
 }
 

@@ -207,6 +207,11 @@ TEST(UnixBoardFailures, StatusAndStoredCountPerOperation) {
         {[&] { return lib.LiftBoardReset(1, 1000); }, 0x6609, -12, -1, 99},
         {[&] { return lib.StartCore(1); }, 0x6631, -12, -1, 99},
         {[&] { return lib.RegisterForStateNotification(); }, 0x6614, -12, -1, 99},
+        {[&] { return lib.AssertBoardReset(1); }, 0x6608, -12, -1, 99},
+        {[&] { return lib.SetBoardNumber(1, 2, 3); }, 0x6606, -12, -1, 99},
+        {[&] { return lib.ZeroDriverStats(1, 2); }, 0x6612, -12, -1, 99},
+        {[&] { return lib.IncrementBoardUseCount(1); }, 0x6615, -12, -1, 99},
+        {[&] { return lib.DecrementBoardUseCount(1); }, 0x6616, -12, -1, 99},
     };
     for (const Case& c : cases) {
         count = 99;

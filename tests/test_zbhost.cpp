@@ -17,6 +17,10 @@
 
 namespace {
 
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
 // zbhost as a child process; its standard error is kept in a memfd.
 class Zbhost {
 public:
@@ -34,7 +38,7 @@ public:
         close(m_stderr);
     }
     bool WaitReady() const {
-        return WaitFor([] { return access(ZBHOST_MANAGER_OUT_PATH, F_OK) == 0; });
+        return WaitFor([] { return Exists(ZBHOST_MANAGER_OUT_PATH); });
     }
     int Stop() {
         kill(m_pid, SIGTERM);
@@ -53,11 +57,10 @@ public:
         return text;
     }
     static bool WaitFor(const std::function<bool()>& condition) {
-        for (int i = 0; i < 500; ++i) {
-            if (condition()) return true;
+        for (int i = 0; i < 500 && !condition(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return false;
+        return condition();
     }
 
 private:
@@ -77,10 +80,6 @@ std::string ZbhostFiles() {
     std::string joined;
     for (const auto& name : names) joined += name + " ";
     return joined;
-}
-
-bool Exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
 }
 
 // Sends a protocol message with two data buffers and checks its echo.
@@ -160,13 +159,11 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     ASSERT_EQ(lib.Open(0, nullptr), 0);
     RoundTrip(lib, 5, 64);
     // The reply nobody took is taken back and its pair removed.
-    EXPECT_TRUE(Zbhost::WaitFor([] {
-        return ZbhostFiles() ==
-               "ZBHostIn0000 ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut "
-               "ZBHostOut0000 ZBHostSemaphore " ||
-               ZbhostFiles() ==
-               "ZBHostIn0001 ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut "
-               "ZBHostOut0001 ZBHostSemaphore ";
+    const std::string rest = " ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ";
+    EXPECT_TRUE(Zbhost::WaitFor([&] {
+        const std::string files = ZbhostFiles();
+        return files == "ZBHostIn0000" + rest + "ZBHostOut0000 ZBHostSemaphore " ||
+               files == "ZBHostIn0001" + rest + "ZBHostOut0001 ZBHostSemaphore ";
     })) << ZbhostFiles();
 
     // A frame with a bad magic: zbhost closes that pair, others go on.
