@@ -3,27 +3,15 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+
+#include "support/run_program.h"
 
 namespace {
 
-struct Result {
-    int exitCode;
-    std::string output;
-    bool Says(const std::string& text) const { return output.find(text) != std::string::npos; }
-};
+using Result = ProgramResult;
 
 Result Oamtab(const std::string& args) {
-    Result result{-1, ""};
-    FILE* pipe = popen((std::string(OAMTAB_PATH) + " " + args + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        result.output.append(buffer, got);
-    }
-    int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return RunProgram(std::string(OAMTAB_PATH) + " " + args + " 2>&1");
 }
 
 // Written to the sandbox's private /dev/shm, which vanishes with the test.

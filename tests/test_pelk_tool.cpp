@@ -12,31 +12,22 @@
 #include <gtest/gtest.h>
 
 #include "support/child_process.h"
+#include "support/run_program.h"
 
 namespace {
 
-struct Result {
-    int exitCode;
-    std::string out;  // stdout only
-    bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
+// stdout only.
+struct Result : ProgramResult {
     // --json prints exactly one object on one line.
     bool OneJsonObject() const {
-        return out.size() > 2 && out.front() == '{' && out.compare(out.size() - 2, 2, "}\n") == 0 &&
-               out.find('\n') == out.size() - 1;
+        return output.size() > 2 && output.front() == '{' &&
+               output.compare(output.size() - 2, 2, "}\n") == 0 &&
+               output.find('\n') == output.size() - 1;
     }
 };
 
 Result Run(const std::string& command) {
-    Result result{-1, ""};
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        result.out.append(buffer, got);
-    }
-    int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return Result{RunProgram(command + " 2>/dev/null")};
 }
 
 Result Pelk(const std::string& args) {
@@ -76,7 +67,7 @@ private:
 TEST(PelkTool, ListsAndResolvesTheBoardTable) {
     Result empty = Pelk("boards --json");
     EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_TRUE(empty.Says("\"boards\":[]")) << empty.out;
+    EXPECT_TRUE(empty.Says("\"boards\":[]")) << empty.output;
     Result unresolved = Pelk("resolve 1 --json");
     EXPECT_EQ(unresolved.exitCode, 1);
     EXPECT_TRUE(unresolved.Says("\"code\":-16,\"name\":\"PKSTATUS_NO_SUCH_BOARD\""));
@@ -84,12 +75,12 @@ TEST(PelkTool, ListsAndResolvesTheBoardTable) {
     LoadTable();
     Result boards = Pelk("boards --json");
     EXPECT_EQ(boards.exitCode, 0);
-    EXPECT_TRUE(boards.OneJsonObject()) << boards.out;
+    EXPECT_TRUE(boards.OneJsonObject()) << boards.output;
     EXPECT_TRUE(boards.Says("{\"name\":\"trunk-1\",\"number\":3,\"driverName\":\"zb5t\","
                             "\"driverBoardID\":\"0\",\"aLaw\":true,\"resolution\":{\"status\":"
                             "{\"code\":0,\"name\":\"OK\",\"meaning\":\"success\"},\"driverType\":2"))
-        << boards.out;
-    EXPECT_TRUE(boards.Says("\"name\":\"q\\\"uote\",\"number\":6")) << boards.out;
+        << boards.output;
+    EXPECT_TRUE(boards.Says("\"name\":\"q\\\"uote\",\"number\":6")) << boards.output;
 
     const std::pair<int, std::string> resolutions[] = {
         {1, "\"driverType\":3,\"driver\":\"zbhost\",\"id\":0"},
@@ -100,11 +91,11 @@ TEST(PelkTool, ListsAndResolvesTheBoardTable) {
         {9, "\"code\":-16"}};
     for (const auto& expected : resolutions) {
         Result result = Pelk("resolve " + std::to_string(expected.first) + " --json");
-        EXPECT_EQ(result.exitCode, expected.first <= 4 ? 0 : 1) << result.out;
-        EXPECT_TRUE(result.OneJsonObject() && result.Says(expected.second)) << result.out;
+        EXPECT_EQ(result.exitCode, expected.first <= 4 ? 0 : 1) << result.output;
+        EXPECT_TRUE(result.OneJsonObject() && result.Says(expected.second)) << result.output;
     }
     Result text = Pelk("resolve 5");
-    EXPECT_EQ(text.out, "board 5: -16 PKSTATUS_NO_SUCH_BOARD: no such board, or its driver "
+    EXPECT_EQ(text.output, "board 5: -16 PKSTATUS_NO_SUCH_BOARD: no such board, or its driver "
                         "board ID is not a decimal number\n");
 }
 
@@ -114,13 +105,13 @@ TEST(PelkTool, TalksToBoardsByLogicalNumber) {
     Result info = Pelk("info --board 1 --json");
     EXPECT_EQ(info.exitCode, 0);
     EXPECT_TRUE(info.Says("\"eeprom\":{\"offset\":0,\"length\":20,\"hex\":\"006000000000ff06"))
-        << info.out;
+        << info.output;
     Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json");
     EXPECT_EQ(ping.exitCode, 0);
     EXPECT_TRUE(ping.OneJsonObject() && ping.Says("\"count\":50,\"size\":3000,\"latencyMicros\""))
-        << ping.out;
+        << ping.output;
     double latency[4] = {-1, -1, -1, -1};
-    ASSERT_EQ(std::sscanf(ping.out.c_str() + ping.out.find("\"latencyMicros\""),
+    ASSERT_EQ(std::sscanf(ping.output.c_str() + ping.output.find("\"latencyMicros\""),
                           "\"latencyMicros\":{\"min\":%lf,\"median\":%lf,\"p99\":%lf,"
                           "\"max\":%lf}",
                           &latency[0], &latency[1], &latency[2], &latency[3]),
@@ -129,7 +120,7 @@ TEST(PelkTool, TalksToBoardsByLogicalNumber) {
                 latency[2] <= latency[3]);
     Result data = Pelk("data set 'say \"hi\"\n\x01' --board 1 --json");
     EXPECT_EQ(data.exitCode, 0);
-    EXPECT_TRUE(data.Says("\"data\":\"say \\\"hi\\\"\\n\\u0001\"")) << data.out;
+    EXPECT_TRUE(data.Says("\"data\":\"say \\\"hi\\\"\\n\\u0001\"")) << data.output;
 
     const std::pair<std::string, std::string> failures[] = {
         {"stats --board 1", "\"code\":-17,\"name\":\"PKSTATUS_NOT_PROVIDED\""},
@@ -142,12 +133,12 @@ TEST(PelkTool, TalksToBoardsByLogicalNumber) {
         EXPECT_EQ(result.exitCode, 1) << failure.first;
         EXPECT_TRUE(result.OneJsonObject() && result.Says("\"ok\":false") &&
                     result.Says(failure.second))
-            << result.out;
+            << result.output;
     }
     zbhost.Stop();
     Result gone = Pelk("ping --board 1 --json");
     EXPECT_EQ(gone.exitCode, 1);
-    EXPECT_TRUE(gone.Says("\"code\":-12,\"name\":\"PKERR_NOT_OPEN\"")) << gone.out;
+    EXPECT_TRUE(gone.Says("\"code\":-12,\"name\":\"PKERR_NOT_OPEN\"")) << gone.output;
 }
 
 TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
@@ -159,13 +150,13 @@ TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
     for (const auto& code : codes) {
         Result result = Pelk("errtext " + code.first + " --json");
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_TRUE(result.Says(code.second)) << result.out;
+        EXPECT_TRUE(result.Says(code.second)) << result.output;
     }
     for (std::string command : {"boards", "resolve", "info", "ping", "data", "reset", "release",
                                 "stats", "errtext"}) {
         Result help = Pelk(command + " --help");
         EXPECT_EQ(help.exitCode, 0);
-        EXPECT_EQ(help.out.rfind("usage: pelk " + command, 0), 0u) << help.out;
+        EXPECT_EQ(help.output.rfind("usage: pelk " + command, 0), 0u) << help.output;
     }
     for (std::string wrong : {"frobnicate", "errtext 12x --json", "resolve --json",
                               "ping --count 0 --json", "ping --bogus --json",
@@ -173,7 +164,7 @@ TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
         Result result = Pelk(wrong);
         EXPECT_EQ(result.exitCode, 2) << wrong;
         EXPECT_TRUE(wrong == "frobnicate" || (result.OneJsonObject() && result.Says("\"error\":")))
-            << result.out;
+            << result.output;
     }
 }
 
