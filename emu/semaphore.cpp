@@ -1,6 +1,8 @@
 // The host-wide System V semaphore that makes the emulator's manager
 // handshake a critical section for every process on the host. The marker
-// file names the key; whoever creates the marker sets the initial value.
+// file names the key. Whoever creates the set gives it its initial value:
+// a set removed and made anew (the marker still there) starts at 1 again
+// instead of 0, which would block every handshake on the host for good.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -38,6 +40,11 @@ int ChangeSemaphore(short change, const char* name) {
     if (result != 0) {
         int error = errno;
         dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
+        if (error == EIDRM || error == EINVAL) {
+            // The set is gone: the next GetSemaphore obtains it anew.
+            zbsema = -1;
+            sema_created = false;
+        }
         return PKERR_UNKNOWN;
     }
     return 0;
@@ -49,10 +56,8 @@ int GetSemaphore() {
     if (sema_created) {
         return 0;
     }
-    bool creator = true;
     int fd = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd == -1) {
-        creator = false;
         errno = 0;
     } else {
         // Every user's process must find it, whatever our umask.
@@ -66,7 +71,12 @@ int GetSemaphore() {
         dprint("DeterminePipe: error, ftok errno %d: %s\n", error, strerror(error));
         return PKERR_UNKNOWN;
     }
-    int set = semget(sema_key, 1, IPC_CREAT | 0666);
+    bool creator = true;
+    int set = semget(sema_key, 1, IPC_CREAT | IPC_EXCL | 0666);
+    if (set == -1 && errno == EEXIST) {
+        creator = false;
+        set = semget(sema_key, 1, IPC_CREAT | 0666);
+    }
     if (set == -1) {
         int error = errno;
         dprint("semget failed errno %d: %s\n", error, strerror(error));
