@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
+
 #include <pelklib.h>
 
 #include "emu/dprint.h"
@@ -18,17 +20,27 @@
 
 namespace {
 
+// Guards the three below, so that objects opened on several threads at
+// once obtain the set once; never held while waiting on the semaphore.
+std::mutex s_stateLock;
 int zbsema = -1;
 key_t sema_key = -1;
 bool sema_created = false;
 
 int ChangeSemaphore(short change, const char* name) {
-    if (!sema_created) {
+    bool created;
+    int set;
+    {
+        std::lock_guard<std::mutex> hold(s_stateLock);
+        created = sema_created;
+        set = zbsema;
+    }
+    if (!created) {
         dprint("%s called with sema_created = false\n", name);
         return PKERR_UNKNOWN;
     }
     // Any identifier semget gives is valid, 0 included; -1 means none.
-    if (zbsema < 0) {
+    if (set < 0) {
         dprint("%s called with invalid semaphore \n", name);
         return PKSTATUS_INVALID_HANDLE;
     }
@@ -36,14 +48,17 @@ int ChangeSemaphore(short change, const char* name) {
     operation.sem_num = 0;
     operation.sem_op = change;
     operation.sem_flg = SEM_UNDO;
-    int result = semop(zbsema, &operation, 1);
+    int result = semop(set, &operation, 1);
     if (result != 0) {
         int error = errno;
         dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
         if (error == EIDRM || error == EINVAL) {
             // The set is gone: the next GetSemaphore obtains it anew.
-            zbsema = -1;
-            sema_created = false;
+            std::lock_guard<std::mutex> hold(s_stateLock);
+            if (zbsema == set) {
+                zbsema = -1;
+                sema_created = false;
+            }
         }
         return PKERR_UNKNOWN;
     }
@@ -53,6 +68,7 @@ int ChangeSemaphore(short change, const char* name) {
 }  // namespace
 
 int GetSemaphore() {
+    std::lock_guard<std::mutex> hold(s_stateLock);
     if (sema_created) {
         return 0;
     }
