@@ -41,11 +41,12 @@ protected:
 
     // Resolves with sentinel outputs; they must stay put unless the status is 0.
     static int Resolve(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-        *type = static_cast<PELKLIB_DRIVER_TYPE>(99);
+        // 0 is no driver type but lies in the enumeration's range.
+        *type = static_cast<PELKLIB_DRIVER_TYPE>(0);
         *id = 12345;
         int status = PelklibGetBoardDriver(board, type, id);
         if (status != 0) {
-            EXPECT_EQ(*type, 99) << board;
+            EXPECT_EQ(*type, 0) << board;
             EXPECT_EQ(*id, 12345u) << board;
         }
         return status;
@@ -111,7 +112,7 @@ TEST_F(Resolution, DriverNamesAndFailures) {
     EXPECT_EQ(Resolve(8, &type, &id), 0);
     EXPECT_EQ(Resolve(99, &type, &id), -16);
 
-    type = static_cast<PELKLIB_DRIVER_TYPE>(99);
+    type = static_cast<PELKLIB_DRIVER_TYPE>(0);
     EXPECT_EQ(PelklibGetBoardDriver(3, &type, nullptr), 0);
     EXPECT_EQ(type, PELKLIB_DRIVER_ZBHOST);
 }
