@@ -1,8 +1,9 @@
 // Feeds the emulator backend whatever the runtime could write to its pipe:
 // the input's first bytes go into the library's in-pipe, whose writing end is
 // then closed, and the rest chooses the calls: ReceiveMessage (header room
-// from the input), ReceiveBuffers (lengths as announced or from the input),
-// FlushMessageBuffers and sends, until the pipe is drained.
+// from the input) or ReceivePelkorMessage, ReceiveBuffers (lengths as
+// announced or from the input), FlushMessageBuffers and sends, until the
+// pipe is drained.
 //
 // An independent model of the pipe stream tells what every call must return
 // and deliver; pending data buffers are tracked the same way. Caller areas
@@ -125,13 +126,21 @@ private:
     int m_lib_in() const { return const_cast<cPelkLib_Emu&>(m_lib).GetWaitHandle(); }
 
     void Receive() {
-        const uint32_t room = m_input.ConsumeBool() ? 56 : m_input.ConsumeIntegralInRange(0u, 64u);
+        const bool pelkor = m_input.ConsumeBool();  // the protocol header's 56 bytes
+        const uint32_t room = pelkor || m_input.ConsumeBool()
+                                  ? 56 : m_input.ConsumeIntegralInRange(0u, 64u);
         std::unique_ptr<uint8_t[]> header(new uint8_t[room == 0 ? 1 : room]);
         PK_REC_INFO info;
         std::memset(&info, 0xEE, sizeof info);
         unsigned int headerLen = 0xDEAD;
-        const int status = m_lib.ReceiveMessage(&info, m_input.ConsumeIntegralInRange(0, 5),
-                                                room, header.get(), &headerLen);
+        const unsigned int timeout = m_input.ConsumeIntegralInRange(0u, 5u);
+        int status;
+        if (pelkor) {
+            status = m_lib.ReceivePelkorMessage(
+                &info, timeout, reinterpret_cast<_PELKOR_MSG_HEADER*>(header.get()));
+        } else {
+            status = m_lib.ReceiveMessage(&info, timeout, room, header.get(), &headerLen);
+        }
         m_pending.clear();
 
         // The model: a frame read in one go, then exactly Buflen[0] bytes.
@@ -157,7 +166,7 @@ private:
         } else {
             const uint32_t delivered = headerBytes < room ? headerBytes : room;
             Require(status == (headerBytes > room ? PKERR_DATA_LOST : 0));
-            Require(headerLen == delivered);
+            Require(pelkor || headerLen == delivered);
             Require(std::memcmp(header.get(), &m_pipe[m_at], delivered) == 0);
             m_at += headerBytes;
             Require(info.type == Word(m_pipe, frame + 4));
