@@ -1,6 +1,8 @@
 // The host-wide System V semaphore that makes the emulator's manager
 // handshake a critical section for every process on the host. The marker
-// file names the key; whoever creates the marker sets the initial value.
+// file names the key. Whoever creates the set gives it its initial value:
+// a set removed and made anew (the marker still there) starts at 1 again
+// instead of 0, which would block every handshake on the host for good.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
+
 #include <pelklib.h>
 
 #include "emu/dprint.h"
@@ -16,17 +20,27 @@
 
 namespace {
 
+// Guards the three below, so that objects opened on several threads at
+// once obtain the set once; never held while waiting on the semaphore.
+std::mutex s_stateLock;
 int zbsema = -1;
 key_t sema_key = -1;
 bool sema_created = false;
 
 int ChangeSemaphore(short change, const char* name) {
-    if (!sema_created) {
+    bool created;
+    int set;
+    {
+        std::lock_guard<std::mutex> hold(s_stateLock);
+        created = sema_created;
+        set = zbsema;
+    }
+    if (!created) {
         dprint("%s called with sema_created = false\n", name);
         return PKERR_UNKNOWN;
     }
     // Any identifier semget gives is valid, 0 included; -1 means none.
-    if (zbsema < 0) {
+    if (set < 0) {
         dprint("%s called with invalid semaphore \n", name);
         return PKSTATUS_INVALID_HANDLE;
     }
@@ -34,10 +48,18 @@ int ChangeSemaphore(short change, const char* name) {
     operation.sem_num = 0;
     operation.sem_op = change;
     operation.sem_flg = SEM_UNDO;
-    int result = semop(zbsema, &operation, 1);
+    int result = semop(set, &operation, 1);
     if (result != 0) {
         int error = errno;
         dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
+        if (error == EIDRM || error == EINVAL) {
+            // The set is gone: the next GetSemaphore obtains it anew.
+            std::lock_guard<std::mutex> hold(s_stateLock);
+            if (zbsema == set) {
+                zbsema = -1;
+                sema_created = false;
+            }
+        }
         return PKERR_UNKNOWN;
     }
     return 0;
@@ -46,13 +68,12 @@ int ChangeSemaphore(short change, const char* name) {
 }  // namespace
 
 int GetSemaphore() {
+    std::lock_guard<std::mutex> hold(s_stateLock);
     if (sema_created) {
         return 0;
     }
-    bool creator = true;
     int fd = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd == -1) {
-        creator = false;
         errno = 0;
     } else {
         // Every user's process must find it, whatever our umask.
@@ -66,7 +87,12 @@ int GetSemaphore() {
         dprint("DeterminePipe: error, ftok errno %d: %s\n", error, strerror(error));
         return PKERR_UNKNOWN;
     }
-    int set = semget(sema_key, 1, IPC_CREAT | 0666);
+    bool creator = true;
+    int set = semget(sema_key, 1, IPC_CREAT | IPC_EXCL | 0666);
+    if (set == -1 && errno == EEXIST) {
+        creator = false;
+        set = semget(sema_key, 1, IPC_CREAT | 0666);
+    }
     if (set == -1) {
         int error = errno;
         dprint("semget failed errno %d: %s\n", error, strerror(error));

@@ -14,59 +14,13 @@
 
 #include "emu/pelklib_emu.h"
 #include "support/emu_runtime_side.h"
+#include "support/zbhost_process.h"
 
 namespace {
 
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
-
-// zbhost as a child process; its standard error is kept in a memfd.
-class Zbhost {
-public:
-    Zbhost() {
-        m_stderr = memfd_create("zbhost-stderr", 0);
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(m_stderr, 2);
-            execl(ZBHOST_PATH, ZBHOST_PATH, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~Zbhost() {
-        if (m_pid > 0) Stop();
-        close(m_stderr);
-    }
-    bool WaitReady() const {
-        return WaitFor([] { return Exists(ZBHOST_MANAGER_OUT_PATH); });
-    }
-    int Stop() {
-        kill(m_pid, SIGTERM);
-        return Wait();
-    }
-    int Wait() {
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string Errors() const {
-        std::string text(4096, '\0');
-        ssize_t n = pread(m_stderr, &text[0], text.size(), 0);
-        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return text;
-    }
-    static bool WaitFor(const std::function<bool()>& condition) {
-        for (int i = 0; i < 500 && !condition(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return condition();
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_stderr = -1;
-};
 
 // Names under /dev that start with "ZBHost", sorted.
 std::string ZbhostFiles() {

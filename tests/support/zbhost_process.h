@@ -1,0 +1,66 @@
+// The real zbhost runtime as a child process, for tests that need the whole
+// emulator (ZBHOST_PATH names the program).
+#ifndef PELK_TESTS_ZBHOST_PROCESS_H
+#define PELK_TESTS_ZBHOST_PROCESS_H
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "emu/pipe_frame.h"
+
+// zbhost as a child process; its standard error is kept in a memfd.
+class Zbhost {
+public:
+    Zbhost() {
+        m_stderr = memfd_create("zbhost-stderr", 0);
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(m_stderr, 2);
+            execl(ZBHOST_PATH, ZBHOST_PATH, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Zbhost() {
+        if (m_pid > 0) Stop();
+        close(m_stderr);
+    }
+    bool WaitReady() const {
+        return WaitFor([] { return access(ZBHOST_MANAGER_OUT_PATH, F_OK) == 0; });
+    }
+    int Stop() {
+        kill(m_pid, SIGTERM);
+        return Wait();
+    }
+    int Wait() {
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Errors() const {
+        std::string text(4096, '\0');
+        ssize_t n = pread(m_stderr, &text[0], text.size(), 0);
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return text;
+    }
+    static bool WaitFor(const std::function<bool()>& condition) {
+        for (int i = 0; i < 500; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stderr = -1;
+};
+
+#endif

@@ -1,0 +1,209 @@
+// Faults around the emulator backend: the runtime dying in the middle of a
+// message, the handshake semaphore removed, /dev not writable.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/sem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "emu/pelklib_emu.h"
+#include "support/child_process.h"
+#include "support/emu_runtime_side.h"
+#include "support/zbhost_process.h"
+
+namespace {
+
+// The calling thread's blocked signals, as text.
+std::string BlockedSignals() {
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    std::string blocked;
+    for (int signal = 1; signal < SIGRTMAX; ++signal) {
+        if (sigismember(&mask, signal) == 1) blocked += std::to_string(signal) + " ";
+    }
+    return blocked;
+}
+
+// A runtime in a child process: it answers the handshake with `number`, then
+// plays `script` on the pair's ends (from the library, to the library) and
+// dies by SIGKILL.
+pid_t DyingRuntime(RuntimeSide& side, int number,
+                   const std::function<void(int, int)>& script) {
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        side.Serve(number);
+        side.Join();
+        script(side.fromLibrary, side.toLibrary);
+        raise(SIGKILL);
+    }
+    return child;
+}
+
+void SendAll(int fd, const std::string& bytes) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string FrameBytes(uint32_t numbufs, uint32_t headerLen, std::initializer_list<uint32_t> data) {
+    PK_PIPE_FRAME frame = RuntimeFrame(numbufs, headerLen, data);
+    return std::string(reinterpret_cast<const char*>(&frame), sizeof frame);
+}
+
+int SemaphoreSet() {
+    return semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, 0);
+}
+
+// Each case in a child of its own: fresh process-wide semaphore state, and
+// alarm() turns a hang into a failure.
+TEST(EmuFaults, SemaphoreSetRemoved) {
+    std::string waiting = InChild([] {
+        alarm(20);
+        StdoutCapture out;
+        std::string r = std::to_string(GetSemaphore());
+        r += " " + std::to_string(LockSemaphore());
+        int waiterStatus = 1;
+        std::thread waiter([&] { waiterStatus = LockSemaphore(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        semctl(SemaphoreSet(), 0, IPC_RMID);
+        waiter.join();
+        r += " waiter " + std::to_string(waiterStatus);
+        // The set is obtained anew, starting free.
+        r += " again " + std::to_string(GetSemaphore());
+        r += " " + std::to_string(LockSemaphore());
+        r += " " + std::to_string(UnlockSemaphore());
+        return r + "\n" + out.Take();
+    });
+    EXPECT_EQ(waiting,
+              "0 0 waiter -1 again 0 0 0\n"
+              "LockSemaphore, semop returned -1, errno 43: Identifier removed\n");
+
+    std::string before = InChild([] {
+        alarm(20);
+        StdoutCapture out;
+        std::string r = std::to_string(GetSemaphore());
+        semctl(SemaphoreSet(), 0, IPC_RMID);
+        cPelkLib_Emu lib;
+        r += " open " + std::to_string(lib.Open(0, nullptr));
+        return r + "\n" + out.Take();
+    });
+    EXPECT_EQ(before,
+              "0 open -1\n"
+              "LockSemaphore, semop returned -1, errno 22: Invalid argument\n");
+
+    // Another process, with the marker still in place, finds a usable set.
+    std::string next = InChild([] {
+        alarm(20);
+        std::string r = std::to_string(GetSemaphore());
+        return r + " " + std::to_string(LockSemaphore());
+    });
+    EXPECT_EQ(next, "0 0");
+}
+
+TEST(EmuFaults, DevNotWritable) {
+    unlink(ZBHOST_SEMAPHORE_PATH);
+    std::string report = InChild([] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("readonly", "/dev", "tmpfs", MS_RDONLY, nullptr) != 0) {
+            return std::string("no read-only /dev: ") + strerror(errno);
+        }
+        StdoutCapture out;
+        cPelkLib_Emu lib;
+        std::string r = "open " + std::to_string(lib.Open(0, nullptr));
+        return r + "\n" + out.Take();
+    });
+    EXPECT_EQ(report,
+              "open -1\n"
+              "DeterminePipe: error, ftok errno 2: No such file or directory\n");
+}
+
+// Last: the tests above fork children that must start without the
+// process-wide semaphore state this one sets.
+TEST(EmuFaults, RuntimeKilledMidMessage) {
+    signal(SIGPIPE, SIG_DFL);  // a stray SIGPIPE would end this test program
+    sigset_t blockUsr1;
+    sigemptyset(&blockUsr1);
+    sigaddset(&blockUsr1, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &blockUsr1, nullptr);  // a mask the library must keep
+    const std::string maskBefore = BlockedSignals();
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int headerLen = 0;
+    auto side = std::make_unique<RuntimeSide>();
+
+    {   // dies after 10 of 40 header bytes
+        cPelkLib_Emu lib;
+        pid_t runtime = DyingRuntime(*side, 1, [](int, int to) {
+            SendAll(to, FrameBytes(1, 40, {}) + std::string(10, 'h'));
+        });
+        ASSERT_EQ(lib.Open(0, nullptr), 0);
+        StdoutCapture out;
+        EXPECT_EQ(lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen),
+                  PKERR_BAD_MESSAGE);
+        EXPECT_EQ(out.Take(),
+                  "ReadBuffer: read returned 0, errno 0: Success\n"
+                  "ReceiveMessage: Failed to receive message header buffer\n");
+        EXPECT_EQ(WaitChild(runtime), -1);
+    }
+    {   // dies after 30 of 100 bytes of a data buffer
+        cPelkLib_Emu lib;
+        pid_t runtime = DyingRuntime(*side, 2, [](int, int to) {
+            SendAll(to, FrameBytes(2, 8, {100}) + std::string(8, 'h') + std::string(30, 'd'));
+        });
+        ASSERT_EQ(lib.Open(0, nullptr), 0);
+        StdoutCapture out;
+        ASSERT_EQ(lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen), 0);
+        ASSERT_EQ(info.bufLen[0], 100u);
+        char data[100];
+        void* buffers[4] = {data};
+        EXPECT_EQ(lib.ReceiveBuffers(info.bufLen, buffers), PKERR_UNKNOWN);
+        EXPECT_EQ(lib.FlushMessageBuffers(), 0);  // nothing left pending
+        EXPECT_EQ(out.Take(),
+                  "ReadBuffer: read returned 0, errno 0: Success\n"
+                  "ReadBuffer FAILED, error -1\n");
+        EXPECT_EQ(WaitChild(runtime), -1);
+    }
+    {   // dies while the library writes a data buffer larger than the pipe
+        cPelkLib_Emu lib;
+        pid_t runtime = DyingRuntime(*side, 3, [](int from, int) {
+            char block[4096];
+            for (size_t got = 0; got < ZBHOST_SEND_BLOCK_LEN + 1000;) {
+                ssize_t n = read(from, block, std::min<size_t>(sizeof block, 1000));
+                if (n <= 0) break;
+                got += static_cast<size_t>(n);
+            }
+        });
+        ASSERT_EQ(lib.Open(0, nullptr), 0);
+        std::string data(1 << 20, 'd');
+        void* buffers[1] = {&data[0]};
+        unsigned int lengths[1] = {static_cast<unsigned int>(data.size())};
+        PK_SEND_INFO send = {1, 0, 0, 2, 3, 4};
+        StdoutCapture out;
+        EXPECT_EQ(lib.SendMessage(&send, "hdr", 3, 1, buffers, lengths), PKERR_UNKNOWN);
+        EXPECT_EQ(out.Take(), "Write: write returned -1, errno 32: Broken pipe\n");
+        EXPECT_EQ(WaitChild(runtime), -1);
+        sigset_t pending;
+        sigpending(&pending);
+        EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+    }
+    EXPECT_EQ(BlockedSignals(), maskBefore);
+
+    // A new runtime, on manager FIFOs of its own, serves a new object.
+    side.reset();
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    cPelkLib_Emu lib;
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    PK_SEND_INFO send = {1, 0, 0, 2, 3, 77};
+    ASSERT_EQ(lib.SendMessage(&send, "header", 6, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen), 0);
+    EXPECT_EQ(std::string(header, headerLen), "header");
+    EXPECT_EQ(info.tag, 77u);
+    pthread_sigmask(SIG_UNBLOCK, &blockUsr1, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// Several threads at once: each with its own emulator object round-tripping
+// through zbhost, and lookups in the board table while another thread
+// rewrites it.
+#include <sys/mman.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "emu/pelklib_emu.h"
+#include "oam/board_table_writer.h"
+#include "support/zbhost_process.h"
+
+namespace {
+
+constexpr int kThreads = 4;
+
+TEST(Threads, EmulatorObjectPerThread) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &failures] {
+            cPelkLib_Emu lib;
+            if (lib.Open(0, nullptr) != 0) {
+                ++failures;
+                return;
+            }
+            for (unsigned int round = 0; round < 50; ++round) {
+                std::string header = "thread " + std::to_string(t);
+                std::string data(100 + round, static_cast<char>('a' + t));
+                void* out[1] = {&data[0]};
+                unsigned int lengths[1] = {static_cast<unsigned int>(data.size())};
+                PK_SEND_INFO send = {1, 0, 0, 2, 3, round};
+                PK_REC_INFO info;
+                char received[56];
+                unsigned int headerLen = 0;
+                std::string back(data.size(), '\0');
+                void* in[4] = {&back[0]};
+                if (lib.SendMessage(&send, header.data(), static_cast<unsigned int>(header.size()),
+                                    1, out, lengths) != 0 ||
+                    lib.ReceiveMessage(&info, 10000, sizeof received, received, &headerLen) != 0 ||
+                    info.tag != round || info.bufLen[0] != data.size() ||
+                    lib.ReceiveBuffers(info.bufLen, in) != 0 ||
+                    std::string(received, headerLen) != header || back != data) {
+                    ++failures;
+                    return;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+}
+
+TEST(Threads, LookupsWhileTheTableChanges) {
+    shm_unlink("/OAM_BoardIDsShadow");
+    // Two tables a reader may see: board 1 served by zb5t ID 10 or by zbhost ID 20.
+    const std::vector<CBoardIDShadow> tables[2] = {
+        {CBoardIDShadow("a", 1, "zb5t", "10"), CBoardIDShadow("b", 2, "zb5t", "11")},
+        {CBoardIDShadow("a", 1, "zbhost", "20"), CBoardIDShadow("c", 3, "zbhost", "21")}};
+    CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
+    ASSERT_EQ(writer.Replace(tables[0].data(), 2), 0);
+    ASSERT_EQ(oamShadowInit(), 0);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < kThreads; ++t) {
+        readers.emplace_back([&] {
+            while (!done) {
+                char name[120], driver[120], id[120];
+                if (oamShadowBoardLookupByNumber(0, 1, name, 120) != 0 ||
+                    std::string(name) != "a" ||
+                    oamShadowBoardGetDriverIDs(0, "a", driver, 120, id, 120) != 0) {
+                    ++failures;
+                    continue;
+                }
+                const std::string ids = std::string(driver) + " " + id;
+                if (ids != "zb5t 10" && ids != "zbhost 20") ++failures;
+            }
+        });
+    }
+    for (int change = 0; change < 200; ++change) {
+        if (writer.Replace(tables[change % 2].data(), 2) != 0) ++failures;
+    }
+    done = true;
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(failures, 0);
+    oamShadowExit();
+}
+
+}  // namespace
