@@ -1,20 +1,11 @@
 // cPelkLib_Emu: messages over the pipe pair, each a 52-byte frame, the
 // header buffer and the data buffers.
 #include <cstring>
-#include <new>
 
 #include "emu/dprint.h"
 #include "emu/pelklib_emu.h"
 #include "emu/pipe_frame.h"
 #include "emu/sigpipe_guard.h"
-
-namespace {
-
-// Largest heap block used to drop unwanted bytes from the in-pipe; the
-// runtime's announced length alone decides nothing about memory.
-constexpr uint32_t kDiscardChunk = 64 * 1024;
-
-}  // namespace
 
 int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
                               unsigned int headerLen, unsigned int bufCount, void** buffers,
@@ -146,12 +137,20 @@ int cPelkLib_Emu::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs
     return ReceiveMessage(info, timeoutMs, sizeof *header, header, &length);
 }
 
+// Each buffer takes at most the bytes its message announced, and announced
+// bytes a caller's shorter length leaves are dropped: a caller's lengths
+// never read into the next message nor leave part of this one in the pipe.
 int cPelkLib_Emu::ReceiveBuffers(unsigned int* lengths, void** buffers) {
     for (unsigned int i = 0; i < m_pending_count; ++i) {
-        if (lengths[i] == 0) {
-            continue;
+        const uint32_t announced = m_pending_len[i];
+        const uint32_t taken = lengths[i] < announced ? lengths[i] : announced;
+        int status = 0;
+        if (taken != 0) {
+            status = ReadBuffer(static_cast<char*>(buffers[i]), taken);
         }
-        int status = ReadBuffer(static_cast<char*>(buffers[i]), lengths[i]);
+        if (status == 0 && announced > taken) {
+            status = DiscardPending(announced - taken);
+        }
         if (status != 0) {
             dprint("ReadBuffer FAILED, error %d\n", status);
             m_pending_count = 0;
@@ -164,13 +163,7 @@ int cPelkLib_Emu::ReceiveBuffers(unsigned int* lengths, void** buffers) {
 
 int cPelkLib_Emu::FlushMessageBuffers() {
     for (unsigned int i = 0; i < m_pending_count; ++i) {
-        if (m_pending_len[i] == 0) {
-            continue;
-        }
         int status = DiscardPending(m_pending_len[i]);
-        if (status == PKERR_NO_MEMORY) {
-            return PKERR_UNKNOWN;
-        }
         if (status != 0) {
             dprint("ReadBuffer FAILED, error %d\n", status);
             m_pending_count = 0;
@@ -181,21 +174,15 @@ int cPelkLib_Emu::FlushMessageBuffers() {
     return 0;
 }
 
-// Reads length bytes into a heap block of at most kDiscardChunk bytes, piece
-// by piece. PKERR_NO_MEMORY when the block cannot be had, else the status of
-// ReadBuffer.
+// Reads and drops length bytes of the in-pipe through a small block on the
+// stack, so no announced length decides how much memory is taken.
 int cPelkLib_Emu::DiscardPending(uint32_t length) {
-    const uint32_t blockLen = length < kDiscardChunk ? length : kDiscardChunk;
-    char* block = new (std::nothrow) char[blockLen];
-    if (block == nullptr) {
-        return PKERR_NO_MEMORY;
-    }
+    char block[4096];
     int status = 0;
     for (uint32_t left = length; status == 0 && left > 0;) {
-        const uint32_t piece = left < blockLen ? left : blockLen;
+        const uint32_t piece = left < sizeof block ? left : sizeof block;
         status = ReadBuffer(block, piece);
         left -= piece;
     }
-    delete[] block;
     return status;
 }

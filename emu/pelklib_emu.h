@@ -72,7 +72,7 @@ public:
 private:
     // Write for a caller that holds SIGPIPE back itself.
     int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard);
-    // Drops length bytes of the in-pipe through a bounded heap block.
+    // Reads and drops length bytes of the in-pipe.
     int DiscardPending(uint32_t length);
     // Maps the board-data segment: creates it with room for length bytes when
     // `create` is set, else attaches to the existing one.

@@ -11,6 +11,7 @@
 //
 // Input: 2 bytes little-endian pipe length n, n pipe bytes, then the choices.
 // Runs in the sandbox: the pipe pair is a real FIFO pair under /dev.
+#include <algorithm>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -198,13 +199,15 @@ private:
         }
         const int status = m_lib.ReceiveBuffers(lengths, areas);
         int expected = 0;
+        // Each buffer takes at most what was announced; the rest is dropped.
         for (size_t i = 0; i < m_pending.size() && expected == 0; ++i) {
-            if (Left() < lengths[i]) {
+            const size_t taken = std::min<size_t>(lengths[i], m_pending[i]);
+            if (Left() < m_pending[i]) {
                 m_at = m_pipe.size();
                 expected = PKERR_UNKNOWN;
             } else {
-                Require(std::memcmp(areas[i], &m_pipe[m_at], lengths[i]) == 0);
-                m_at += lengths[i];
+                Require(std::memcmp(areas[i], &m_pipe[m_at], taken) == 0);
+                m_at += m_pending[i];
             }
         }
         m_pending.clear();

@@ -164,6 +164,18 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     EXPECT_EQ(Bytes(third, 4), "wxyz");
     EXPECT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);  // nothing pending
 
+    // A caller's lengths take at most what each buffer announced, and what a
+    // shorter length leaves is dropped: the next frame is read in step.
+    SendFrame(opened.runtime, RuntimeFrame(4, 1, {3, 0, 4}), "H" + std::string("abcwxyz"));
+    ASSERT_EQ(opened.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), 0);
+    char wide[10];
+    std::memset(wide, '.', sizeof wide);
+    void* mismatched[4] = {first, nullptr, wide, nullptr};
+    unsigned int lengths[4] = {2, 5, 10, 0};
+    ASSERT_EQ(opened.lib.ReceiveBuffers(lengths, mismatched), 0);
+    EXPECT_EQ(Bytes(first, 2), "ab");
+    EXPECT_EQ(Bytes(wide, 10), "wxyz......");
+
     SendFrame(opened.runtime, RuntimeFrame(1, 56), std::string(56, 'P'));
     _PELKOR_MSG_HEADER pelkor;
     ASSERT_EQ(opened.lib.ReceivePelkorMessage(&info, 1000, &pelkor), 0);
