@@ -3,10 +3,10 @@
 # root and when any is missing.
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils util-linux pkg-config
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev python3)
 missing=()
 for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep 'install ok installed' >/dev/null ||
         missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
