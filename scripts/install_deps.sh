@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, tests and tools need, when run as
 # root and when any is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils util-linux pkg-config
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils util-linux mount pkg-config
           clang libclang-rt-14-dev python3)
 missing=()
 for package in "${packages[@]}"; do
