@@ -1,6 +1,7 @@
 // cPelkLib_Emu: board control and information as an emulated board has
 // them. Fixed answers, and board data kept in one host-wide shared-memory
 // segment: a 32-bit length word, then the data bytes.
+#include <cerrno>
 #include <cstring>
 
 #include "emu/pelklib_emu.h"
@@ -71,6 +72,12 @@ uint32_t cPelkLib_Emu::MapBoardData(bool create, uint32_t length) {
     }
     if (answer == PXI_SHMEM_EXISTS) {
         answer = pxiAttachShMem(ZBHOST_BOARD_DATA_SEGMENT, &m_shm_handle, &m_shm_addr);
+        // A segment made elsewhere without room for its length word is not
+        // board data.
+        if (answer == 0 && pxiShMemSize(m_shm_handle) < kBoardDataHeaderLen) {
+            pxiDetachShMem(&m_shm_handle, &m_shm_addr);
+            answer = EINVAL;
+        }
     }
     if (answer != 0) {
         m_shm_addr = nullptr;

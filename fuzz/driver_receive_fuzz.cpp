@@ -237,7 +237,6 @@ private:
         std::vector<uint8_t> buffer(m_callerRoom);
         unsigned int count = 0xDEADu;
         m_lib.GetBoardData(1, m_callerRoom, buffer.data(), &count);
-        Require(count <= m_callerRoom);
     }
 
     void GetDriverStats() {
@@ -246,7 +245,6 @@ private:
         unsigned int count = 0xDEADu;
         m_lib.GetDriverStats(1, 2, m_callerRoom,
                              reinterpret_cast<PK_GET_DRVR_STATS*>(record.data()), &count);
-        Require(count <= m_callerRoom);
     }
 
     void DetectBoards() {

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <new>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +23,9 @@ struct Mapping {
     char name[256];
     Mapping* next;
 };
+
+// How long an attacher waits for a new segment's size: attempts 1 ms apart.
+constexpr int kSizeWaitAttempts = 1000;
 
 std::mutex s_mappingsLock;
 Mapping* s_mappings = nullptr;
@@ -79,6 +84,35 @@ uint32_t MapAndRemember(int fd, const char* objectName, uint32_t size, uint32_t*
     return 0;
 }
 
+// Waits, under the segment's lock, until its creator has sized it (a
+// creator holds the lock from creation to sizing, but an attacher may get
+// there between the two). 0 with the size once it has one that 32 bits
+// describe.
+uint32_t SizedLength(int fd, uint32_t* length) {
+    for (int attempt = 0; attempt < kSizeWaitAttempts; ++attempt) {
+        if (flock(fd, LOCK_SH) != 0) {
+            return static_cast<uint32_t>(errno);
+        }
+        struct stat status;
+        const int statResult = fstat(fd, &status);
+        const int error = errno;
+        flock(fd, LOCK_UN);
+        if (statResult != 0) {
+            return static_cast<uint32_t>(error);
+        }
+        if (status.st_size > static_cast<off_t>(UINT32_MAX)) {
+            return EFBIG;
+        }
+        if (status.st_size > 0) {
+            *length = static_cast<uint32_t>(status.st_size);
+            return 0;
+        }
+        const struct timespec pause = {0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    return EINVAL;  // left empty by whoever made it
+}
+
 uint32_t Release(uint32_t* handle, void** address, bool removeName) {
     Mapping* mapping = Forget(*handle);
     if (mapping == nullptr) {
@@ -109,13 +143,17 @@ uint32_t pxiAllocShMem(const char* name, uint32_t size, uint32_t* handle, void**
     if (fd == -1) {
         return errno == EEXIST ? PXI_SHMEM_EXISTS : static_cast<uint32_t>(errno);
     }
+    // Sized under the segment's lock, so an attacher waits for the size.
     // Readable and writable by every user whatever the umask.
     uint32_t result = 0;
-    if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (flock(fd, LOCK_EX) != 0 || fchmod(fd, 0666) != 0 ||
+        ftruncate(fd, static_cast<off_t>(size)) != 0) {
         result = static_cast<uint32_t>(errno);
     } else {
         result = MapAndRemember(fd, objectName, size, handle, address);
     }
+    // The mapping keeps the open file alive: the lock is released by hand.
+    flock(fd, LOCK_UN);
     close(fd);
     if (result != 0) {
         shm_unlink(objectName);
@@ -132,16 +170,10 @@ uint32_t pxiAttachShMem(const char* name, uint32_t* handle, void** address) {
     if (fd == -1) {
         return static_cast<uint32_t>(errno);
     }
-    struct stat status;
-    uint32_t result = 0;
-    if (fstat(fd, &status) != 0) {
-        result = static_cast<uint32_t>(errno);
-    } else if (status.st_size <= 0 || status.st_size > static_cast<off_t>(UINT32_MAX)) {
-        // Empty (its creator has not sized it yet) or too large to describe.
-        result = EINVAL;
-    } else {
-        result = MapAndRemember(fd, objectName, static_cast<uint32_t>(status.st_size), handle,
-                                address);
+    uint32_t length = 0;
+    uint32_t result = SizedLength(fd, &length);
+    if (result == 0) {
+        result = MapAndRemember(fd, objectName, length, handle, address);
     }
     close(fd);
     return result;

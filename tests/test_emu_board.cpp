@@ -1,6 +1,11 @@
 // Emulator backend board operations: fixed answers, the emulated EEPROM,
 // and board data in the host-wide shared-memory segment.
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
 #include <memory>
 #include <string>
 
@@ -139,6 +144,33 @@ TEST(EmuBoard, LengthWordNeverLeadsPastTheSegment) {
     pxiDeallocShMem(&handle, &address);
     EXPECT_EQ(handle, 0u);
     EXPECT_EQ(address, nullptr);
+}
+
+// A segment made elsewhere: one still being sized is waited for, one too
+// small for the length word is refused.
+TEST(EmuBoard, SegmentsMadeElsewhere) {
+    const int fd = shm_open("/ZBHOSTSETDATA", O_RDWR | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0);
+    std::thread creator([fd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(ftruncate(fd, 2), 0);
+    });
+    cPelkLib_Emu lib;
+    char buffer[8];
+    unsigned int count = 77;
+    EXPECT_EQ(lib.GetBoardData(0, sizeof buffer, buffer, &count), EINVAL);
+    EXPECT_EQ(lib.SetBoardData(0, 0, buffer, &count), EINVAL);
+    EXPECT_EQ(count, 77u);
+    creator.join();
+
+    ASSERT_EQ(ftruncate(fd, 12), 0);
+    const uint32_t stored = 3;
+    ASSERT_EQ(pwrite(fd, &stored, 4, 0), 4);
+    ASSERT_EQ(pwrite(fd, "xyz", 3, 4), 3);
+    EXPECT_EQ(lib.GetBoardData(0, sizeof buffer, buffer, &count), 0);
+    EXPECT_EQ(std::string(buffer, count), "xyz");
+    close(fd);
+    shm_unlink("/ZBHOSTSETDATA");
 }
 
 }  // namespace

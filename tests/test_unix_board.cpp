@@ -102,15 +102,31 @@ TEST_F(UnixBoard, ReadsStoreOnlyWhatTheDriverFullyDelivered) {
     EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
     EXPECT_EQ(partial.guard[0], 0xEE);
 
-    // Counts never exceed the caller's area, whatever the driver says.
+    // The mapping comes whatever reply count the driver gives.
+    sim.replies[0x6605] = {0, Words({24, 11, 12, 13, 14, 15})};
+    ASSERT_EQ(lib.GetBoardMapping(1, 8, reinterpret_cast<PK_BOARD_MAPPING*>(partial.head)), 0);
+    EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
+
+    // A caller's area smaller than the request block or the whole record is
+    // never the driver's area: it gets the leading bytes of the reply, and
+    // the count is the driver's.
+    sim.replies.clear();
+    sim.boardData.assign(64, 0x42);
     uint8_t small[16];
-    sim.replies[0x660E] = {500, {}};
-    EXPECT_EQ(lib.GetBoardData(1, sizeof small, small, &count), 0);
-    EXPECT_EQ(count, 16u);
-    sim.replies[0x6611] = {500, {}};
-    PK_GET_DRVR_STATS stats;
-    EXPECT_EQ(lib.GetDriverStats(1, 2, sizeof stats, &stats, &count), 0);
-    EXPECT_EQ(count, sizeof stats);
+    EXPECT_EQ(lib.GetBoardData(1, 0, nullptr, &count), 0);
+    EXPECT_EQ(count, 64u);
+    std::memset(small, 0, sizeof small);
+    EXPECT_EQ(lib.GetBoardData(1, 2, small, &count), 0);
+    EXPECT_EQ(count, 64u);
+    EXPECT_EQ(small[1], 0x42);
+    EXPECT_EQ(small[2], 0);
+    sim.stats.assign(sizeof(PK_GET_DRVR_STATS), 0x43);
+    uint8_t fourBytes[4];
+    EXPECT_EQ(lib.GetDriverStats(1, 2, sizeof fourBytes,
+                                 reinterpret_cast<PK_GET_DRVR_STATS*>(fourBytes), &count),
+              0);
+    EXPECT_EQ(count, sizeof(PK_GET_DRVR_STATS));
+    EXPECT_EQ(fourBytes[3], 0x43);
 
     uint8_t data[3] = {1, 2, 3};
     sim.replies.clear();
@@ -163,6 +179,8 @@ TEST_F(UnixBoard, LiftBoardResetWaitsForPollOutAlone) {
 
     sim.readyEvents = POLLOUT | POLLERR;
     EXPECT_EQ(lib.LiftBoardReset(1, 0), -2);
+    sim.readyEvents = POLLOUT | POLLWRNORM;  // as Linux drivers report it
+    EXPECT_EQ(lib.LiftBoardReset(1, 0), 0);
     sim.readyEvents = POLLOUT;
 
     sim.pollInterrupts = 2;

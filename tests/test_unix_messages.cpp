@@ -88,6 +88,13 @@ TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
     sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
     EXPECT_EQ(Receive(56), 0);
     EXPECT_EQ(headerLen, 20u);
+    // POLLIN comes with POLLRDNORM from Linux drivers; with POLLERR it does not count.
+    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
+    sim.extraEvents = POLLERR;
+    EXPECT_EQ(Receive(56), -2);
+    sim.extraEvents = POLLRDNORM;
+    EXPECT_EQ(Receive(56), 0);
+    sim.extraEvents = 0;
 
     // Header larger than the caller's area: the rest is discarded.
     sim.Queue(SimDriver::Stream(Desc(2, {40, 8}), Body(48)));

@@ -12,11 +12,35 @@ namespace {
 constexpr unsigned int kMaxDetectedBoards = 64;
 constexpr unsigned int kDetectionEntryLen = 8;
 
+// Room for a reply the driver writes into an area the library provides.
+constexpr unsigned int kLocalReplyArea = 4096;
+static_assert(kLocalReplyArea >= sizeof(PK_GET_DRVR_STATS), "a whole record fits");
+
 unsigned int AtMost(unsigned int value, unsigned int limit) {
     return value < limit ? value : limit;
 }
 
 }  // namespace
+
+// The driver writes these replies without being told the caller's size. A
+// caller's area smaller than `least` (the whole record the driver fills, or
+// the request block, which would leave the library's own block as the
+// driver's area) is replaced by a local area of kLocalReplyArea bytes that
+// holds the request block as the caller's would; its first `size` bytes are
+// copied back. The reply count is passed on as the driver gives it.
+int cPelkLib_Unix::RequestIntoCallerArea(unsigned int code, const void* block,
+                                         unsigned int blockLen, void* area, unsigned int size,
+                                         unsigned int least, unsigned int* count) {
+    if (size >= least) {
+        return Ioctl_Unix(code, block, blockLen, area, size, count);
+    }
+    uint8_t local[kLocalReplyArea] = {};
+    int status = Ioctl_Unix(code, block, blockLen, local, sizeof local, count);
+    if (status == PKERR_OK && size > 0) {
+        std::memcpy(area, local, size);
+    }
+    return status;
+}
 
 int cPelkLib_Unix::SendBoardBlock(unsigned int code, unsigned int board) {
     const uint32_t block = board;
@@ -45,23 +69,11 @@ int cPelkLib_Unix::GetDriverVersion(unsigned int* first, unsigned int* second) {
     return status;
 }
 
-// The driver always writes a whole record and is not told the caller's size:
-// a smaller caller's record gets the leading bytes of a whole one.
 int cPelkLib_Unix::GetBoardMapping(unsigned int board, unsigned int size,
                                    PK_BOARD_MAPPING* mapping) {
     const uint32_t block = board;
-    if (size >= sizeof(PK_BOARD_MAPPING)) {
-        return Ioctl_Unix(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, mapping, size, nullptr);
-    }
-    PK_BOARD_MAPPING whole;
-    unsigned int reply = 0;
-    int status = Ioctl_Unix(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, &whole, sizeof whole,
-                            &reply);
-    const unsigned int copied = AtMost(AtMost(reply, sizeof whole), size);
-    if (status == PKERR_OK && copied > 0) {
-        std::memcpy(mapping, &whole, copied);
-    }
-    return status;
+    return RequestIntoCallerArea(ZB5T_GET_BOARD_MAPPING, &block, sizeof block, mapping, size,
+                                 sizeof(PK_BOARD_MAPPING), nullptr);
 }
 
 // Block: data length, board number, the data, zero fill to a multiple of 4.
@@ -90,13 +102,13 @@ int cPelkLib_Unix::SetBoardData(unsigned int board, unsigned int length, void* d
     return status;
 }
 
-// Counts of bytes placed in the caller's area never exceed the area.
 int cPelkLib_Unix::GetBoardData(unsigned int board, unsigned int size, void* buffer,
                                 unsigned int* count) {
     const uint32_t block = board;
     unsigned int reply = 0;
-    int status = Ioctl_Unix(ZB5T_GET_BOARD_DATA, &block, sizeof block, buffer, size, &reply);
-    *count = AtMost(reply, size);
+    int status = RequestIntoCallerArea(ZB5T_GET_BOARD_DATA, &block, sizeof block, buffer, size,
+                                       sizeof block, &reply);
+    *count = reply;
     return status;
 }
 
@@ -165,8 +177,9 @@ int cPelkLib_Unix::GetDriverStats(unsigned int selector1, unsigned int selector2
                                   unsigned int* count) {
     const uint32_t block[2] = {selector1, selector2};
     unsigned int reply = 0;
-    int status = Ioctl_Unix(ZB5T_GET_DRIVER_STATS, block, sizeof block, stats, size, &reply);
-    *count = AtMost(reply, size);
+    int status = RequestIntoCallerArea(ZB5T_GET_DRIVER_STATS, block, sizeof block, stats, size,
+                                       sizeof(PK_GET_DRVR_STATS), &reply);
+    *count = reply;
     return status;
 }
 

@@ -158,5 +158,9 @@ bool cPelkLib_Unix::WaitForEvent(short events, unsigned int timeoutMs) {
         entry.revents = 0;
         result = g_unixSystemCalls.poll(&entry, 1, static_cast<int>(timeoutMs));
     } while (result < 0 && (errno == EINTR || errno == EAGAIN));
-    return result > 0 && entry.revents == events;
+    // Linux drivers report the normal-data companion (POLLRDNORM,
+    // POLLWRNORM) beside the event; any other event, an error or a hang-up,
+    // means not ready.
+    const short companion = events == POLLIN ? POLLRDNORM : POLLWRNORM;
+    return result > 0 && (entry.revents & ~companion) == events;
 }

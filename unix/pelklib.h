@@ -98,11 +98,15 @@ public:
 
 private:
     void ReleaseBuffers();
-    // poll on the device until exactly `events` is reported; restarts after
-    // EINTR or EAGAIN with the full time-out. False on time-out or failure.
+    // poll on the device until `events` is reported, with nothing but its
+    // normal-data companion beside it; restarts after EINTR or EAGAIN with
+    // the full time-out. False on time-out, failure or any other event.
     bool WaitForEvent(short events, unsigned int timeoutMs);
     int SendWithBusyRetry(const PK_SEND_REQUEST& request);
     int SendBoardBlock(unsigned int code, unsigned int board);
+    int RequestIntoCallerArea(unsigned int code, const void* block, unsigned int blockLen,
+                              void* area, unsigned int size, unsigned int least,
+                              unsigned int* count);
 
     uint8_t* m_rx_buf;
     uint8_t* m_tx_buf;
