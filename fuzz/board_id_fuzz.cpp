@@ -17,21 +17,15 @@
 
 #include <pelklib.h>
 
+#include "fuzz/harness_support.h"
+
 namespace {
 
-constexpr size_t kSegmentSize = 10624;
-constexpr size_t kRecordSize = 332;
 constexpr size_t kDriverNameOffset = 136;
 constexpr size_t kDriverBoardIDOffset = 265;
 constexpr size_t kMaxDriverName = 128;
 constexpr size_t kMaxDriverBoardID = 64;
 constexpr uint32_t kBoard = 5;
-
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 uint8_t* g_segment = nullptr;
 

@@ -15,6 +15,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "fuzz/harness_support.h"
 #include "tests/support/sim_driver.h"
 #include "unix/pelklib.h"
 
@@ -26,11 +27,6 @@ constexpr unsigned int kMaxDetectedBoards = 64;  // the driver reports at most t
 constexpr unsigned int kMaxOperations = 64;
 
 // A failed property of the backend; stops the run as a crash.
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 uint32_t Word(const uint8_t* area, size_t offset) {
     uint32_t word;

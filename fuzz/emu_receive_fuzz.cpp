@@ -28,6 +28,7 @@
 
 #include "emu/pelklib_emu.h"
 #include "emu/pipe_frame.h"
+#include "fuzz/harness_support.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ constexpr int kPipeNumber = 1;
 constexpr size_t kMaxPipeBytes = 60000;  // fits the default pipe capacity
 constexpr uint32_t kMaxCallerLen = 4096;  // largest caller area allocated
 constexpr unsigned int kMaxCalls = 4000;
-
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 struct Fifos {
     std::string in = PipeName(ZBHOST_PIPE_IN_BASE);    // library writes

@@ -25,22 +25,16 @@
 
 #include <pelklib.h>
 
+#include "fuzz/harness_support.h"
+
 #include "services/pxi.h"
 
 namespace {
 
-constexpr size_t kSegmentSize = 10624;
-constexpr size_t kRecordSize = 332;
 constexpr size_t kNumberOffset = 132;
 constexpr size_t kNameField = 129;
 constexpr unsigned kMaxBuffer = 200;
 constexpr unsigned kMaxLookups = 64;
-
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 // A caller's text buffer, filled with a pattern that a failed lookup keeps.
 class Buffer {
