@@ -137,10 +137,20 @@ int cPelkLib_Emu::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs
     return ReceiveMessage(info, timeoutMs, sizeof *header, header, &length);
 }
 
-// Each buffer takes at most the bytes its message announced, and announced
-// bytes a caller's shorter length leaves are dropped: a caller's lengths
-// never read into the next message nor leave part of this one in the pipe.
 int cPelkLib_Emu::ReceiveBuffers(unsigned int* lengths, void** buffers) {
+    return TakePendingBuffers(lengths, buffers);
+}
+
+int cPelkLib_Emu::FlushMessageBuffers() {
+    static const unsigned int kNone[PK_MAX_DATA_BUFFERS] = {0, 0, 0, 0};
+    return TakePendingBuffers(kNone, nullptr);
+}
+
+// Each pending buffer gives the caller at most the bytes it announced, and
+// what the caller's length leaves is dropped: a caller's lengths never read
+// into the next message nor leave part of this one in the pipe. Nothing is
+// pending afterwards, whatever the outcome.
+int cPelkLib_Emu::TakePendingBuffers(const unsigned int* lengths, void** buffers) {
     for (unsigned int i = 0; i < m_pending_count; ++i) {
         const uint32_t announced = m_pending_len[i];
         const uint32_t taken = lengths[i] < announced ? lengths[i] : announced;
@@ -151,19 +161,6 @@ int cPelkLib_Emu::ReceiveBuffers(unsigned int* lengths, void** buffers) {
         if (status == 0 && announced > taken) {
             status = DiscardPending(announced - taken);
         }
-        if (status != 0) {
-            dprint("ReadBuffer FAILED, error %d\n", status);
-            m_pending_count = 0;
-            return status;
-        }
-    }
-    m_pending_count = 0;
-    return 0;
-}
-
-int cPelkLib_Emu::FlushMessageBuffers() {
-    for (unsigned int i = 0; i < m_pending_count; ++i) {
-        int status = DiscardPending(m_pending_len[i]);
         if (status != 0) {
             dprint("ReadBuffer FAILED, error %d\n", status);
             m_pending_count = 0;

@@ -72,6 +72,8 @@ public:
 private:
     // Write for a caller that holds SIGPIPE back itself.
     int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard);
+    // Hands the pending data buffers to the caller, or drops them.
+    int TakePendingBuffers(const unsigned int* lengths, void** buffers);
     // Reads and drops length bytes of the in-pipe.
     int DiscardPending(uint32_t length);
     // Maps the board-data segment: creates it with room for length bytes when
