@@ -39,23 +39,33 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
                               "1\tZulu\t3\tzb5t\t7\tno\n";
     EXPECT_EQ(Oamtab("list").output, table);
 
-    const std::pair<std::string, std::string> refusals[] = {
-        {"add ALPHA 9 zb5t 1", "already in the table"},
-        {"add " + std::string(129, 'n') + " 1 zb5t 1", "longer than 128"},
-        {"add x 1 zb5t " + std::string(65, '1'), "longer than 64"},
-        {"add x 4294967296 zb5t 1", "not a decimal number"},
-        {"add x 1 zb5t 1 --ulaw", "expected NAME"},
-        {"remove nobody", "no board named"},
-        {"qm maybe", "expected on or off"},
-        {"load " + File("a 1 zb5t 0\n\nb two zb5t 0\n"), ".txt:3: board number"},
-        {"load " + File("a 1 zb5t 0 # A 2 zb5t 1\nA 2 zb5t 1\n"),
+    // Refused changes exit 1, wrong command lines 2; neither writes.
+    const struct {
+        std::string args;
+        int exitCode;
+        std::string says;
+    } refusals[] = {
+        {"add ALPHA 9 zb5t 1", 1, "already in the table"},
+        {"add " + std::string(129, 'n') + " 1 zb5t 1", 1, "longer than 128"},
+        {"add x 1 zb5t " + std::string(65, '1'), 1, "longer than 64"},
+        {"add x 4294967296 zb5t 1", 1, "not a decimal number"},
+        {"add '' 1 zb5t 1", 1, "must be one word"},
+        {"add 'a b' 1 zb5t 1", 1, "must be one word"},
+        {"add x 1 zb5t 1 --ulaw", 2, "expected NAME"},
+        {"remove nobody", 1, "no board named"},
+        {"remove", 2, "expected NAME"},
+        {"qm maybe", 2, "expected on or off"},
+        {"list junk", 2, "no arguments"},
+        {"load " + File("a 1 zb5t 0\n\nb two zb5t 0\n"), 1, ".txt:3: board number"},
+        {"load " + File("a 1 zb5t 0 # A 2 zb5t 1\nA 2 zb5t 1\n"), 1,
          ".txt:2: board \"A\" is already named on line 1"},
-        {"load " + File(Boards(32)), "at most 31 boards"},
-        {"load /nonexistent", "cannot read"}};
+        {"load " + File(Boards(32)), 1, "at most 31 boards"},
+        {"load /nonexistent", 1, "cannot read"},
+        {"load /dev/shm", 1, "is not a file"}};
     for (const auto& refusal : refusals) {
-        Result result = Oamtab(refusal.first);
-        EXPECT_EQ(result.exitCode, 1) << refusal.first;
-        EXPECT_TRUE(result.Says(refusal.second)) << result.output;
+        Result result = Oamtab(refusal.args);
+        EXPECT_EQ(result.exitCode, refusal.exitCode) << refusal.args;
+        EXPECT_TRUE(result.Says(refusal.says)) << result.output;
     }
     EXPECT_EQ(Oamtab("list").output, table);
     ASSERT_EQ(Oamtab("load " + File("# rack 1\n" + Boards(31))).exitCode, 0);

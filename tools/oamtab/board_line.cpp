@@ -42,6 +42,11 @@ bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
         *error = "board number \"" + words[1] + "\" is not a decimal number from 0 to 4294967295";
         return false;
     }
+    // A name is one word: table files and the listing separate words by blanks.
+    if (words[0].empty() || words[0].find_first_of(" \t\r\n\v\f") != std::string::npos) {
+        *error = "name \"" + words[0] + "\" must be one word";
+        return false;
+    }
     if (!FitsField(words[0], CBoardIDShadow::kNameLength, "name", error) ||
         !FitsField(words[2], CBoardIDShadow::kDriverNameLength, "driver name", error) ||
         !FitsField(words[3], CBoardIDShadow::kDriverBoardIDLength, "driver board ID", error)) {

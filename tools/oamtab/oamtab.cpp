@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "board_line.h"
 #include "oam/board_table_writer.h"
 #include "services/pxi.h"
@@ -29,6 +31,12 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// A wrong command line.
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "oamtab: %s\n", message.c_str());
+    return 2;
+}
+
 // Explains a refused change of the table.
 int Refused(CBoardTableWriter& table, int result, const std::string& name) {
     switch (result) {
@@ -46,7 +54,10 @@ int Refused(CBoardTableWriter& table, int result, const std::string& name) {
     }
 }
 
-int List(CBoardTableWriter& table, const Words&) {
+int List(CBoardTableWriter& table, const Words& args) {
+    if (!args.empty()) {
+        return Usage("list takes no arguments");
+    }
     table.Lock();
     bool qm = table.GetIsUsingQmPlugin();
     std::printf("qm plug-in: %s\n", qm ? "on" : "off");
@@ -63,6 +74,9 @@ int List(CBoardTableWriter& table, const Words&) {
 }
 
 int Add(CBoardTableWriter& table, const Words& args) {
+    if (args.size() < 4 || args.size() > 5 || (args.size() == 5 && args[4] != "--alaw")) {
+        return Usage("expected NAME NUMBER DRIVER ID [--alaw]");
+    }
     CBoardIDShadow record;
     std::string error;
     if (!ParseBoard(args, "--alaw", &record, &error)) {
@@ -73,7 +87,7 @@ int Add(CBoardTableWriter& table, const Words& args) {
 
 int Remove(CBoardTableWriter& table, const Words& args) {
     if (args.size() != 1) {
-        return Fail("expected NAME");
+        return Usage("expected NAME");
     }
     return Refused(table, table.Remove(args[0].c_str()), args[0]);
 }
@@ -84,7 +98,14 @@ bool ByName(const CBoardIDShadow& a, const CBoardIDShadow& b) {
 
 int Load(CBoardTableWriter& table, const Words& args) {
     if (args.size() != 1) {
-        return Fail("expected FILE");
+        return Usage("expected FILE");
+    }
+    struct stat status;
+    if (stat(args[0].c_str(), &status) != 0) {
+        return Fail("cannot read \"" + args[0] + "\": " + std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return Fail("\"" + args[0] + "\" is not a file");
     }
     std::ifstream file(args[0]);
     if (!file) {
@@ -113,20 +134,24 @@ int Load(CBoardTableWriter& table, const Words& args) {
         records.push_back(record);
         lines.push_back(number);
     }
+    // A read that failed before the end would replace the table with a part.
+    if (file.bad() || !file.eof()) {
+        return Fail("cannot read \"" + args[0] + "\" to its end; nothing was written");
+    }
     std::stable_sort(records.begin(), records.end(), ByName);
     return Refused(table, table.Replace(records.data(), static_cast<int>(records.size())), "");
 }
 
 int Clear(CBoardTableWriter& table, const Words& args) {
     if (!args.empty()) {
-        return Fail("clear takes no arguments");
+        return Usage("clear takes no arguments");
     }
     return Refused(table, table.Replace(nullptr, 0), "");
 }
 
 int Qm(CBoardTableWriter& table, const Words& args) {
     if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
-        return Fail("expected on or off");
+        return Usage("expected on or off");
     }
     return Refused(table, table.SetIsUsingQmPlugin(args[0] == "on"), "");
 }
