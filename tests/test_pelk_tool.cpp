@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,8 @@ TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
         {"-2", "\"code\":-2,\"name\":\"PKERR_TIMEOUT\""},
         {"-18", "\"name\":\"PKSTATUS_INVALID_HANDLE\""},
         {"0x40000003", "\"code\":1073741827,\"name\":\"OAMSHADOW_ERR_UNAVAILABLE\""},
+        {"0xfffffff4", "\"code\":-12,\"name\":\"PKERR_NOT_OPEN\""},
+        {"010", "\"code\":10,"},
         {"2", "\"name\":\"ENOENT\",\"meaning\":\"No such file or directory\""}};
     for (const auto& code : codes) {
         Result result = Pelk("errtext " + code.first + " --json");
@@ -158,9 +161,11 @@ TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
         EXPECT_EQ(help.exitCode, 0);
         EXPECT_EQ(help.output.rfind("usage: pelk " + command, 0), 0u) << help.output;
     }
-    for (std::string wrong : {"frobnicate", "errtext 12x --json", "resolve --json",
+    for (std::string wrong : std::vector<std::string>{"frobnicate", "errtext 12x --json", "resolve --json",
                               "ping --count 0 --json", "ping --bogus --json",
-                              "info --board 1 --driver zbhost --json", "data put x --json"}) {
+                              "info --board 1 --driver zbhost --json", "data put x --json",
+                              "ping --count 4000000000 --json", "release --timeout 2147483648 --json",
+                              "data set " + std::string(4097, 'x') + " --json", "errtext 0x-1 --json"}) {
         Result result = Pelk(wrong);
         EXPECT_EQ(result.exitCode, 2) << wrong;
         EXPECT_TRUE(wrong == "frobnicate" || (result.OneJsonObject() && result.Says("\"error\":")))

@@ -9,6 +9,10 @@
 #include "tools/pelk/options.h"
 #include "tools/pelk/output.h"
 
+// The library passes a time-out on as a signed int: larger values would
+// wait without limit.
+constexpr unsigned int kMaxTimeoutMs = 2147483647u;
+
 struct Invocation {
     Arguments args;
     Output out;

@@ -1,6 +1,8 @@
 // pelk errtext: the name and meaning of a status code.
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "tools/pelk/command.h"
@@ -8,11 +10,21 @@
 
 namespace {
 
-// A decimal code with optional sign, or a 0x hexadecimal one.
+// A decimal code with optional sign, or a 32-bit hexadecimal one after 0x
+// (0xfffffffe is -2).
 bool ParseCode(const std::string& text, int* code) {
     char* end = nullptr;
     errno = 0;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const unsigned long long parsed = std::strtoull(text.c_str() + 2, &end, 16);
+        if (!std::isxdigit(static_cast<unsigned char>(text[2])) || errno != 0 || *end != '\0' ||
+            parsed > UINT32_MAX) {
+            return false;
+        }
+        *code = static_cast<int>(static_cast<uint32_t>(parsed));
+        return true;
+    }
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
     if (text.empty() || errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) {
         return false;
     }

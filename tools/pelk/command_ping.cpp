@@ -16,6 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 // zbhost refuses messages with more data than this.
 constexpr unsigned int kMaxSize = 16u << 20;
+// Every latency is kept for the percentiles: at most 80 MB of them.
+constexpr unsigned int kMaxCount = 10000000u;
 
 // One round trip: send a protocol message with one data buffer, receive the
 // answer and its buffer, check that they came back unchanged.
@@ -67,8 +69,10 @@ int RunPing(Invocation& invocation) {
     Output& out = invocation.out;
     unsigned int count = 0, size = 0, timeout = 0;
     if (!args.Unsigned("--count", 10, &count) || !args.Unsigned("--size", 64, &size) ||
-        !args.Unsigned("--timeout", 5000, &timeout) || count == 0 || size > kMaxSize) {
-        out.Error("--count takes 1 or more, --size 0 to 16777216 bytes, --timeout milliseconds");
+        !args.Unsigned("--timeout", 5000, &timeout) || count == 0 || count > kMaxCount ||
+        size > kMaxSize || timeout > kMaxTimeoutMs) {
+        out.Error("--count takes 1 to 10000000, --size 0 to 16777216 bytes, --timeout 0 to "
+                  "2147483647 milliseconds");
         return kExitUsage;
     }
     Target target;

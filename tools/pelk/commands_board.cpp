@@ -133,6 +133,10 @@ int RunData(Invocation& invocation) {
         invocation.out.Error("expected data set TEXT or data get");
         return kExitUsage;
     }
+    if (set && words[1].size() > kBoardDataMax) {
+        invocation.out.Error("board data holds at most 4096 bytes here");
+        return kExitUsage;
+    }
     Target target;
     const int opened = OpenTarget(invocation, &target);
     if (opened != kExitOk) {
@@ -170,8 +174,8 @@ int RunReset(Invocation& invocation) {
 
 int RunRelease(Invocation& invocation) {
     unsigned int timeout = 0;
-    if (!invocation.args.Unsigned("--timeout", 5000, &timeout)) {
-        invocation.out.Error("--timeout takes milliseconds");
+    if (!invocation.args.Unsigned("--timeout", 5000, &timeout) || timeout > kMaxTimeoutMs) {
+        invocation.out.Error("--timeout takes 0 to 2147483647 milliseconds");
         return kExitUsage;
     }
     Target target;
