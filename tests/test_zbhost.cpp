@@ -101,10 +101,12 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());
 
-    // A client that asks for a pipe and goes before reading the reply.
+    // A client that writes part of a request, then a whole one, and goes
+    // before reading the reply.
     int reply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY);
     int request = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY);
     uint32_t word = ZBHOST_MANAGER_REQUEST;
+    ASSERT_EQ(write(request, &word, 3), 3);
     ASSERT_EQ(write(request, &word, 4), 4);
     close(request);
     close(reply);
@@ -112,6 +114,7 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     cPelkLib_Emu lib;
     ASSERT_EQ(lib.Open(0, nullptr), 0);
     RoundTrip(lib, 5, 64);
+    EXPECT_NE(zbhost.Errors().find("dropped 3 manager bytes"), std::string::npos);
     // The reply nobody took is taken back and its pair removed.
     const std::string rest = " ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ";
     EXPECT_TRUE(Zbhost::WaitFor([&] {

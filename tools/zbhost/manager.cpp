@@ -1,5 +1,6 @@
 #include "tools/zbhost/manager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -43,25 +44,34 @@ void Manager::Remove() {
     unlink(ZBHOST_MANAGER_OUT_PATH);
 }
 
-int Manager::TakeRequests(std::vector<uint32_t>* ignored) {
+int Manager::TakeRequests(size_t* dropped) {
     char chunk[256];
     ssize_t got = read(m_requests, chunk, sizeof chunk);
     if (got <= 0) {
         return 0;
     }
     m_partial.insert(m_partial.end(), chunk, chunk + got);
+    // Requests are found by their value, not by position, so a client that
+    // wrote part of one (or died writing it) does not shift later requests.
+    const uint32_t request = ZBHOST_MANAGER_REQUEST;
+    const char* pattern = reinterpret_cast<const char*>(&request);
     int requests = 0;
-    size_t used = 0;
-    for (; m_partial.size() - used >= sizeof(uint32_t); used += sizeof(uint32_t)) {
-        uint32_t value;
-        std::memcpy(&value, m_partial.data() + used, sizeof value);
-        if (value == ZBHOST_MANAGER_REQUEST) {
-            ++requests;
-        } else {
-            ignored->push_back(value);
-        }
+    auto from = m_partial.begin();
+    for (;;) {
+        auto found = std::search(from, m_partial.end(), pattern, pattern + sizeof request);
+        if (found == m_partial.end()) break;
+        *dropped += static_cast<size_t>(found - from);
+        from = found + sizeof request;
+        ++requests;
     }
-    m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<std::ptrdiff_t>(used));
+    // Keep only a tail that may still grow into a request.
+    const size_t rest = static_cast<size_t>(m_partial.end() - from);
+    size_t keep = std::min(rest, sizeof request - 1);
+    while (keep > 0 && std::memcmp(&m_partial[m_partial.size() - keep], pattern, keep) != 0) {
+        --keep;
+    }
+    *dropped += rest - keep;
+    m_partial.erase(m_partial.begin(), m_partial.end() - static_cast<std::ptrdiff_t>(keep));
     return requests;
 }
 

@@ -10,6 +10,7 @@
 #define ZBHOST_MANAGER_H
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,8 +25,8 @@ public:
     int RequestFd() const { return m_requests; }
 
     // Reads requests; returns how many complete 0xBEEF requests arrived.
-    // Other request values are reported in `ignored`.
-    int TakeRequests(std::vector<uint32_t>* ignored);
+    // Bytes in front of a request that belong to none are added to `dropped`.
+    int TakeRequests(size_t* dropped);
     // Writes one reply. False when the reply pipe cannot take it.
     bool Reply(int32_t number);
     // Milliseconds until the next check for an untaken reply, or -1.

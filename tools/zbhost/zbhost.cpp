@@ -154,10 +154,10 @@ int Runtime::Serve(int signals) {
 }
 
 void Runtime::AnswerRequests() {
-    std::vector<uint32_t> ignored;
-    int requests = m_manager.TakeRequests(&ignored);
-    for (uint32_t value : ignored) {
-        std::fprintf(stderr, "zbhost: ignored manager request 0x%X\n", value);
+    size_t dropped = 0;
+    int requests = m_manager.TakeRequests(&dropped);
+    if (dropped > 0) {
+        std::fprintf(stderr, "zbhost: dropped %zu manager bytes that were no request\n", dropped);
     }
     for (; requests > 0; --requests) {
         const int number = LowestFreeNumber(m_pairs);
