@@ -3,6 +3,7 @@
 // client dying in the handshake, one instance per host, clean stop.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -139,6 +140,17 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
               std::string::npos)
         << zbhost.Errors();
     RoundTrip(lib, 6, 64);
+}
+
+TEST(Zbhost, AClientWhosePairCannotBeMadeFailsAtOnce) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    ASSERT_EQ(mkdir("/dev/ZBHostIn0000", 0755), 0);
+    cPelkLib_Emu lib;
+    EXPECT_EQ(lib.Open(0, nullptr), PKERR_NOT_OPEN);
+    ASSERT_EQ(rmdir("/dev/ZBHostIn0000"), 0);
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    RoundTrip(lib, 8, 64);
 }
 
 TEST(Zbhost, ConcurrentClientsEachGetAPairOfTheirOwn) {

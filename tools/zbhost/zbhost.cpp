@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,8 +39,10 @@ const char kHelp[] =
     "destination address words swapped. Many pairs are served at once, none\n"
     "waiting on another. When the library closes its ends the pair is removed\n"
     "and its number used again. A malformed frame from the library closes that\n"
-    "pair, with a line on standard error. A reply that no client takes within\n"
-    "2 s (the client died in the handshake) is taken back and its pair removed.\n"
+    "pair, with a line on standard error. A request for which no pair can be\n"
+    "made is answered with -1, a number that names no pair. A reply that no\n"
+    "client takes within 2 s (the client died in the handshake) is taken back\n"
+    "and its pair removed.\n"
     "\n"
     "SIGINT or SIGTERM removes every pipe zbhost made and exits with status 0.\n"
     "Only one zbhost serves a host: a second one exits with status 1, as does\n"
@@ -166,7 +169,10 @@ void Runtime::AnswerRequests() {
         if (!pair.Create(number, &reason)) {
             std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
             m_pairs.erase(number);
-            continue;  // the client waits on; the next request may succeed
+            // A number without a pair: the client's open of it fails at once
+            // instead of waiting forever and holding up every other client.
+            m_manager.Reply(-1);
+            continue;
         }
         if (!m_manager.Reply(number)) {
             RemovePair(number, "reply could not be written", "");
@@ -266,6 +272,13 @@ int main(int argc, char** argv) {
     if (signals == -1) {
         std::perror("zbhost: signalfd");
         return 1;
+    }
+
+    // Every pair takes two descriptors: allow as many as the host lets us.
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
 
     Runtime runtime;
