@@ -142,6 +142,21 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     RoundTrip(lib, 6, 64);
 }
 
+TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntime) {
+    ASSERT_EQ(mkfifo(ZBHOST_MANAGER_IN_PATH, 0666), 0);
+    ASSERT_EQ(mkfifo(ZBHOST_MANAGER_OUT_PATH, 0666), 0);
+    int opened = -1;
+    std::thread client([&opened] {
+        cPelkLib_Emu lib;
+        opened = lib.Open(0, nullptr);
+        if (opened == 0) RoundTrip(lib, 9, 64);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // blocked in open
+    Zbhost zbhost;
+    client.join();
+    EXPECT_EQ(opened, 0);
+}
+
 TEST(Zbhost, AClientWhosePairCannotBeMadeFailsAtOnce) {
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());

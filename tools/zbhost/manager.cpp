@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds kReplyGrace(2000);
 
 bool Manager::Create(std::string* reason) {
     for (const char* path : {ZBHOST_MANAGER_IN_PATH, ZBHOST_MANAGER_OUT_PATH}) {
-        if (!MakeFifo(path)) {
+        if (!KeepOrMakeFifo(path)) {
             *reason = std::string("cannot create ") + path + ": " + std::strerror(errno);
             Remove();
             return false;

@@ -44,7 +44,9 @@ const char kHelp[] =
     "client takes within 2 s (the client died in the handshake) is taken back\n"
     "and its pair removed.\n"
     "\n"
-    "SIGINT or SIGTERM removes every pipe zbhost made and exits with status 0.\n"
+    "SIGINT, SIGTERM, SIGHUP or SIGQUIT removes every pipe zbhost made and exits\n"
+    "with status 0. Manager pipes left by a zbhost that was killed are taken\n"
+    "over, so clients waiting on them are served.\n"
     "Only one zbhost serves a host: a second one exits with status 1, as does\n"
     "one that cannot create its pipes (is /dev writable?).\n"
     "\n"
@@ -266,6 +268,8 @@ int main(int argc, char** argv) {
     sigemptyset(&stopping);
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
+    sigaddset(&stopping, SIGHUP);
+    sigaddset(&stopping, SIGQUIT);
     sigprocmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &stopping, SFD_CLOEXEC);
