@@ -10,14 +10,6 @@
 #include "emu/pipe_frame.h"
 #include "tools/zbhost/fifo.h"
 
-namespace {
-
-// A living client reads its reply the moment it is written; one still in
-// the pipe after this long has nobody waiting for it.
-constexpr std::chrono::milliseconds kReplyGrace(2000);
-
-}  // namespace
-
 bool Manager::Create(std::string* reason) {
     for (const char* path : {ZBHOST_MANAGER_IN_PATH, ZBHOST_MANAGER_OUT_PATH}) {
         if (!KeepOrMakeFifo(path)) {
@@ -76,30 +68,11 @@ int Manager::TakeRequests(size_t* dropped) {
 }
 
 bool Manager::Reply(int32_t number) {
-    if (write(m_replies, &number, sizeof number) != sizeof number) {
-        return false;
-    }
-    m_reply_outstanding = true;
-    m_last_reply = std::chrono::steady_clock::now();
-    return true;
-}
-
-int Manager::MsUntilCheck() const {
-    if (!m_reply_outstanding) {
-        return -1;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_last_reply + kReplyGrace - std::chrono::steady_clock::now());
-    return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
+    return write(m_replies, &number, sizeof number) == sizeof number;
 }
 
 std::vector<int32_t> Manager::ReclaimUntakenReplies() {
     std::vector<int32_t> untaken;
-    if (!m_reply_outstanding ||
-        std::chrono::steady_clock::now() - m_last_reply < kReplyGrace) {
-        return untaken;
-    }
-    m_reply_outstanding = false;
     int32_t number;
     while (read(m_replies, &number, sizeof number) == sizeof number) {
         untaken.push_back(number);

@@ -40,9 +40,9 @@ const char kHelp[] =
     "waiting on another. When the library closes its ends the pair is removed\n"
     "and its number used again. A malformed frame from the library closes that\n"
     "pair, with a line on standard error. A request for which no pair can be\n"
-    "made is answered with -1, a number that names no pair. A reply that no\n"
-    "client takes within 2 s (the client died in the handshake) is taken back\n"
-    "and its pair removed.\n"
+    "made is answered with -1, a number that names no pair. A reply still\n"
+    "untaken when the next request arrives (its client died in the handshake)\n"
+    "is taken back and its pair removed.\n"
     "\n"
     "SIGINT, SIGTERM, SIGHUP or SIGQUIT removes every pipe zbhost made and exits\n"
     "with status 0. Manager pipes left by a zbhost that was killed are taken\n"
@@ -139,7 +139,7 @@ int Runtime::Serve(int signals) {
             polled.push_back({pair.FromLibrary(), input, 0});
             polled.push_back({pair.ToLibrary(), output, 0});
         }
-        if (poll(polled.data(), polled.size(), m_manager.MsUntilCheck()) < 0 && errno != EINTR) {
+        if (poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) {
             std::perror("zbhost: poll");
             RemoveEverything();
             return 1;
@@ -152,9 +152,6 @@ int Runtime::Serve(int signals) {
         if (polled[1].revents & POLLIN) {
             AnswerRequests();
         }
-        for (int32_t number : m_manager.ReclaimUntakenReplies()) {
-            RemovePair(number, "reply not taken, client gone", "");
-        }
     }
 }
 
@@ -163,6 +160,13 @@ void Runtime::AnswerRequests() {
     int requests = m_manager.TakeRequests(&dropped);
     if (dropped > 0) {
         std::fprintf(stderr, "zbhost: dropped %zu manager bytes that were no request\n", dropped);
+    }
+    // A client releases its turn only after reading its reply (or dying),
+    // so replies still unread now have nobody waiting for them.
+    if (requests > 0) {
+        for (int32_t number : m_manager.ReclaimUntakenReplies()) {
+            RemovePair(number, "reply not taken: ", "its client died in the handshake");
+        }
     }
     for (; requests > 0; --requests) {
         const int number = LowestFreeNumber(m_pairs);
