@@ -23,8 +23,10 @@
 namespace {
 
 constexpr const char* kLockPath = "/dev/ZBHostManager.lock";
-// Answers a pair may queue before zbhost stops reading from it.
+// Answers, and answer bytes, a pair may queue before zbhost stops reading
+// from it: a library that sends but does not receive holds no more memory.
 constexpr size_t kMaxQueuedAnswers = 64;
+constexpr size_t kMaxQueuedAnswerBytes = 32u * 1024u * 1024u;
 
 const char kHelp[] =
     "Usage: zbhost [--verbose]\n"
@@ -134,7 +136,9 @@ int Runtime::Serve(int signals) {
             const EchoPair& pair = entry.second;
             // A library that does not read its answers is not read from
             // either; its end of file still shows as POLLHUP.
-            const short input = pair.QueuedAnswers() < kMaxQueuedAnswers ? POLLIN : 0;
+            const bool room = pair.QueuedAnswers() < kMaxQueuedAnswers &&
+                              pair.QueuedAnswerBytes() < kMaxQueuedAnswerBytes;
+            const short input = room ? POLLIN : 0;
             const short output = pair.HasOutput() ? POLLOUT : 0;
             polled.push_back({pair.FromLibrary(), input, 0});
             polled.push_back({pair.ToLibrary(), output, 0});
