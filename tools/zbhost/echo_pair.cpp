@@ -46,6 +46,8 @@ void EchoPair::Remove() {
     unlink(PairPath(ZBHOST_PIPE_IN_BASE, m_number).c_str());
     unlink(PairPath(ZBHOST_PIPE_OUT_BASE, m_number).c_str());
     m_answers.clear();
+    m_answer_offset = 0;
+    m_answer_bytes = 0;
     m_input.clear();
 }
 
@@ -121,6 +123,7 @@ bool EchoPair::AnswerCompleteMessages() {
         bytes.append(reinterpret_cast<const char*>(&answer), sizeof answer);
         bytes.append(header, desc.Buflen[0]);
         bytes.append(data, static_cast<size_t>(dataBytes));
+        m_answer_bytes += bytes.size();
         m_answers.push_back(std::move(bytes));
         consumed += whole;
     }
@@ -144,6 +147,7 @@ void EchoPair::OnWritable() {
         }
         m_answer_offset += static_cast<size_t>(written);
         if (m_answer_offset == answer.size()) {
+            m_answer_bytes -= answer.size();
             m_answers.pop_front();
             m_answer_offset = 0;
         }

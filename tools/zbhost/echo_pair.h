@@ -28,6 +28,7 @@ public:
     int ToLibrary() const { return m_to_library; }
     bool HasOutput() const { return !m_answers.empty(); }
     size_t QueuedAnswers() const { return m_answers.size(); }
+    size_t QueuedAnswerBytes() const { return m_answer_bytes; }
     const std::string& Problem() const { return m_problem; }
 
 private:
@@ -41,6 +42,7 @@ private:
     std::vector<char> m_input;
     std::deque<std::string> m_answers;
     size_t m_answer_offset = 0;  // bytes of m_answers.front() already written
+    size_t m_answer_bytes = 0;   // total size of m_answers
     std::string m_problem;
 };
 

@@ -17,6 +17,14 @@ bool MakeFifo(const std::string& path) {
     return chmod(path.c_str(), 0666) == 0;
 }
 
+bool KeepOrMakeFifo(const std::string& path) {
+    struct stat found;
+    if (lstat(path.c_str(), &found) == 0 && S_ISFIFO(found.st_mode)) {
+        return chmod(path.c_str(), 0666) == 0;
+    }
+    return MakeFifo(path);
+}
+
 int OpenFifo(const std::string& path, int access) {
     return open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
 }

@@ -1,5 +1,6 @@
 #include "tools/zbhost/manager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,17 +10,9 @@
 #include "emu/pipe_frame.h"
 #include "tools/zbhost/fifo.h"
 
-namespace {
-
-// A living client reads its reply the moment it is written; one still in
-// the pipe after this long has nobody waiting for it.
-constexpr std::chrono::milliseconds kReplyGrace(2000);
-
-}  // namespace
-
 bool Manager::Create(std::string* reason) {
     for (const char* path : {ZBHOST_MANAGER_IN_PATH, ZBHOST_MANAGER_OUT_PATH}) {
-        if (!MakeFifo(path)) {
+        if (!KeepOrMakeFifo(path)) {
             *reason = std::string("cannot create ") + path + ": " + std::strerror(errno);
             Remove();
             return false;
@@ -43,53 +36,43 @@ void Manager::Remove() {
     unlink(ZBHOST_MANAGER_OUT_PATH);
 }
 
-int Manager::TakeRequests(std::vector<uint32_t>* ignored) {
+int Manager::TakeRequests(size_t* dropped) {
     char chunk[256];
     ssize_t got = read(m_requests, chunk, sizeof chunk);
     if (got <= 0) {
         return 0;
     }
     m_partial.insert(m_partial.end(), chunk, chunk + got);
+    // Requests are found by their value, not by position, so a client that
+    // wrote part of one (or died writing it) does not shift later requests.
+    const uint32_t request = ZBHOST_MANAGER_REQUEST;
+    const char* pattern = reinterpret_cast<const char*>(&request);
     int requests = 0;
-    size_t used = 0;
-    for (; m_partial.size() - used >= sizeof(uint32_t); used += sizeof(uint32_t)) {
-        uint32_t value;
-        std::memcpy(&value, m_partial.data() + used, sizeof value);
-        if (value == ZBHOST_MANAGER_REQUEST) {
-            ++requests;
-        } else {
-            ignored->push_back(value);
-        }
+    auto from = m_partial.begin();
+    for (;;) {
+        auto found = std::search(from, m_partial.end(), pattern, pattern + sizeof request);
+        if (found == m_partial.end()) break;
+        *dropped += static_cast<size_t>(found - from);
+        from = found + sizeof request;
+        ++requests;
     }
-    m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<std::ptrdiff_t>(used));
+    // Keep only a tail that may still grow into a request.
+    const size_t rest = static_cast<size_t>(m_partial.end() - from);
+    size_t keep = std::min(rest, sizeof request - 1);
+    while (keep > 0 && std::memcmp(&m_partial[m_partial.size() - keep], pattern, keep) != 0) {
+        --keep;
+    }
+    *dropped += rest - keep;
+    m_partial.erase(m_partial.begin(), m_partial.end() - static_cast<std::ptrdiff_t>(keep));
     return requests;
 }
 
 bool Manager::Reply(int32_t number) {
-    if (write(m_replies, &number, sizeof number) != sizeof number) {
-        return false;
-    }
-    m_reply_outstanding = true;
-    m_last_reply = std::chrono::steady_clock::now();
-    return true;
-}
-
-int Manager::MsUntilCheck() const {
-    if (!m_reply_outstanding) {
-        return -1;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_last_reply + kReplyGrace - std::chrono::steady_clock::now());
-    return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
+    return write(m_replies, &number, sizeof number) == sizeof number;
 }
 
 std::vector<int32_t> Manager::ReclaimUntakenReplies() {
     std::vector<int32_t> untaken;
-    if (!m_reply_outstanding ||
-        std::chrono::steady_clock::now() - m_last_reply < kReplyGrace) {
-        return untaken;
-    }
-    m_reply_outstanding = false;
     int32_t number;
     while (read(m_replies, &number, sizeof number) == sizeof number) {
         untaken.push_back(number);

@@ -2,14 +2,14 @@
 // with a pipe number on /dev/ZBHostManagerOut.
 //
 // Both manager FIFOs are held open read/write, so a library's blocking
-// opens return at once and no client's leaving ends the service. A reply
-// that no client has taken some time after it was written belongs to a
-// client that died in the handshake; it is read back so that the next
-// client does not receive it, and its pair is given up.
+// opens return at once and no client's leaving ends the service. Clients
+// take turns in the handshake, so a reply still unread when the next request
+// arrives belongs to a client that died in it; it is read back so that the
+// next client does not receive it, and its pair is given up.
 #ifndef ZBHOST_MANAGER_H
 #define ZBHOST_MANAGER_H
 
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,21 +24,18 @@ public:
     int RequestFd() const { return m_requests; }
 
     // Reads requests; returns how many complete 0xBEEF requests arrived.
-    // Other request values are reported in `ignored`.
-    int TakeRequests(std::vector<uint32_t>* ignored);
+    // Bytes in front of a request that belong to none are added to `dropped`.
+    int TakeRequests(size_t* dropped);
     // Writes one reply. False when the reply pipe cannot take it.
     bool Reply(int32_t number);
-    // Milliseconds until the next check for an untaken reply, or -1.
-    int MsUntilCheck() const;
-    // Reads back replies nobody took and returns their pipe numbers.
+    // Reads back replies nobody took and returns their pipe numbers. Call
+    // only when a new request arrived.
     std::vector<int32_t> ReclaimUntakenReplies();
 
 private:
     int m_requests = -1;
     int m_replies = -1;
     std::vector<char> m_partial;
-    bool m_reply_outstanding = false;
-    std::chrono::steady_clock::time_point m_last_reply;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,8 +23,10 @@
 namespace {
 
 constexpr const char* kLockPath = "/dev/ZBHostManager.lock";
-// Answers a pair may queue before zbhost stops reading from it.
+// Answers, and answer bytes, a pair may queue before zbhost stops reading
+// from it: a library that sends but does not receive holds no more memory.
 constexpr size_t kMaxQueuedAnswers = 64;
+constexpr size_t kMaxQueuedAnswerBytes = 32u * 1024u * 1024u;
 
 const char kHelp[] =
     "Usage: zbhost [--verbose]\n"
@@ -38,10 +41,14 @@ const char kHelp[] =
     "destination address words swapped. Many pairs are served at once, none\n"
     "waiting on another. When the library closes its ends the pair is removed\n"
     "and its number used again. A malformed frame from the library closes that\n"
-    "pair, with a line on standard error. A reply that no client takes within\n"
-    "2 s (the client died in the handshake) is taken back and its pair removed.\n"
+    "pair, with a line on standard error. A request for which no pair can be\n"
+    "made is answered with -1, a number that names no pair. A reply still\n"
+    "untaken when the next request arrives (its client died in the handshake)\n"
+    "is taken back and its pair removed.\n"
     "\n"
-    "SIGINT or SIGTERM removes every pipe zbhost made and exits with status 0.\n"
+    "SIGINT, SIGTERM, SIGHUP or SIGQUIT removes every pipe zbhost made and exits\n"
+    "with status 0. Manager pipes left by a zbhost that was killed are taken\n"
+    "over, so clients waiting on them are served.\n"
     "Only one zbhost serves a host: a second one exits with status 1, as does\n"
     "one that cannot create its pipes (is /dev writable?).\n"
     "\n"
@@ -129,12 +136,14 @@ int Runtime::Serve(int signals) {
             const EchoPair& pair = entry.second;
             // A library that does not read its answers is not read from
             // either; its end of file still shows as POLLHUP.
-            const short input = pair.QueuedAnswers() < kMaxQueuedAnswers ? POLLIN : 0;
+            const bool room = pair.QueuedAnswers() < kMaxQueuedAnswers &&
+                              pair.QueuedAnswerBytes() < kMaxQueuedAnswerBytes;
+            const short input = room ? POLLIN : 0;
             const short output = pair.HasOutput() ? POLLOUT : 0;
             polled.push_back({pair.FromLibrary(), input, 0});
             polled.push_back({pair.ToLibrary(), output, 0});
         }
-        if (poll(polled.data(), polled.size(), m_manager.MsUntilCheck()) < 0 && errno != EINTR) {
+        if (poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) {
             std::perror("zbhost: poll");
             RemoveEverything();
             return 1;
@@ -147,17 +156,21 @@ int Runtime::Serve(int signals) {
         if (polled[1].revents & POLLIN) {
             AnswerRequests();
         }
-        for (int32_t number : m_manager.ReclaimUntakenReplies()) {
-            RemovePair(number, "reply not taken, client gone", "");
-        }
     }
 }
 
 void Runtime::AnswerRequests() {
-    std::vector<uint32_t> ignored;
-    int requests = m_manager.TakeRequests(&ignored);
-    for (uint32_t value : ignored) {
-        std::fprintf(stderr, "zbhost: ignored manager request 0x%X\n", value);
+    size_t dropped = 0;
+    int requests = m_manager.TakeRequests(&dropped);
+    if (dropped > 0) {
+        std::fprintf(stderr, "zbhost: dropped %zu manager bytes that were no request\n", dropped);
+    }
+    // A client releases its turn only after reading its reply (or dying),
+    // so replies still unread now have nobody waiting for them.
+    if (requests > 0) {
+        for (int32_t number : m_manager.ReclaimUntakenReplies()) {
+            RemovePair(number, "reply not taken: ", "its client died in the handshake");
+        }
     }
     for (; requests > 0; --requests) {
         const int number = LowestFreeNumber(m_pairs);
@@ -166,7 +179,10 @@ void Runtime::AnswerRequests() {
         if (!pair.Create(number, &reason)) {
             std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
             m_pairs.erase(number);
-            continue;  // the client waits on; the next request may succeed
+            // A number without a pair: the client's open of it fails at once
+            // instead of waiting forever and holding up every other client.
+            m_manager.Reply(-1);
+            continue;
         }
         if (!m_manager.Reply(number)) {
             RemovePair(number, "reply could not be written", "");
@@ -260,12 +276,21 @@ int main(int argc, char** argv) {
     sigemptyset(&stopping);
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
+    sigaddset(&stopping, SIGHUP);
+    sigaddset(&stopping, SIGQUIT);
     sigprocmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &stopping, SFD_CLOEXEC);
     if (signals == -1) {
         std::perror("zbhost: signalfd");
         return 1;
+    }
+
+    // Every pair takes two descriptors: allow as many as the host lets us.
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
 
     Runtime runtime;
