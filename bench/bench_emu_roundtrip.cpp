@@ -21,6 +21,7 @@
 
 #include <pelklib.h>
 
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 
 namespace {
@@ -29,8 +30,8 @@ constexpr unsigned int kDataLen = 1024;
 
 // The reply of the manager, taken with plain calls as the floor does.
 int ManagerHandshake() {
-    int reply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_CLOEXEC);
-    int request = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY | O_CLOEXEC);
+    int reply = open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, O_RDONLY | O_CLOEXEC);
+    int request = open(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY | O_CLOEXEC);
     uint32_t word = ZBHOST_MANAGER_REQUEST;
     int32_t number = -1;
     if (reply == -1 || request == -1 || write(request, &word, 4) != 4 ||
@@ -57,11 +58,8 @@ class FloorPair {
 public:
     bool Open() {
         int number = ManagerHandshake();
-        char name[256];
-        std::snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, ZBHOST_PIPE_IN_BASE, number);
-        m_out = open(name, O_WRONLY | O_CLOEXEC);
-        std::snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, ZBHOST_PIPE_OUT_BASE, number);
-        m_in = open(name, O_RDONLY | O_CLOEXEC);
+        m_out = open(EmulatorPipe(ZBHOST_PIPE_IN_NAME, number).text, O_WRONLY | O_CLOEXEC);
+        m_in = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, number).text, O_RDONLY | O_CLOEXEC);
         PK_PIPE_FRAME frame = {};
         std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, 4);
         frame.desc.type = 1;
@@ -209,7 +207,7 @@ pid_t StartZbhost() {
         execl(ZBHOST_PATH, ZBHOST_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }
-    for (int i = 0; i < 200 && access(ZBHOST_MANAGER_OUT_PATH, F_OK) != 0; ++i) {
+    for (int i = 0; i < 200 && access(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, F_OK) != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return pid;

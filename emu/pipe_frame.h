@@ -1,6 +1,7 @@
 // What the emulator backend and the emulator runtime share on the pipes:
-// the FIFO names, the manager request, and the frame in front of every
-// message. All words travel in the host's own byte order.
+// the manager request and the frame in front of every message (the FIFO
+// names are in emu/emulator_paths.h). All words travel in the host's own
+// byte order.
 #ifndef PELK_EMU_PIPE_FRAME_H
 #define PELK_EMU_PIPE_FRAME_H
 
@@ -9,12 +10,6 @@
 
 #include <pelklib.h>
 
-constexpr const char* ZBHOST_SEMAPHORE_PATH = "/dev/ZBHostSemaphore";
-constexpr const char* ZBHOST_MANAGER_IN_PATH = "/dev/ZBHostManagerIn";    // library writes
-constexpr const char* ZBHOST_MANAGER_OUT_PATH = "/dev/ZBHostManagerOut";  // library reads
-constexpr const char* ZBHOST_PIPE_IN_BASE = "/dev/ZBHostIn";    // + "%04d": library writes
-constexpr const char* ZBHOST_PIPE_OUT_BASE = "/dev/ZBHostOut";  // + "%04d": library reads
-constexpr const char* ZBHOST_PIPE_NAME_FORMAT = "%s%04d";
 constexpr uint32_t ZBHOST_MANAGER_REQUEST = 0xBEEF;
 
 // The four characters "ZBPC" at the start of every frame.

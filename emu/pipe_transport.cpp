@@ -10,17 +10,10 @@
 #include <unistd.h>
 
 #include "emu/dprint.h"
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 #include "emu/sigpipe_guard.h"
 #include "services/pxi.h"
-
-namespace {
-
-void PipeName(char (&name)[256], const char* base, int pipeNumber) {
-    snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, pipeNumber);
-}
-
-}  // namespace
 
 cPelkLib_Emu::cPelkLib_Emu()
     : InPipe(-1),
@@ -71,7 +64,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         dprint("DeterminePipe: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
-    int managerReply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_CLOEXEC);
+    int managerReply = open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, O_RDONLY | O_CLOEXEC);
     if (managerReply == -1) {
         int error = errno;
         if (error != ENOENT) {
@@ -81,7 +74,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         }
         return PKERR_UNKNOWN;
     }
-    int managerRequest = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY | O_CLOEXEC);
+    int managerRequest = open(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY | O_CLOEXEC);
     if (managerRequest == -1) {
         int error = errno;
         printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
@@ -139,17 +132,14 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         dprint("AttachPipes: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
-    char name[256];
-    PipeName(name, ZBHOST_PIPE_IN_BASE, pipeNumber);
-    int out = open(name, O_WRONLY | O_CLOEXEC);
+    int out = open(EmulatorPipe(ZBHOST_PIPE_IN_NAME, pipeNumber).text, O_WRONLY | O_CLOEXEC);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, out, error, strerror(error));
         return PKERR_UNKNOWN;
     }
-    PipeName(name, ZBHOST_PIPE_OUT_BASE, pipeNumber);
-    int in = open(name, O_RDONLY | O_CLOEXEC);
+    int in = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text, O_RDONLY | O_CLOEXEC);
     if (in == -1) {
         int error = errno;
         dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",

@@ -16,16 +16,17 @@
 #include <pelklib.h>
 
 #include "emu/dprint.h"
-#include "emu/pipe_frame.h"
+#include "emu/emulator_paths.h"
 
 namespace {
 
-// Guards the three below, so that objects opened on several threads at
+// Guards the four below, so that objects opened on several threads at
 // once obtain the set once; never held while waiting on the semaphore.
 std::mutex s_stateLock;
 int zbsema = -1;
 key_t sema_key = -1;
 bool sema_created = false;
+char sema_marker[sizeof(EmulatorPath::text)] = "";  // the marker sema_key was made from
 
 int ChangeSemaphore(short change, const char* name) {
     bool created;
@@ -68,11 +69,14 @@ int ChangeSemaphore(short change, const char* name) {
 }  // namespace
 
 int GetSemaphore() {
+    const EmulatorPath marker = EmulatorFile(ZBHOST_SEMAPHORE_NAME);
     std::lock_guard<std::mutex> hold(s_stateLock);
-    if (sema_created) {
+    // The set follows the emulator directory, should it change between opens.
+    if (sema_created && std::strcmp(sema_marker, marker.text) == 0) {
         return 0;
     }
-    int fd = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    sema_created = false;
+    int fd = open(marker.text, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd == -1) {
         errno = 0;
     } else {
@@ -81,7 +85,7 @@ int GetSemaphore() {
         close(fd);
     }
 
-    sema_key = ftok(ZBHOST_SEMAPHORE_PATH, 0);
+    sema_key = ftok(marker.text, 0);
     if (sema_key == -1) {
         int error = errno;
         dprint("DeterminePipe: error, ftok errno %d: %s\n", error, strerror(error));
@@ -104,6 +108,7 @@ int GetSemaphore() {
         dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
         return PKERR_UNKNOWN;
     }
+    std::memcpy(sema_marker, marker.text, sizeof sema_marker);
     sema_created = true;
     return 0;
 }

@@ -27,6 +27,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "emu/pelklib_emu.h"
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 #include "fuzz/harness_support.h"
 
@@ -38,13 +39,8 @@ constexpr uint32_t kMaxCallerLen = 4096;  // largest caller area allocated
 constexpr unsigned int kMaxCalls = 4000;
 
 struct Fifos {
-    std::string in = PipeName(ZBHOST_PIPE_IN_BASE);    // library writes
-    std::string out = PipeName(ZBHOST_PIPE_OUT_BASE);  // library reads
-    static std::string PipeName(const char* base) {
-        char name[256];
-        snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, kPipeNumber);
-        return name;
-    }
+    std::string in = EmulatorPipe(ZBHOST_PIPE_IN_NAME, kPipeNumber).text;    // library writes
+    std::string out = EmulatorPipe(ZBHOST_PIPE_OUT_NAME, kPipeNumber).text;  // library reads
 };
 
 const Fifos* g_fifos = nullptr;

@@ -59,7 +59,7 @@ TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
     EXPECT_EQ(opened.waitHandle, opened.lib.GetWaitHandle());
     EXPECT_GE(opened.waitHandle, 0);
     EXPECT_EQ(fcntl(opened.waitHandle, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-    EXPECT_EQ(PipePath(ZBHOST_PIPE_IN_BASE, 7), "/dev/ZBHostIn0007");
+    EXPECT_EQ(PipePath(ZBHOST_PIPE_IN_NAME, 7), "/dev/ZBHostIn0007");
 
     StdoutCapture out;
     EXPECT_EQ(opened.lib.Open(0, nullptr), PKERR_NOT_OPEN);
@@ -73,7 +73,7 @@ TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
 }
 
 TEST(EmuPipes, AttachClosesItsFirstPipeWhenTheSecondFails) {
-    const std::string in = PipePath(ZBHOST_PIPE_IN_BASE, 9);
+    const std::string in = PipePath(ZBHOST_PIPE_IN_NAME, 9);
     ASSERT_EQ(mkfifo(in.c_str(), 0666), 0);
     int reader = open(in.c_str(), O_RDONLY | O_NONBLOCK);
     cPelkLib_Emu lib;

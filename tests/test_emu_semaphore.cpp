@@ -11,7 +11,7 @@
 namespace {
 
 int SemaphoreValue() {
-    int set = semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, 0);
+    int set = semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0);
     return set == -1 ? -100 : semctl(set, 0, GETVAL);
 }
 
@@ -24,16 +24,16 @@ TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
         umask(077);
         r += " get " + std::to_string(GetSemaphore());
         struct stat marker;
-        r += stat(ZBHOST_SEMAPHORE_PATH, &marker) == 0 && (marker.st_mode & 0777) == 0666
+        r += stat(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), &marker) == 0 && (marker.st_mode & 0777) == 0666
                  ? " mode 666" : " bad mode";
         r += " value " + std::to_string(SemaphoreValue());
         // The set is the namespace's first, identifier 0: it must work.
         r += " lock " + std::to_string(LockSemaphore());
         r += " value " + std::to_string(SemaphoreValue());
         r += " unlock " + std::to_string(UnlockSemaphore());
-        unlink(ZBHOST_SEMAPHORE_PATH);
+        unlink(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str());
         r += " again " + std::to_string(GetSemaphore());
-        r += access(ZBHOST_SEMAPHORE_PATH, F_OK) == 0 ? " remade" : " untouched";
+        r += access(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), F_OK) == 0 ? " remade" : " untouched";
         return r + "\n" + out.Take();
     });
     EXPECT_EQ(report,
@@ -44,10 +44,10 @@ TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
 }
 
 TEST(EmuSemaphore, ExistingMarkerLeavesTheValueAlone) {
-    int marker = open(ZBHOST_SEMAPHORE_PATH, O_RDWR | O_CREAT, 0666);
+    int marker = open(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), O_RDWR | O_CREAT, 0666);
     ASSERT_GE(marker, 0);
     close(marker);
-    int set = semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, IPC_CREAT | 0666);
+    int set = semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, IPC_CREAT | 0666);
     ASSERT_GE(set, 0);
     ASSERT_EQ(semctl(set, 0, SETVAL, 5), 0);
     std::string report = InChild([] {

@@ -55,7 +55,7 @@ std::string FrameBytes(uint32_t numbufs, uint32_t headerLen, std::initializer_li
 }
 
 int SemaphoreSet() {
-    return semget(ftok(ZBHOST_SEMAPHORE_PATH, 0), 1, 0);
+    return semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0);
 }
 
 // Each case in a child of its own: fresh process-wide semaphore state, and
@@ -105,7 +105,7 @@ TEST(EmuFaults, SemaphoreSetRemoved) {
 }
 
 TEST(EmuFaults, DevNotWritable) {
-    unlink(ZBHOST_SEMAPHORE_PATH);
+    unlink(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str());
     std::string report = InChild([] {
         if (unshare(CLONE_NEWNS) != 0 ||
             mount("readonly", "/dev", "tmpfs", MS_RDONLY, nullptr) != 0) {

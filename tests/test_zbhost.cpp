@@ -1,7 +1,9 @@
 // The real zbhost runtime with the emulator backend: handshake, echo of
-// messages with data buffers, pair removal and reuse, malformed frames, a
-// client dying in the handshake, one instance per host, clean stop.
+// messages with data buffers, pair removal and reuse, malformed frames,
+// clients dying in the handshake or never opening their pair, the bound on
+// queued answers, the emulator directory, one instance per host, clean stop.
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -24,10 +26,10 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-// Names under /dev that start with "ZBHost", sorted.
-std::string ZbhostFiles() {
+// Names in dir that start with "ZBHost", sorted.
+std::string ZbhostFiles(const char* dir = "/dev") {
     std::vector<std::string> names;
-    DIR* dev = opendir("/dev");
+    DIR* dev = opendir(dir);
     while (dirent* entry = readdir(dev)) {
         if (std::strncmp(entry->d_name, "ZBHost", 6) == 0) names.push_back(entry->d_name);
     }
@@ -36,6 +38,18 @@ std::string ZbhostFiles() {
     std::string joined;
     for (const auto& name : names) joined += name + " ";
     return joined;
+}
+
+// The handshake by hand: the number the manager answers, -1 on failure.
+int32_t TakeNumber() {
+    int reply = open(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), O_RDONLY);
+    int request = open(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), O_WRONLY);
+    uint32_t word = ZBHOST_MANAGER_REQUEST;
+    int32_t number = -1;
+    if (write(request, &word, 4) != 4 || read(reply, &number, 4) != 4) number = -1;
+    close(request);
+    close(reply);
+    return number;
 }
 
 // Sends a protocol message with two data buffers and checks its echo.
@@ -102,25 +116,27 @@ TEST(Zbhost, EchoesMessagesOnManyPairsAndReusesNumbers) {
 }
 
 TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
-    Zbhost zbhost;
+    Zbhost zbhost({"--open-timeout", "1"});
     ASSERT_TRUE(zbhost.WaitReady());
 
     // A client that writes part of a request, then a whole one, and goes
-    // before reading the reply.
-    int reply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_NONBLOCK);
-    int request = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY);
+    // before reading the reply, which it keeps however slow it is.
+    int reply = open(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), O_RDONLY | O_NONBLOCK);
+    int request = open(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), O_WRONLY);
     uint32_t word = ZBHOST_MANAGER_REQUEST;
     ASSERT_EQ(write(request, &word, 3), 3);
     ASSERT_EQ(write(request, &word, 4), 4);
     int unread = 0;
-    ASSERT_TRUE(Zbhost::WaitFor([&] {
-        return ioctl(reply, FIONREAD, &unread) == 0 && unread == 4;
-    }));
+    auto replyWaits = [&] { return ioctl(reply, FIONREAD, &unread) == 0 && unread == 4; };
+    ASSERT_TRUE(Zbhost::WaitFor(replyWaits));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past --open-timeout
+    EXPECT_TRUE(replyWaits() && Exists("/dev/ZBHostIn0000"));
     // The next request takes that reply back: its client reads only its own.
     ASSERT_EQ(write(request, &word, 4), 4);
     ASSERT_TRUE(Zbhost::WaitFor([&] {
         return zbhost.Errors().find("pipe 0000 reply not taken") != std::string::npos;
     })) << zbhost.Errors();
+    ASSERT_TRUE(Zbhost::WaitFor(replyWaits));
     int32_t number = -1;
     EXPECT_EQ(read(reply, &number, 4), 4);
     EXPECT_EQ(number, 0);
@@ -132,6 +148,16 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     cPelkLib_Emu lib;
     ASSERT_EQ(lib.Open(0, nullptr), 0);
     RoundTrip(lib, 5, 64);
+
+    // A client that takes its number and never opens its pair loses it;
+    // one that opened stays however long it is idle.
+    const int32_t never = TakeNumber();
+    ASSERT_GE(never, 0);
+    const std::string neverPath = PipePath(ZBHOST_PIPE_IN_NAME, never);
+    EXPECT_TRUE(Zbhost::WaitFor([&] { return !Exists(neverPath); }));
+    const std::string removed = "pipe " + neverPath.substr(neverPath.size() - 4) +
+                                " removed: its client did not open it within 1 s";
+    EXPECT_NE(zbhost.Errors().find(removed), std::string::npos) << zbhost.Errors();
 
     // A frame with a bad magic: zbhost closes that pair, others go on.
     cPelkLib_Emu victim;
@@ -151,9 +177,12 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     RoundTrip(lib, 6, 64);
 }
 
-TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntime) {
-    ASSERT_EQ(mkfifo(ZBHOST_MANAGER_IN_PATH, 0666), 0);
-    ASSERT_EQ(mkfifo(ZBHOST_MANAGER_OUT_PATH, 0666), 0);
+TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntimeAndRemovesItsPairs) {
+    for (const std::string& name : {EmuPath(ZBHOST_MANAGER_IN_NAME), EmuPath(ZBHOST_MANAGER_OUT_NAME),
+                                    PipePath(ZBHOST_PIPE_IN_NAME, 3),
+                                    PipePath(ZBHOST_PIPE_OUT_NAME, 12345)}) {
+        ASSERT_EQ(mkfifo(name.c_str(), 0666), 0);
+    }
     int opened = -1;
     std::thread client([&opened] {
         cPelkLib_Emu lib;
@@ -164,22 +193,92 @@ TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntime) {
     Zbhost zbhost;
     client.join();
     EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(Zbhost::WaitFor([] {
+        return ZbhostFiles() == "ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ZBHostSemaphore ";
+    })) << ZbhostFiles();
 }
 
-TEST(Zbhost, ASlowClientKeepsItsReply) {
-    Zbhost zbhost;
+TEST(Zbhost, PairsQueueingMostAreNotReadPastTheOverallBound) {
+    Zbhost zbhost({"--max-queued=1048576"});
     ASSERT_TRUE(zbhost.WaitReady());
-    int reply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY);
-    int request = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY);
-    uint32_t word = ZBHOST_MANAGER_REQUEST;
-    ASSERT_EQ(write(request, &word, 4), 4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    int32_t number = -1;
-    EXPECT_EQ(read(reply, &number, 4), 4);
-    EXPECT_EQ(number, 0);
-    EXPECT_TRUE(Exists("/dev/ZBHostIn0000"));
-    close(request);
-    close(reply);
+    const int32_t number = TakeNumber();
+    int toZbhost = open(PipePath(ZBHOST_PIPE_IN_NAME, number).c_str(), O_WRONLY | O_NONBLOCK);
+    int fromZbhost = open(PipePath(ZBHOST_PIPE_OUT_NAME, number).c_str(), O_RDONLY);
+    constexpr size_t kData = 256 * 1024;
+    std::string message(ZBHOST_SEND_BLOCK_LEN + kData, 'm');
+    PK_PIPE_FRAME frame = {};
+    std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, 4);
+    frame.desc.numbufs = 2;
+    frame.desc.Buflen[1] = kData;
+    std::memcpy(&message[0], &frame, sizeof frame);
+
+    // Sent without reading answers, until zbhost stops taking more: far
+    // less than the 32 MiB a pair may queue on its own.
+    size_t sent = 0;
+    while (sent < (16u << 20)) {
+        const size_t at = sent % message.size();
+        ssize_t n = write(toZbhost, message.data() + at, message.size() - at);
+        pollfd room = {toZbhost, POLLOUT, 0};
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+        } else if (poll(&room, 1, 500) == 0) {
+            break;
+        }
+    }
+    EXPECT_LT(sent, 4u << 20);
+    cPelkLib_Emu light;  // a pair that queues little is still read
+    ASSERT_EQ(light.Open(0, nullptr), 0);
+    RoundTrip(light, 1, 1000);
+
+    // Reading the answers lets zbhost read the rest.
+    const size_t messages = (sent + message.size() - 1) / message.size();
+    const size_t want = messages * (ZBHOST_FRAME_LEN + kData);
+    size_t answered = 0;
+    std::thread reader([&] {
+        std::string chunk(1 << 16, '\0');
+        pollfd ready = {fromZbhost, POLLIN, 0};
+        ssize_t n = 0;
+        while (answered < want && poll(&ready, 1, 5000) == 1 &&
+               (n = read(fromZbhost, &chunk[0], chunk.size())) > 0) {
+            answered += static_cast<size_t>(n);
+        }
+    });
+    fcntl(toZbhost, F_SETFL, 0);
+    const size_t rest = messages * message.size() - sent;
+    EXPECT_EQ(write(toZbhost, message.data() + message.size() - rest, rest),
+              static_cast<ssize_t>(rest));
+    reader.join();
+    EXPECT_EQ(answered, want);
+    close(toZbhost);
+    close(fromZbhost);
+}
+
+TEST(Zbhost, WorksInTheDirectoryNamedByPelkEmulatorDir) {
+    char dir[] = "/tmp/pelk-emu-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string devBefore = ZbhostFiles();
+    setenv(ZBHOST_DIR_VARIABLE, dir, 1);
+    {
+        Zbhost zbhost;
+        EXPECT_TRUE(zbhost.WaitReady());
+        cPelkLib_Emu lib;
+        EXPECT_EQ(lib.Open(0, nullptr), 0);
+        RoundTrip(lib, 11, 64);
+        EXPECT_EQ(ZbhostFiles(dir), "ZBHostIn0000 ZBHostManager.lock ZBHostManagerIn "
+                                    "ZBHostManagerOut ZBHostOut0000 ZBHostSemaphore ");
+    }
+    // A directory name too long names no file, for zbhost and the library.
+    setenv(ZBHOST_DIR_VARIABLE, (std::string(dir) + std::string(200, '/')).c_str(), 1);
+    Zbhost tooLong;
+    EXPECT_EQ(tooLong.Wait(), 1);
+    EXPECT_EQ(tooLong.Errors(), "zbhost: PELK_EMULATOR_DIR is longer than 200 bytes\n");
+    cPelkLib_Emu lib;
+    EXPECT_NE(lib.Open(0, nullptr), 0);
+    unsetenv(ZBHOST_DIR_VARIABLE);
+    EXPECT_EQ(ZbhostFiles(), devBefore);
+    EXPECT_EQ(ZbhostFiles(dir), "ZBHostSemaphore ");
+    unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
+    EXPECT_EQ(rmdir(dir), 0);
 }
 
 TEST(Zbhost, AClientWhosePairCannotBeMadeFailsAtOnce) {

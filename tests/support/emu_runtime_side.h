@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 
 // Everything written to standard output between construction and Take().
@@ -54,10 +55,12 @@ private:
     std::string m_text;
 };
 
-inline std::string PipePath(const char* base, int number) {
-    char name[256];
-    std::snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, number);
-    return name;
+inline std::string PipePath(const char* name, int number) {
+    return EmulatorPipe(name, number).text;
+}
+
+inline std::string EmuPath(const char* name) {
+    return EmulatorFile(name).text;
 }
 
 // The runtime's side: creates the manager FIFOs and, for each Serve(), the
@@ -65,31 +68,31 @@ inline std::string PipePath(const char* base, int number) {
 class RuntimeSide {
 public:
     RuntimeSide() {
-        mkfifo(ZBHOST_MANAGER_IN_PATH, 0666);
-        mkfifo(ZBHOST_MANAGER_OUT_PATH, 0666);
+        mkfifo(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), 0666);
+        mkfifo(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), 0666);
     }
     ~RuntimeSide() {
         Join();
         CloseEnds();
-        unlink(ZBHOST_MANAGER_IN_PATH);
-        unlink(ZBHOST_MANAGER_OUT_PATH);
+        unlink(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str());
+        unlink(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str());
     }
     // Answers the next handshake with number on a thread; Join() after Open.
     void Serve(int32_t number) {
         CloseEnds();
         m_thread = std::thread([this, number] {
-            mkfifo(PipePath(ZBHOST_PIPE_IN_BASE, number).c_str(), 0666);
-            mkfifo(PipePath(ZBHOST_PIPE_OUT_BASE, number).c_str(), 0666);
-            int reply = open(ZBHOST_MANAGER_OUT_PATH, O_WRONLY);
-            int request = open(ZBHOST_MANAGER_IN_PATH, O_RDONLY);
+            mkfifo(PipePath(ZBHOST_PIPE_IN_NAME, number).c_str(), 0666);
+            mkfifo(PipePath(ZBHOST_PIPE_OUT_NAME, number).c_str(), 0666);
+            int reply = open(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), O_WRONLY);
+            int request = open(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), O_RDONLY);
             m_request_bytes = static_cast<int>(read(request, &m_request, sizeof m_request));
             if (write(reply, &number, sizeof number) != sizeof number) {
                 m_request_bytes = -1;
             }
             close(request);
             close(reply);
-            fromLibrary = open(PipePath(ZBHOST_PIPE_IN_BASE, number).c_str(), O_RDONLY);
-            toLibrary = open(PipePath(ZBHOST_PIPE_OUT_BASE, number).c_str(), O_WRONLY);
+            fromLibrary = open(PipePath(ZBHOST_PIPE_IN_NAME, number).c_str(), O_RDONLY);
+            toLibrary = open(PipePath(ZBHOST_PIPE_OUT_NAME, number).c_str(), O_WRONLY);
         });
     }
     void Join() {

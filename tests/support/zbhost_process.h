@@ -12,18 +12,22 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "emu/pipe_frame.h"
+#include "emu/emulator_paths.h"
 
-// zbhost as a child process; its standard error is kept in a memfd.
+// zbhost as a child process with the given options; its standard error is
+// kept in a memfd.
 class Zbhost {
 public:
-    Zbhost() {
+    explicit Zbhost(std::vector<const char*> options = {}) {
         m_stderr = memfd_create("zbhost-stderr", 0);
+        options.insert(options.begin(), ZBHOST_PATH);
+        options.push_back(nullptr);
         m_pid = fork();
         if (m_pid == 0) {
             dup2(m_stderr, 2);
-            execl(ZBHOST_PATH, ZBHOST_PATH, static_cast<char*>(nullptr));
+            execv(ZBHOST_PATH, const_cast<char* const*>(options.data()));
             _exit(127);
         }
     }
@@ -32,7 +36,7 @@ public:
         close(m_stderr);
     }
     bool WaitReady() const {
-        return WaitFor([] { return access(ZBHOST_MANAGER_OUT_PATH, F_OK) == 0; });
+        return WaitFor([] { return access(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, F_OK) == 0; });
     }
     int Stop() {
         kill(m_pid, SIGTERM);

@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 #include "tools/zbhost/fifo.h"
 
@@ -14,13 +16,15 @@ namespace {
 // An echo board holds a whole message before answering; larger ones are
 // refused as malformed.
 constexpr uint64_t kMaxDataBytes = 16u * 1024u * 1024u;
+// Input left over after answering keeps at most this much spare room.
+constexpr size_t kSpareInputBytes = 64 * 1024;
 
 }  // namespace
 
 bool EchoPair::Create(int number, std::string* reason) {
     m_number = number;
-    const std::string in = PairPath(ZBHOST_PIPE_IN_BASE, number);
-    const std::string out = PairPath(ZBHOST_PIPE_OUT_BASE, number);
+    const std::string in = EmulatorPipe(ZBHOST_PIPE_IN_NAME, number).text;
+    const std::string out = EmulatorPipe(ZBHOST_PIPE_OUT_NAME, number).text;
     if (!MakeFifo(in) || !MakeFifo(out)) {
         *reason = "cannot create pipe pair " + in + ": " + std::strerror(errno);
         Remove();
@@ -28,9 +32,13 @@ bool EchoPair::Create(int number, std::string* reason) {
     }
     // The library opens its out-pipe for writing first, then its in-pipe for
     // reading; both opens find their other end here. The runtime's write end
-    // is opened read/write so that it exists before the library reads.
+    // exists before the library reads, opened write-only (a reader held for
+    // the moment lets that open succeed), so that the library's reading end
+    // is seen coming and going: a pipe without readers polls as an error.
     m_from_library = OpenFifo(in, O_RDONLY);
-    m_to_library = OpenFifo(out, O_RDWR);
+    const int reader = OpenFifo(out, O_RDONLY);
+    m_to_library = OpenFifo(out, O_WRONLY);
+    if (reader != -1) close(reader);
     if (m_from_library == -1 || m_to_library == -1) {
         *reason = "cannot open pipe pair " + in + ": " + std::strerror(errno);
         Remove();
@@ -43,12 +51,20 @@ void EchoPair::Remove() {
     if (m_from_library != -1) close(m_from_library);
     if (m_to_library != -1) close(m_to_library);
     m_from_library = m_to_library = -1;
-    unlink(PairPath(ZBHOST_PIPE_IN_BASE, m_number).c_str());
-    unlink(PairPath(ZBHOST_PIPE_OUT_BASE, m_number).c_str());
-    m_answers.clear();
+    unlink(EmulatorPipe(ZBHOST_PIPE_IN_NAME, m_number).text);
+    unlink(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, m_number).text);
+    std::deque<std::string>().swap(m_answers);
     m_answer_offset = 0;
     m_answer_bytes = 0;
-    m_input.clear();
+    std::vector<char>().swap(m_input);
+}
+
+bool EchoPair::CheckOpenedByLibrary() {
+    if (!m_opened) {
+        pollfd readers = {m_to_library, POLLOUT, 0};
+        m_opened = poll(&readers, 1, 0) == 1 && (readers.revents & POLLERR) == 0;
+    }
+    return m_opened;
 }
 
 EchoPair::Outcome EchoPair::OnReadable() {
@@ -68,8 +84,7 @@ EchoPair::Outcome EchoPair::OnReadable() {
     if (!AnswerCompleteMessages()) {
         return Outcome::Malformed;
     }
-    OnWritable();
-    return Outcome::Open;
+    return OnWritable();
 }
 
 bool EchoPair::AnswerCompleteMessages() {
@@ -108,6 +123,9 @@ bool EchoPair::AnswerCompleteMessages() {
         }
         const size_t whole = ZBHOST_SEND_BLOCK_LEN + static_cast<size_t>(dataBytes);
         if (m_input.size() - consumed < whole) {
+            if (consumed == 0) {
+                m_input.reserve(whole);  // grows once, not by doubling
+            }
             break;
         }
 
@@ -127,14 +145,21 @@ bool EchoPair::AnswerCompleteMessages() {
         m_answers.push_back(std::move(bytes));
         consumed += whole;
     }
+    if (consumed == 0) {
+        return true;
+    }
     m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(consumed));
+    // Give back the room of messages answered (it may be megabytes).
+    if (m_input.capacity() > m_input.size() + kSpareInputBytes) {
+        m_input.shrink_to_fit();
+    }
     return true;
 }
 
 // The first piece of every answer is written with at most PIPE_BUF bytes,
 // which a pipe takes whole or not at all, so the frame always arrives in
 // one piece and the library reads it with a single read.
-void EchoPair::OnWritable() {
+EchoPair::Outcome EchoPair::OnWritable() {
     while (!m_answers.empty()) {
         const std::string& answer = m_answers.front();
         size_t length = answer.size() - m_answer_offset;
@@ -142,8 +167,11 @@ void EchoPair::OnWritable() {
             length = PIPE_BUF;
         }
         ssize_t written = write(m_to_library, answer.data() + m_answer_offset, length);
+        if (written < 0 && errno == EPIPE) {
+            return Outcome::ClosedByLibrary;
+        }
         if (written <= 0) {
-            return;  // pipe full: wait for room
+            return Outcome::Open;  // pipe full: wait for room
         }
         m_answer_offset += static_cast<size_t>(written);
         if (m_answer_offset == answer.size()) {
@@ -152,4 +180,5 @@ void EchoPair::OnWritable() {
             m_answer_offset = 0;
         }
     }
+    return Outcome::Open;
 }

@@ -4,6 +4,7 @@
 #ifndef ZBHOST_ECHO_PAIR_H
 #define ZBHOST_ECHO_PAIR_H
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 class EchoPair {
 public:
     enum class Outcome { Open, ClosedByLibrary, Malformed };
+    using Clock = std::chrono::steady_clock;
 
     // Creates the pair's FIFOs and opens the runtime's ends. False with a
     // reason when they cannot be made.
@@ -20,8 +22,18 @@ public:
 
     // Takes what the library wrote and answers every complete message.
     Outcome OnReadable();
-    // Writes queued answers as far as the pipe takes them.
-    void OnWritable();
+    // Writes queued answers as far as the pipe takes them; ClosedByLibrary
+    // when the library's reading end has gone.
+    Outcome OnWritable();
+
+    // True once the library has opened its reading end, the last step of
+    // its open (checked again on each call until then).
+    bool CheckOpenedByLibrary();
+    bool OpenedByLibrary() const { return m_opened; }
+    // When the client read this pair's number from the manager, if it has.
+    void SetReplyTaken(Clock::time_point when) { m_reply_taken = when; }
+    bool ReplyTaken() const { return m_reply_taken != Clock::time_point(); }
+    Clock::time_point ReplyTakenAt() const { return m_reply_taken; }
 
     int Number() const { return m_number; }
     int FromLibrary() const { return m_from_library; }
@@ -39,6 +51,8 @@ private:
     int m_number = -1;
     int m_from_library = -1;  // runtime reads: the library's out-pipe
     int m_to_library = -1;    // runtime writes: the library's in-pipe
+    bool m_opened = false;
+    Clock::time_point m_reply_taken;
     std::vector<char> m_input;
     std::deque<std::string> m_answers;
     size_t m_answer_offset = 0;  // bytes of m_answers.front() already written

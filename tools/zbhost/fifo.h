@@ -1,4 +1,4 @@
-// Small helpers for the FIFOs zbhost makes under /dev.
+// Small helpers for the FIFOs zbhost makes in the emulator directory.
 #ifndef ZBHOST_FIFO_H
 #define ZBHOST_FIFO_H
 
@@ -17,7 +17,8 @@ bool KeepOrMakeFifo(const std::string& path);
 // Opens path without blocking, close-on-exec; -1 with errno on failure.
 int OpenFifo(const std::string& path, int access);
 
-// "/dev/ZBHostIn0007" and the like.
-std::string PairPath(const char* base, int number);
+// Removes the pipe pairs ("ZBHostIn0007", "ZBHostOut0007", ...) a killed
+// runtime left in the emulator directory; returns how many FIFOs went.
+int RemoveLeftPairs();
 
 #endif

@@ -7,19 +7,22 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
 #include "tools/zbhost/fifo.h"
 
 bool Manager::Create(std::string* reason) {
-    for (const char* path : {ZBHOST_MANAGER_IN_PATH, ZBHOST_MANAGER_OUT_PATH}) {
+    const EmulatorPath in = EmulatorFile(ZBHOST_MANAGER_IN_NAME);
+    const EmulatorPath out = EmulatorFile(ZBHOST_MANAGER_OUT_NAME);
+    for (const char* path : {in.text, out.text}) {
         if (!KeepOrMakeFifo(path)) {
             *reason = std::string("cannot create ") + path + ": " + std::strerror(errno);
             Remove();
             return false;
         }
     }
-    m_requests = OpenFifo(ZBHOST_MANAGER_IN_PATH, O_RDWR);
-    m_replies = OpenFifo(ZBHOST_MANAGER_OUT_PATH, O_RDWR);
+    m_requests = OpenFifo(in.text, O_RDWR);
+    m_replies = OpenFifo(out.text, O_RDWR);
     if (m_requests == -1 || m_replies == -1) {
         *reason = std::string("cannot open the manager pipes: ") + std::strerror(errno);
         Remove();
@@ -32,8 +35,8 @@ void Manager::Remove() {
     if (m_requests != -1) close(m_requests);
     if (m_replies != -1) close(m_replies);
     m_requests = m_replies = -1;
-    unlink(ZBHOST_MANAGER_IN_PATH);
-    unlink(ZBHOST_MANAGER_OUT_PATH);
+    unlink(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text);
+    unlink(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text);
 }
 
 int Manager::TakeRequests(size_t* dropped) {
@@ -68,14 +71,39 @@ int Manager::TakeRequests(size_t* dropped) {
 }
 
 bool Manager::Reply(int32_t number) {
-    return write(m_replies, &number, sizeof number) == sizeof number;
+    if (write(m_replies, &number, sizeof number) != sizeof number) {
+        return false;
+    }
+    m_unread.push_back(number);
+    return true;
+}
+
+std::vector<int32_t> Manager::TakenReplies() {
+    int unreadBytes = 0;
+    if (ioctl(m_replies, FIONREAD, &unreadBytes) != 0) {
+        return {};
+    }
+    const size_t unread = static_cast<size_t>(unreadBytes) / sizeof(int32_t);
+    std::vector<int32_t> taken;
+    while (m_unread.size() > unread) {
+        taken.push_back(m_unread.front());
+        m_unread.pop_front();
+    }
+    return taken;
 }
 
 std::vector<int32_t> Manager::ReclaimUntakenReplies() {
-    std::vector<int32_t> untaken;
-    int32_t number;
-    while (read(m_replies, &number, sizeof number) == sizeof number) {
-        untaken.push_back(number);
+    // The newest replies are the ones still in the pipe; any taken since
+    // TakenReplies stay in m_unread for its next call.
+    char drain[256];
+    size_t drained = 0;
+    ssize_t got;
+    while ((got = read(m_replies, drain, sizeof drain)) > 0) {
+        drained += static_cast<size_t>(got);
     }
-    return untaken;
+    const size_t untaken = std::min(drained / sizeof(int32_t), m_unread.size());
+    std::vector<int32_t> numbers(m_unread.end() - static_cast<std::ptrdiff_t>(untaken),
+                                 m_unread.end());
+    m_unread.resize(m_unread.size() - untaken);
+    return numbers;
 }
