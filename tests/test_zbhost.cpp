@@ -205,11 +205,8 @@ TEST(Zbhost, PairsQueueingMostAreNotReadPastTheOverallBound) {
     int toZbhost = open(PipePath(ZBHOST_PIPE_IN_NAME, number).c_str(), O_WRONLY | O_NONBLOCK);
     int fromZbhost = open(PipePath(ZBHOST_PIPE_OUT_NAME, number).c_str(), O_RDONLY);
     constexpr size_t kData = 256 * 1024;
+    PK_PIPE_FRAME frame = {{'Z', 'B', 'P', 'C'}, {0, 0, 0, 0, 0, 0, 2, {0, kData, 0, 0, 0}}};
     std::string message(ZBHOST_SEND_BLOCK_LEN + kData, 'm');
-    PK_PIPE_FRAME frame = {};
-    std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, 4);
-    frame.desc.numbufs = 2;
-    frame.desc.Buflen[1] = kData;
     std::memcpy(&message[0], &frame, sizeof frame);
 
     // Sent without reading answers, until zbhost stops taking more: far
@@ -253,34 +250,6 @@ TEST(Zbhost, PairsQueueingMostAreNotReadPastTheOverallBound) {
     close(fromZbhost);
 }
 
-TEST(Zbhost, WorksInTheDirectoryNamedByPelkEmulatorDir) {
-    char dir[] = "/tmp/pelk-emu-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string devBefore = ZbhostFiles();
-    setenv(ZBHOST_DIR_VARIABLE, dir, 1);
-    {
-        Zbhost zbhost;
-        EXPECT_TRUE(zbhost.WaitReady());
-        cPelkLib_Emu lib;
-        EXPECT_EQ(lib.Open(0, nullptr), 0);
-        RoundTrip(lib, 11, 64);
-        EXPECT_EQ(ZbhostFiles(dir), "ZBHostIn0000 ZBHostManager.lock ZBHostManagerIn "
-                                    "ZBHostManagerOut ZBHostOut0000 ZBHostSemaphore ");
-    }
-    // A directory name too long names no file, for zbhost and the library.
-    setenv(ZBHOST_DIR_VARIABLE, (std::string(dir) + std::string(200, '/')).c_str(), 1);
-    Zbhost tooLong;
-    EXPECT_EQ(tooLong.Wait(), 1);
-    EXPECT_EQ(tooLong.Errors(), "zbhost: PELK_EMULATOR_DIR is longer than 200 bytes\n");
-    cPelkLib_Emu lib;
-    EXPECT_NE(lib.Open(0, nullptr), 0);
-    unsetenv(ZBHOST_DIR_VARIABLE);
-    EXPECT_EQ(ZbhostFiles(), devBefore);
-    EXPECT_EQ(ZbhostFiles(dir), "ZBHostSemaphore ");
-    unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
-    EXPECT_EQ(rmdir(dir), 0);
-}
-
 TEST(Zbhost, AClientWhosePairCannotBeMadeFailsAtOnce) {
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());
@@ -306,17 +275,36 @@ TEST(Zbhost, ConcurrentClientsEachGetAPairOfTheirOwn) {
     for (auto& client : clients) client.join();
 }
 
-TEST(Zbhost, OneInstancePerHostAndStopRemovesEverything) {
+// In the directory named by PELK_EMULATOR_DIR, nothing in /dev.
+TEST(Zbhost, OneInstancePerDirectoryAndStopRemovesEverything) {
+    char dir[] = "/tmp/pelk-emu-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string devBefore = ZbhostFiles();
+    setenv(ZBHOST_DIR_VARIABLE, dir, 1);
     Zbhost zbhost;
-    ASSERT_TRUE(zbhost.WaitReady());
+    EXPECT_TRUE(zbhost.WaitReady());
     Zbhost second;
     EXPECT_EQ(second.Wait(), 1);
     EXPECT_NE(second.Errors().find("another zbhost already serves"), std::string::npos);
-
     cPelkLib_Emu lib;
-    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    EXPECT_EQ(lib.Open(0, nullptr), 0);
+    RoundTrip(lib, 11, 64);
+    EXPECT_EQ(ZbhostFiles(dir), "ZBHostIn0000 ZBHostManager.lock ZBHostManagerIn "
+                                "ZBHostManagerOut ZBHostOut0000 ZBHostSemaphore ");
     EXPECT_EQ(zbhost.Stop(), 0);
-    EXPECT_EQ(ZbhostFiles(), "ZBHostSemaphore ");
+    EXPECT_EQ(ZbhostFiles(dir), "ZBHostSemaphore ");
+
+    // A directory name too long names no file, for zbhost and the library.
+    setenv(ZBHOST_DIR_VARIABLE, (std::string(dir) + std::string(200, '/')).c_str(), 1);
+    Zbhost tooLong;
+    EXPECT_EQ(tooLong.Wait(), 1);
+    EXPECT_EQ(tooLong.Errors(), "zbhost: PELK_EMULATOR_DIR is longer than 200 bytes\n");
+    cPelkLib_Emu refused;
+    EXPECT_NE(refused.Open(0, nullptr), 0);
+    unsetenv(ZBHOST_DIR_VARIABLE);
+    EXPECT_EQ(ZbhostFiles(), devBefore);
+    unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
+    EXPECT_EQ(rmdir(dir), 0);
 }
 
 }  // namespace
