@@ -29,6 +29,7 @@ cPelkLib_Emu::cPelkLib_Emu()
       m_shm_handle(0),
       m_shm_addr(nullptr),
       m_shm_owner(false),
+      m_pending_skip(0),
       m_pending_count(0),
       m_pending_len{0, 0, 0, 0} {}
 
@@ -176,6 +177,9 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
     while (remaining > 0) {
         errno = 0;  // so that end of file reports errno 0, not an old value
         ssize_t got = read(InPipe, buffer, remaining);
+        if (got < 0 && errno == EINTR) {
+            continue;  // the message has begun: it is read whole
+        }
         if (got <= 0) {
             int error = errno;
             dprint("ReadBuffer: read returned %d, errno %d: %s\n", static_cast<int>(got), error,
@@ -190,12 +194,15 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
 
 int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
     SigpipeGuard guard;
-    return WriteGuarded(buffer, length, guard);
+    bool begun = false;
+    return WriteGuarded(buffer, length, guard, begun);
 }
 
-// A pipe takes a blocking write whole unless a signal cuts it short after
-// some bytes; the rest is then written too, so the stream stays in step.
-int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard) {
+// A pipe takes a blocking write whole unless a signal cuts it short. A
+// signal may stop a message before its first byte; after that the rest is
+// written too, so the stream stays in step.
+int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard,
+                               bool& begun) {
     if (!m_pipes_inuse) {
         dprint("Write: called with m_pipes_inuse = false\n");
         return PKERR_NOT_OPEN;
@@ -208,6 +215,9 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
     unsigned int remaining = length;
     do {
         ssize_t written = write(OutPipe, next, remaining);
+        if (written < 0 && errno == EINTR && begun) {
+            continue;
+        }
         if (written <= 0) {
             int error = errno;
             guard.WriteFailed(error);
@@ -215,6 +225,7 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
                    strerror(error));
             return PKERR_UNKNOWN;
         }
+        begun = true;
         next += written;
         remaining -= static_cast<unsigned int>(written);
     } while (remaining > 0);
