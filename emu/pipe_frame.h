@@ -10,6 +10,7 @@
 #include <pelklib.h>
 
 constexpr const char* ZBHOST_SEMAPHORE_PATH = "/dev/ZBHostSemaphore";
+constexpr const char* ZBHOST_LOCK_PATH = "/dev/ZBHostManager.lock";  // held by a live runtime
 constexpr const char* ZBHOST_MANAGER_IN_PATH = "/dev/ZBHostManagerIn";    // library writes
 constexpr const char* ZBHOST_MANAGER_OUT_PATH = "/dev/ZBHostManagerOut";  // library reads
 constexpr const char* ZBHOST_PIPE_IN_BASE = "/dev/ZBHostIn";    // + "%04d": library writes

@@ -4,13 +4,16 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include "emu/dprint.h"
 #include "emu/pipe_frame.h"
+#include "emu/runtime_wait.h"
 #include "emu/sigpipe_guard.h"
 #include "services/pxi.h"
 
@@ -18,6 +21,19 @@ namespace {
 
 void PipeName(char (&name)[256], const char* base, int pipeNumber) {
     snprintf(name, sizeof name, ZBHOST_PIPE_NAME_FORMAT, base, pipeNumber);
+}
+
+// Test hook: PELK_EMU_TEST_PAIR_DELAY_MS (read by each Open, 0 to 60000)
+// delays opening the pipe pair after the manager's reply, so that tests can
+// stop the runtime at that moment.
+void DelayBeforePair() {
+    const char* text = getenv("PELK_EMU_TEST_PAIR_DELAY_MS");
+    long delayMs = text == nullptr ? 0 : strtol(text, nullptr, 10);
+    delayMs = delayMs < 0 ? 0 : delayMs > 60000 ? 60000 : delayMs;
+    if (delayMs > 0) {
+        const struct timespec pause = {delayMs / 1000, (delayMs % 1000) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 }  // namespace
@@ -52,11 +68,24 @@ cPelkLib_Emu::~cPelkLib_Emu() {
 }
 
 int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
-    if (GetSemaphore() != 0 || LockSemaphore() != 0) {
+    if (ProbeRuntime() == RuntimePresence::Gone) {
+        dprint("Open: no runtime alive, nobody holds %s\n", ZBHOST_LOCK_PATH);
+        return PKERR_NOT_OPEN;
+    }
+    if (GetSemaphore() != 0) {
         return PKERR_UNKNOWN;
     }
+    const int locked = LockSemaphore();
+    if (locked != 0) {
+        return locked == PKERR_NOT_OPEN ? PKERR_NOT_OPEN : PKERR_UNKNOWN;
+    }
     int pipeNumber = -1;
-    if (DeterminePipe(&pipeNumber) != 0 || AttachPipes(pipeNumber) != 0) {
+    if (DeterminePipe(&pipeNumber) != 0) {
+        UnlockSemaphore();
+        return PKERR_NOT_OPEN;
+    }
+    DelayBeforePair();
+    if (AttachPipes(pipeNumber) != 0) {
         UnlockSemaphore();
         return PKERR_NOT_OPEN;
     }
@@ -72,7 +101,9 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         dprint("DeterminePipe: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
-    int managerReply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_CLOEXEC);
+    // Neither open blocks: the reply pipe is opened without waiting for a
+    // writer, the request pipe once the runtime reads it.
+    int managerReply = open(ZBHOST_MANAGER_OUT_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (managerReply == -1) {
         int error = errno;
         if (error != ENOENT) {
@@ -82,7 +113,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         }
         return PKERR_UNKNOWN;
     }
-    int managerRequest = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY | O_CLOEXEC);
+    int managerRequest = OpenFifoWhenRead(ZBHOST_MANAGER_IN_PATH);
     if (managerRequest == -1) {
         int error = errno;
         printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
@@ -111,12 +142,18 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     }
 
     // The reply is one 4-byte word; a part of it is no pipe number, so read
-    // until all four bytes are in or the manager closes.
+    // until all four bytes are in, the manager closes or the wait ends.
     char* reply = reinterpret_cast<char*>(&word);
     size_t received = 0;
     while (received < sizeof word) {
         errno = 0;
-        ssize_t got = read(managerReply, reply + received, sizeof word - received);
+        ssize_t got = WaitReadable(managerReply);
+        if (got == 0) {
+            got = read(managerReply, reply + received, sizeof word - received);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+                continue;
+            }
+        }
         if (got <= 0) {
             int error = errno;
             dprint("DeterminePipe, read from manager returned %d, errno %d: %s\n",
@@ -140,9 +177,11 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         dprint("AttachPipes: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
+    // Opened without blocking, so a runtime that died after its reply is
+    // noticed; then the descriptors block again like any pipe.
     char name[256];
     PipeName(name, ZBHOST_PIPE_IN_BASE, pipeNumber);
-    int out = open(name, O_WRONLY | O_CLOEXEC);
+    int out = OpenFifoWhenRead(name);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
@@ -150,7 +189,7 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         return PKERR_UNKNOWN;
     }
     PipeName(name, ZBHOST_PIPE_OUT_BASE, pipeNumber);
-    int in = open(name, O_RDONLY | O_CLOEXEC);
+    int in = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in == -1) {
         int error = errno;
         dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",
@@ -158,6 +197,8 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         close(out);
         return PKERR_UNKNOWN;
     }
+    fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
+    fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
     InPipe = in;
     OutPipe = out;
     m_pipes_inuse = true;

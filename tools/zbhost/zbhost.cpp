@@ -57,6 +57,18 @@ const char kHelp[] =
 
 bool s_verbose = false;
 
+// Libraries see whether zbhost lives by taking its lock shared for an
+// instant; such a look is no other zbhost, so a refused lock is tried again
+// for a little while.
+bool LockExclusively(int fd) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) return false;
+        usleep(1000);
+    }
+    return false;
+}
+
 // Holds the host-wide lock of the one running zbhost; -1 when another has it.
 int TakeInstanceLock(std::string* reason) {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -66,7 +78,7 @@ int TakeInstanceLock(std::string* reason) {
                       " (is /dev writable?)";
             return -1;
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!LockExclusively(fd)) {
             *reason = "another zbhost already serves this host";
             close(fd);
             return -1;
