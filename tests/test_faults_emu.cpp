@@ -265,4 +265,40 @@ TEST(EmuFaults, StreamStaysInStepThroughZbhost) {
     signal(SIGALRM, SIG_DFL);
 }
 
+// A runtime killed between its reply and the opening of the pair, and one
+// killed before Open: -12 soon, not after the handshake's time limit; the
+// next runtime serves the next Open.
+TEST(EmuFaults, RuntimeKilledAroundTheHandshake) {
+    auto zbhost = std::make_unique<Zbhost>();
+    ASSERT_TRUE(zbhost->WaitReady());
+    setenv("PELK_EMU_TEST_PAIR_DELAY_MS", "300", 1);
+    cPelkLib_Emu lib;
+    int status = 1;
+    StdoutCapture out;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread opener([&] { status = lib.Open(0, nullptr); });
+    ASSERT_TRUE(Zbhost::WaitFor([] { return access("/dev/ZBHostIn0000", F_OK) == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(zbhost->Stop(SIGKILL), 128 + SIGKILL);
+    opener.join();
+    unsetenv("PELK_EMU_TEST_PAIR_DELAY_MS");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(status, PKERR_NOT_OPEN);
+    EXPECT_EQ(lib.Open(0, nullptr), PKERR_NOT_OPEN);
+    EXPECT_EQ(out.Take(),
+              "AttachPipes trying to open Out pipe 0, open returned -1, errno 3: No such process\n"
+              "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock\n");
+
+    zbhost = std::make_unique<Zbhost>();
+    ASSERT_TRUE(zbhost->WaitReady());
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    PK_SEND_INFO send = {1, 0, 0, 2, 3, 5};
+    ASSERT_EQ(lib.SendMessage(&send, "hdr", 3, 0, nullptr, nullptr), 0);
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int headerLen = 0;
+    ASSERT_EQ(lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen), 0);
+    EXPECT_EQ(info.tag, 5u);
+}
+
 }  // namespace
