@@ -178,10 +178,15 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         return PKERR_UNKNOWN;
     }
     // Opened without blocking, so a runtime that died after its reply is
-    // noticed; then the descriptors block again like any pipe.
+    // noticed; then the descriptors block again like any pipe. A runtime
+    // that holds the lock has opened its ends before replying: no reader
+    // means the runtime that replied has gone. Other runtimes may open
+    // theirs after replying and are waited for.
     char name[256];
     PipeName(name, ZBHOST_PIPE_IN_BASE, pipeNumber);
-    int out = OpenFifoWhenRead(name);
+    int out = ProbeRuntime() == RuntimePresence::Unknown
+                  ? OpenFifoWhenRead(name)
+                  : open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
