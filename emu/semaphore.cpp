@@ -66,18 +66,24 @@ void GiveValueIfNeverSet(int set) {
     close(marker);
 }
 
+time_t MonotonicSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec;
+}
+
 // Takes a turn, waiting at most kTurnWaitLimitS. A signal does not end
 // the wait.
 int TakeTurn(int set, const struct sembuf& operation) {
     struct sembuf take = operation;
-    const time_t deadline = time(nullptr) + kTurnWaitLimitS;
+    const time_t deadline = MonotonicSeconds() + kTurnWaitLimitS;
     for (;;) {
         const struct timespec slice = {kTurnWaitSliceS, 0};
         if (semtimedop(set, &take, 1, &slice) == 0) {
             return 0;
         }
         if (errno == EAGAIN) {
-            if (time(nullptr) >= deadline) {
+            if (MonotonicSeconds() >= deadline) {
                 dprint("LockSemaphore: no turn in the handshake within %d s\n", kTurnWaitLimitS);
                 return PKERR_NOT_OPEN;
             }
