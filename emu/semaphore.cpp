@@ -25,8 +25,10 @@
 
 namespace {
 
-// Longest wait for a turn in the handshake: long enough for 4096 clients
-// opening at once, each taking its turn after the other.
+// A wait for a turn in the handshake ends when nobody has taken or given
+// back a turn for this long: the holder has stopped or hangs. While turns
+// change hands the wait goes on, so any number of clients opening at once
+// get their turns (4096 take about 13 s).
 constexpr int kTurnWaitLimitS = 60;
 // How long a waiter waits before it checks whether the set has its value.
 constexpr int kTurnWaitSliceS = 1;
@@ -38,6 +40,17 @@ int zbsema = -1;
 key_t sema_key = -1;
 bool sema_created = false;
 
+// The time of the set's last semop (0: never, -1: unknown).
+time_t LastTurnChange(int set) {
+    struct semid_ds state;
+    union semun {
+        int val;
+        struct semid_ds* buf;
+    } argument;
+    argument.buf = &state;
+    return semctl(set, 0, IPC_STAT, argument) == 0 ? state.sem_otime : -1;
+}
+
 // Gives the set the value 1 if nobody has ever taken it and its value is
 // 0. Under the marker file's lock, so no two processes do it at once; only
 // this raises the value of a set never taken, so nothing changes it between
@@ -48,16 +61,8 @@ void GiveValueIfNeverSet(int set) {
         return;
     }
     if (flock(marker, LOCK_EX | LOCK_NB) == 0) {
-        struct semid_ds state;
-        union semun {
-            int val;
-            struct semid_ds* buf;
-        } argument;
-        argument.buf = &state;
-        if (semctl(set, 0, IPC_STAT, argument) == 0 && state.sem_otime == 0 &&
-            semctl(set, 0, GETVAL) == 0) {
-            argument.val = 1;
-            if (semctl(set, 0, SETVAL, argument) == -1) {
+        if (LastTurnChange(set) == 0 && semctl(set, 0, GETVAL) == 0) {
+            if (semctl(set, 0, SETVAL, 1) == -1) {
                 int error = errno;
                 dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
             }
@@ -72,19 +77,25 @@ time_t MonotonicSeconds() {
     return now.tv_sec;
 }
 
-// Takes a turn, waiting at most kTurnWaitLimitS. A signal does not end
-// the wait.
+// Takes a turn, waiting until nobody has taken or given back one for
+// kTurnWaitLimitS. A signal does not end the wait.
 int TakeTurn(int set, const struct sembuf& operation) {
     struct sembuf take = operation;
-    const time_t deadline = MonotonicSeconds() + kTurnWaitLimitS;
+    time_t lastChange = LastTurnChange(set);
+    time_t deadline = MonotonicSeconds() + kTurnWaitLimitS;
     for (;;) {
         const struct timespec slice = {kTurnWaitSliceS, 0};
         if (semtimedop(set, &take, 1, &slice) == 0) {
             return 0;
         }
         if (errno == EAGAIN) {
-            if (MonotonicSeconds() >= deadline) {
-                dprint("LockSemaphore: no turn in the handshake within %d s\n", kTurnWaitLimitS);
+            const time_t change = LastTurnChange(set);
+            if (change != lastChange) {
+                lastChange = change;
+                deadline = MonotonicSeconds() + kTurnWaitLimitS;
+            } else if (MonotonicSeconds() >= deadline) {
+                dprint("LockSemaphore: no turn in the handshake changed hands for %d s\n",
+                       kTurnWaitLimitS);
                 return PKERR_NOT_OPEN;
             }
             GiveValueIfNeverSet(set);
