@@ -69,6 +69,8 @@ uint32_t cPelkLib_Emu::MapBoardData(bool create, uint32_t length) {
     if (create) {
         answer = pxiAllocShMem(ZBHOST_BOARD_DATA_SEGMENT, kBoardDataHeaderLen + length,
                                &m_shm_handle, &m_shm_addr);
+        // Only the object that made the segment removes it.
+        m_shm_owner = answer == 0;
     }
     if (answer == PXI_SHMEM_EXISTS) {
         answer = pxiAttachShMem(ZBHOST_BOARD_DATA_SEGMENT, &m_shm_handle, &m_shm_addr);
@@ -103,7 +105,6 @@ int cPelkLib_Emu::SetBoardData(unsigned int, unsigned int length, void* data,
         if (answer != 0) {
             return static_cast<int>(answer);
         }
-        m_shm_owner = true;
     }
     if (length > BoardDataCapacity()) {
         return PKERR_WRONG_BUFSIZE;

@@ -38,12 +38,13 @@ int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
         std::memcpy(block + sizeof frame, header, headerLen);
     }
 
-    // One guard for all the writes of the message.
+    // One guard and one "begun" for all the writes of the message.
     SigpipeGuard guard;
-    int status = WriteGuarded(block, sizeof block, guard);
+    bool begun = false;
+    int status = WriteGuarded(block, sizeof block, guard, begun);
     for (unsigned int i = 0; status == 0 && i < bufCount; ++i) {
         if (lengths[i] != 0) {
-            status = WriteGuarded(buffers[i], lengths[i], guard);
+            status = WriteGuarded(buffers[i], lengths[i], guard, begun);
         }
     }
     return status;
@@ -68,10 +69,15 @@ int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
     if (!m_pipes_inuse) {
         return PKERR_NOT_OPEN;
     }
+    // What the previous message still has in the pipe comes before the
+    // next frame: it is dropped, never read as a frame.
+    int status = FlushMessageBuffers();
+    if (status != 0) {
+        return status;
+    }
     PK_PIPE_FRAME frame;
-    int status = WaitForMessage(static_cast<int>(timeoutMs), sizeof frame,
-                                reinterpret_cast<char*>(&frame));
-    m_pending_count = 0;
+    status = WaitForMessage(static_cast<int>(timeoutMs), sizeof frame,
+                            reinterpret_cast<char*>(&frame));
     if (status == 1) {
         return PKERR_TIMEOUT;
     }
@@ -92,13 +98,12 @@ int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
         dprint("ReceiveMessage: Buflen[0]= %d is too large, greater than any message header "
                "(max %d)\n",
                static_cast<int>(desc.Buflen[0]), PK_MAX_HEADER_LEN);
-        // Left pending so that FlushMessageBuffers takes it out of the pipe.
-        m_pending_count = 1;
-        m_pending_len[0] = desc.Buflen[0];
+        LeaveRefusedPending(desc);
         return PKERR_BAD_MESSAGE;
     }
     if (desc.Buflen[0] == 0) {
         dprint("ReceiveMessage: Buflen[0]=0, should be msg header\n");
+        LeaveRefusedPending(desc);
         return PKERR_BAD_MESSAGE;
     }
 
@@ -146,11 +151,31 @@ int cPelkLib_Emu::FlushMessageBuffers() {
     return TakePendingBuffers(kNone, nullptr);
 }
 
-// Each pending buffer gives the caller at most the bytes it announced, and
-// what the caller's length leaves is dropped: a caller's lengths never read
-// into the next message nor leave part of this one in the pipe. Nothing is
-// pending afterwards, whatever the outcome.
+// A refused frame whose descriptor is sound still says how many bytes
+// follow it: they are left pending, to be dropped, so that the stream
+// stays in step.
+void cPelkLib_Emu::LeaveRefusedPending(const PK_MSG_DESC& desc) {
+    m_pending_skip = 0;
+    for (uint32_t i = 0; i < desc.numbufs; ++i) {
+        m_pending_skip += desc.Buflen[i];
+    }
+}
+
+// The bytes of a refused message are dropped first. Each pending buffer
+// gives the caller at most the bytes it announced, and what the caller's
+// length leaves is dropped: a caller's lengths never read into the next
+// message nor leave part of this one in the pipe. Nothing is pending
+// afterwards, whatever the outcome.
 int cPelkLib_Emu::TakePendingBuffers(const unsigned int* lengths, void** buffers) {
+    const uint64_t refused = m_pending_skip;
+    m_pending_skip = 0;
+    if (refused > 0) {
+        const int status = DiscardPending(refused);
+        if (status != 0) {
+            m_pending_count = 0;
+            return status;
+        }
+    }
     for (unsigned int i = 0; i < m_pending_count; ++i) {
         const uint32_t announced = m_pending_len[i];
         const uint32_t taken = lengths[i] < announced ? lengths[i] : announced;
@@ -173,11 +198,12 @@ int cPelkLib_Emu::TakePendingBuffers(const unsigned int* lengths, void** buffers
 
 // Reads and drops length bytes of the in-pipe through a small block on the
 // stack, so no announced length decides how much memory is taken.
-int cPelkLib_Emu::DiscardPending(uint32_t length) {
+int cPelkLib_Emu::DiscardPending(uint64_t length) {
     char block[4096];
     int status = 0;
-    for (uint32_t left = length; status == 0 && left > 0;) {
-        const uint32_t piece = left < sizeof block ? left : sizeof block;
+    for (uint64_t left = length; status == 0 && left > 0;) {
+        const unsigned int piece =
+            left < sizeof block ? static_cast<unsigned int>(left) : sizeof block;
         status = ReadBuffer(block, piece);
         left -= piece;
     }

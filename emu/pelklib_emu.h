@@ -64,18 +64,23 @@ public:
     // read: 0, 1 on time-out, -1, -12, -18 or an errno value.
     virtual int WaitForMessage(int timeoutMs, int size, char* buffer);
 
-    // Reads exactly length bytes from the in-pipe: 0, -1, -12 or -18.
+    // Reads exactly length bytes of a message already begun from the
+    // in-pipe, a signal never cutting it short: 0, -1, -12 or -18.
     int ReadBuffer(char* buffer, unsigned int length);
-    // Writes length bytes to the out-pipe: 0, -1, -12 or -18.
+    // Writes length bytes to the out-pipe as one message: 0, -1, -12 or -18.
     int Write(void* buffer, unsigned int length);
 
 private:
-    // Write for a caller that holds SIGPIPE back itself.
-    int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard);
+    // Write for a caller that holds SIGPIPE back itself. `begun` tells
+    // whether bytes of this message are already written; once they are, a
+    // signal no longer stops the message half-way.
+    int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard, bool& begun);
+    // Leaves the bytes that follow a refused frame pending, to be dropped.
+    void LeaveRefusedPending(const PK_MSG_DESC& desc);
     // Hands the pending data buffers to the caller, or drops them.
     int TakePendingBuffers(const unsigned int* lengths, void** buffers);
     // Reads and drops length bytes of the in-pipe.
-    int DiscardPending(uint32_t length);
+    int DiscardPending(uint64_t length);
     // Maps the board-data segment: creates it with room for length bytes when
     // `create` is set, else attaches to the existing one.
     uint32_t MapBoardData(bool create, uint32_t length);
@@ -88,6 +93,7 @@ private:
     uint32_t m_shm_handle;
     void* m_shm_addr;
     bool m_shm_owner;
+    uint64_t m_pending_skip;  // bytes of a refused message, dropped first
     uint32_t m_pending_count;
     uint32_t m_pending_len[4];
 };

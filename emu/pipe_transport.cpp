@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -12,8 +14,26 @@
 #include "emu/dprint.h"
 #include "emu/emulator_paths.h"
 #include "emu/pipe_frame.h"
+#include "emu/runtime_wait.h"
 #include "emu/sigpipe_guard.h"
 #include "services/pxi.h"
+
+namespace {
+
+// Test hook: PELK_EMU_TEST_PAIR_DELAY_MS (read by each Open, 0 to 60000)
+// delays opening the pipe pair after the manager's reply, so that tests can
+// stop the runtime at that moment.
+void DelayBeforePair() {
+    const char* text = getenv("PELK_EMU_TEST_PAIR_DELAY_MS");
+    long delayMs = text == nullptr ? 0 : strtol(text, nullptr, 10);
+    delayMs = delayMs < 0 ? 0 : delayMs > 60000 ? 60000 : delayMs;
+    if (delayMs > 0) {
+        const struct timespec pause = {delayMs / 1000, (delayMs % 1000) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+}  // namespace
 
 cPelkLib_Emu::cPelkLib_Emu()
     : InPipe(-1),
@@ -22,6 +42,7 @@ cPelkLib_Emu::cPelkLib_Emu()
       m_shm_handle(0),
       m_shm_addr(nullptr),
       m_shm_owner(false),
+      m_pending_skip(0),
       m_pending_count(0),
       m_pending_len{0, 0, 0, 0} {}
 
@@ -44,11 +65,24 @@ cPelkLib_Emu::~cPelkLib_Emu() {
 }
 
 int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
-    if (GetSemaphore() != 0 || LockSemaphore() != 0) {
+    if (ProbeRuntime() == RuntimePresence::Gone) {
+        dprint("Open: no runtime alive, nobody holds %s\n", EmulatorFile(ZBHOST_LOCK_NAME).text);
+        return PKERR_NOT_OPEN;
+    }
+    if (GetSemaphore() != 0) {
         return PKERR_UNKNOWN;
     }
+    const int locked = LockSemaphore();
+    if (locked != 0) {
+        return locked == PKERR_NOT_OPEN ? PKERR_NOT_OPEN : PKERR_UNKNOWN;
+    }
     int pipeNumber = -1;
-    if (DeterminePipe(&pipeNumber) != 0 || AttachPipes(pipeNumber) != 0) {
+    if (DeterminePipe(&pipeNumber) != 0) {
+        UnlockSemaphore();
+        return PKERR_NOT_OPEN;
+    }
+    DelayBeforePair();
+    if (AttachPipes(pipeNumber) != 0) {
         UnlockSemaphore();
         return PKERR_NOT_OPEN;
     }
@@ -64,7 +98,9 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         dprint("DeterminePipe: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
-    int managerReply = open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, O_RDONLY | O_CLOEXEC);
+    // Neither open blocks: the reply pipe is opened without waiting for a
+    // writer, the request pipe once the runtime reads it.
+    int managerReply = open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (managerReply == -1) {
         int error = errno;
         if (error != ENOENT) {
@@ -74,7 +110,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         }
         return PKERR_UNKNOWN;
     }
-    int managerRequest = open(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY | O_CLOEXEC);
+    int managerRequest = OpenFifoWhenRead(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text);
     if (managerRequest == -1) {
         int error = errno;
         printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
@@ -103,12 +139,18 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     }
 
     // The reply is one 4-byte word; a part of it is no pipe number, so read
-    // until all four bytes are in or the manager closes.
+    // until all four bytes are in, the manager closes or the wait ends.
     char* reply = reinterpret_cast<char*>(&word);
     size_t received = 0;
     while (received < sizeof word) {
         errno = 0;
-        ssize_t got = read(managerReply, reply + received, sizeof word - received);
+        ssize_t got = WaitReadable(managerReply);
+        if (got == 0) {
+            got = read(managerReply, reply + received, sizeof word - received);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+                continue;
+            }
+        }
         if (got <= 0) {
             int error = errno;
             dprint("DeterminePipe, read from manager returned %d, errno %d: %s\n",
@@ -132,14 +174,22 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         dprint("AttachPipes: error, invoked with m_pipes_inuse = true\n");
         return PKERR_UNKNOWN;
     }
-    int out = open(EmulatorPipe(ZBHOST_PIPE_IN_NAME, pipeNumber).text, O_WRONLY | O_CLOEXEC);
+    // Opened without blocking, so a runtime that died after its reply is
+    // noticed; then the descriptors block again like any pipe. A runtime
+    // that holds the lock has opened its ends before replying: no reader
+    // means the runtime that replied has gone. Other runtimes may open
+    // theirs after replying and are waited for.
+    const EmulatorPath name = EmulatorPipe(ZBHOST_PIPE_IN_NAME, pipeNumber);
+    int out = ProbeRuntime() == RuntimePresence::Unknown
+                  ? OpenFifoWhenRead(name.text)
+                  : open(name.text, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, out, error, strerror(error));
         return PKERR_UNKNOWN;
     }
-    int in = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text, O_RDONLY | O_CLOEXEC);
+    int in = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in == -1) {
         int error = errno;
         dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",
@@ -147,6 +197,8 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
         close(out);
         return PKERR_UNKNOWN;
     }
+    fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
+    fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
     InPipe = in;
     OutPipe = out;
     m_pipes_inuse = true;
@@ -166,6 +218,9 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
     while (remaining > 0) {
         errno = 0;  // so that end of file reports errno 0, not an old value
         ssize_t got = read(InPipe, buffer, remaining);
+        if (got < 0 && errno == EINTR) {
+            continue;  // the message has begun: it is read whole
+        }
         if (got <= 0) {
             int error = errno;
             dprint("ReadBuffer: read returned %d, errno %d: %s\n", static_cast<int>(got), error,
@@ -180,12 +235,15 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
 
 int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
     SigpipeGuard guard;
-    return WriteGuarded(buffer, length, guard);
+    bool begun = false;
+    return WriteGuarded(buffer, length, guard, begun);
 }
 
-// A pipe takes a blocking write whole unless a signal cuts it short after
-// some bytes; the rest is then written too, so the stream stays in step.
-int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard) {
+// A pipe takes a blocking write whole unless a signal cuts it short. A
+// signal may stop a message before its first byte; after that the rest is
+// written too, so the stream stays in step.
+int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard,
+                               bool& begun) {
     if (!m_pipes_inuse) {
         dprint("Write: called with m_pipes_inuse = false\n");
         return PKERR_NOT_OPEN;
@@ -198,6 +256,9 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
     unsigned int remaining = length;
     do {
         ssize_t written = write(OutPipe, next, remaining);
+        if (written < 0 && errno == EINTR && begun) {
+            continue;
+        }
         if (written <= 0) {
             int error = errno;
             guard.WriteFailed(error);
@@ -205,6 +266,7 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
                    strerror(error));
             return PKERR_UNKNOWN;
         }
+        begun = true;
         next += written;
         remaining -= static_cast<unsigned int>(written);
     } while (remaining > 0);

@@ -1,11 +1,16 @@
 // The host-wide System V semaphore that makes the emulator's manager
 // handshake a critical section for every process on the host. The marker
-// file names the key. Whoever creates the set gives it its initial value:
-// a set removed and made anew (the marker still there) starts at 1 again
-// instead of 0, which would block every handshake on the host for good.
+// file names the key. A set that nobody has ever taken (sem_otime 0) and
+// whose value is 0 has not been given its value yet: its creator gives it
+// 1, and so does a waiter that finds it so after a second, in case the
+// creator died in between. A set removed and made anew (the marker still
+// there) thus starts at 1 again instead of 0, which would block every
+// handshake on the host for good. Waiting for a turn is bounded too.
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
@@ -20,6 +25,14 @@
 
 namespace {
 
+// A wait for a turn in the handshake ends when nobody has taken or given
+// back a turn for this long: the holder has stopped or hangs. While turns
+// change hands the wait goes on, so any number of clients opening at once
+// get their turns (4096 take about 13 s).
+constexpr int kTurnWaitLimitS = 60;
+// How long a waiter waits before it checks whether the set has its value.
+constexpr int kTurnWaitSliceS = 1;
+
 // Guards the four below, so that objects opened on several threads at
 // once obtain the set once; never held while waiting on the semaphore.
 std::mutex s_stateLock;
@@ -27,6 +40,71 @@ int zbsema = -1;
 key_t sema_key = -1;
 bool sema_created = false;
 char sema_marker[sizeof(EmulatorPath::text)] = "";  // the marker sema_key was made from
+
+// The time of the set's last semop (0: never, -1: unknown).
+time_t LastTurnChange(int set) {
+    struct semid_ds state;
+    union semun {
+        int val;
+        struct semid_ds* buf;
+    } argument;
+    argument.buf = &state;
+    return semctl(set, 0, IPC_STAT, argument) == 0 ? state.sem_otime : -1;
+}
+
+// Gives the set the value 1 if nobody has ever taken it and its value is
+// 0. Under the marker file's lock, so no two processes do it at once; only
+// this raises the value of a set never taken, so nothing changes it between
+// the check and the setting. Someone else checking already is enough.
+void GiveValueIfNeverSet(int set) {
+    const int marker = open(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, O_RDONLY | O_CLOEXEC);
+    if (marker == -1) {
+        return;
+    }
+    if (flock(marker, LOCK_EX | LOCK_NB) == 0) {
+        if (LastTurnChange(set) == 0 && semctl(set, 0, GETVAL) == 0) {
+            if (semctl(set, 0, SETVAL, 1) == -1) {
+                int error = errno;
+                dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
+            }
+        }
+    }
+    close(marker);
+}
+
+time_t MonotonicSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec;
+}
+
+// Takes a turn, waiting until nobody has taken or given back one for
+// kTurnWaitLimitS. A signal does not end the wait.
+int TakeTurn(int set, const struct sembuf& operation) {
+    struct sembuf take = operation;
+    time_t lastChange = LastTurnChange(set);
+    time_t deadline = MonotonicSeconds() + kTurnWaitLimitS;
+    for (;;) {
+        const struct timespec slice = {kTurnWaitSliceS, 0};
+        if (semtimedop(set, &take, 1, &slice) == 0) {
+            return 0;
+        }
+        if (errno == EAGAIN) {
+            const time_t change = LastTurnChange(set);
+            if (change != lastChange) {
+                lastChange = change;
+                deadline = MonotonicSeconds() + kTurnWaitLimitS;
+            } else if (MonotonicSeconds() >= deadline) {
+                dprint("LockSemaphore: no turn in the handshake changed hands for %d s\n",
+                       kTurnWaitLimitS);
+                return PKERR_NOT_OPEN;
+            }
+            GiveValueIfNeverSet(set);
+        } else if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
 
 int ChangeSemaphore(short change, const char* name) {
     bool created;
@@ -49,7 +127,10 @@ int ChangeSemaphore(short change, const char* name) {
     operation.sem_num = 0;
     operation.sem_op = change;
     operation.sem_flg = SEM_UNDO;
-    int result = semop(set, &operation, 1);
+    int result = change < 0 ? TakeTurn(set, operation) : semop(set, &operation, 1);
+    if (result == PKERR_NOT_OPEN) {
+        return result;
+    }
     if (result != 0) {
         int error = errno;
         dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
@@ -103,10 +184,8 @@ int GetSemaphore() {
         return PKERR_UNKNOWN;
     }
     zbsema = set;
-    if (creator && semctl(zbsema, 0, SETVAL, 1) == -1) {
-        int error = errno;
-        dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
-        return PKERR_UNKNOWN;
+    if (creator) {
+        GiveValueIfNeverSet(zbsema);
     }
     std::memcpy(sema_marker, marker.text, sizeof sema_marker);
     sema_created = true;

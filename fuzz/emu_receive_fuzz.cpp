@@ -133,9 +133,13 @@ private:
         } else {
             status = m_lib.ReceiveMessage(&info, timeout, room, header.get(), &headerLen);
         }
-        m_pending.clear();
-
-        // The model: a frame read in one go, then exactly Buflen[0] bytes.
+        // The model: what the last message left pending is dropped first,
+        // then a frame read in one go, then exactly Buflen[0] bytes.
+        if (DropPending() != 0) {
+            Require(status == PKERR_UNKNOWN);
+            RequireInStep();
+            return;
+        }
         if (Left() < sizeof(PK_PIPE_FRAME)) {
             m_at = m_pipe.size();
             Require(status == PKERR_UNKNOWN);
@@ -147,11 +151,14 @@ private:
         const uint32_t numbufs = Word(m_pipe, frame + 4 + 24);
         const uint32_t headerBytes = Word(m_pipe, frame + 4 + 28);
         if (std::memcmp(&m_pipe[frame], ZBHOST_FRAME_MAGIC, 4) != 0 || numbufs == 0 ||
-            numbufs > 5 || headerBytes == 0) {
+            numbufs > 5) {
             Require(status == PKERR_BAD_MESSAGE);
-        } else if (headerBytes > 56) {
+        } else if (headerBytes == 0 || headerBytes > 56) {
+            // A sound descriptor: everything it announces is dropped later.
             Require(status == PKERR_BAD_MESSAGE);
-            m_pending.push_back(headerBytes);
+            for (uint32_t i = 0; i < numbufs; ++i) {
+                m_refused += Word(m_pipe, frame + 4 + 28 + 4 * i);
+            }
         } else if (Left() < headerBytes) {
             m_at = m_pipe.size();
             Require(status == PKERR_BAD_MESSAGE);
@@ -189,7 +196,7 @@ private:
             areas[i] = buffers[i].get();
         }
         const int status = m_lib.ReceiveBuffers(lengths, areas);
-        int expected = 0;
+        int expected = DropRefused();
         // Each buffer takes at most what was announced; the rest is dropped.
         for (size_t i = 0; i < m_pending.size() && expected == 0; ++i) {
             const size_t taken = std::min<size_t>(lengths[i], m_pending[i]);
@@ -208,7 +215,14 @@ private:
 
     void Flush() {
         const int status = m_lib.FlushMessageBuffers();
-        int expected = 0;
+        Require(status == DropPending());
+        RequireInStep();
+    }
+
+    // The model of dropping what is pending: a refused message's bytes,
+    // then the data buffers. The status the library gives for it.
+    int DropPending() {
+        int expected = DropRefused();
         for (size_t i = 0; i < m_pending.size() && expected == 0; ++i) {
             if (Left() < m_pending[i]) {
                 m_at = m_pipe.size();
@@ -218,8 +232,18 @@ private:
             }
         }
         m_pending.clear();
-        Require(status == expected);
-        RequireInStep();
+        return expected;
+    }
+
+    int DropRefused() {
+        const uint64_t refused = m_refused;
+        m_refused = 0;
+        if (Left() < refused) {
+            m_at = m_pipe.size();
+            return PKERR_UNKNOWN;
+        }
+        m_at += static_cast<size_t>(refused);
+        return 0;
     }
 
     // A send goes out whole, or fails with a status once nobody reads; the
@@ -273,6 +297,7 @@ private:
     FuzzedDataProvider m_input;
     size_t m_at = 0;
     std::vector<uint32_t> m_pending;
+    uint64_t m_refused = 0;  // bytes a refused frame announced
     PK_REC_INFO m_info = {};
     uint8_t m_header[56];
     unsigned int m_headerLen = 0;

@@ -114,11 +114,13 @@ TEST(EmuBoard, BoardDataIsSharedAndLastsAsLongAsItsOwner) {
     // More than the segment holds is refused, also for an attached object.
     char big[20] = {};
     EXPECT_EQ(owner->SetBoardData(1, 11, big, &count), PKERR_WRONG_BUFSIZE);
+    {   // An object that attached to it never removes it.
+        cPelkLib_Emu attached;
+        EXPECT_EQ(attached.SetBoardData(0, 20, big, &count), PKERR_WRONG_BUFSIZE);
+        ASSERT_EQ(attached.SetBoardData(0, 3, big, &count), 0);
+    }
     cPelkLib_Emu attached;
     ASSERT_EQ(attached.GetBoardData(0, 64, buffer, &count), 0);
-    EXPECT_EQ(attached.SetBoardData(0, 20, big, &count), PKERR_WRONG_BUFSIZE);
-    ASSERT_EQ(attached.SetBoardData(0, 3, big, &count), 0);
-    ASSERT_EQ(owner->GetBoardData(0, 64, buffer, &count), 0);
     EXPECT_EQ(count, 3u);
 
     owner.reset();

@@ -3,9 +3,12 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/sem.h>
+#include <sys/time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <random>
 #include <memory>
 #include <thread>
 
@@ -192,18 +195,188 @@ TEST(EmuFaults, RuntimeKilledMidMessage) {
     }
     EXPECT_EQ(BlockedSignals(), maskBefore);
 
-    // A new runtime, on manager FIFOs of its own, serves a new object.
-    side.reset();
-    Zbhost zbhost;
-    ASSERT_TRUE(zbhost.WaitReady());
+    pthread_sigmask(SIG_UNBLOCK, &blockUsr1, nullptr);
+}
+
+// Through the real runtime: a refused message and a data buffer never
+// fetched leave the stream in step, and so does a signal arriving every
+// 200 us (without SA_RESTART) in the middle of 4 MiB messages. Then the
+// runtime killed between its reply and the opening of the pair, and one
+// killed before Open: -12 soon, not after the handshake's time limit, and
+// the next runtime serves the next Open.
+TEST(EmuFaults, ThroughZbhost) {
+    auto zbhost = std::make_unique<Zbhost>();
+    ASSERT_TRUE(zbhost->WaitReady());
     cPelkLib_Emu lib;
     ASSERT_EQ(lib.Open(0, nullptr), 0);
-    PK_SEND_INFO send = {1, 0, 0, 2, 3, 77};
-    ASSERT_EQ(lib.SendMessage(&send, "header", 6, 0, nullptr, nullptr), 0);
-    ASSERT_EQ(lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen), 0);
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int headerLen = 0;
+    auto receive = [&] { return lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen); };
+    std::string data(64, 'd');
+    void* buffers[1] = {&data[0]};
+    unsigned int lengths[1] = {64};
+    PK_SEND_INFO send = {1, 0, 0, 2, 3, 0};
+    StdoutCapture out;
+    ASSERT_EQ(lib.SendMessage(&send, nullptr, 0, 1, buffers, lengths), 0);
+    EXPECT_EQ(receive(), PKERR_BAD_MESSAGE);
+    EXPECT_EQ(lib.FlushMessageBuffers(), 0);
+    EXPECT_EQ(out.Take(), "ReceiveMessage: Buflen[0]=0, should be msg header\n");
+    for (unsigned int tag = 1; tag <= 3; ++tag) {  // the 2nd's buffer is not fetched
+        send.tag = tag;
+        ASSERT_EQ(lib.SendMessage(&send, "hdr", 3, tag == 2 ? 1 : 0, buffers, lengths), 0);
+        ASSERT_EQ(receive(), 0);
+        EXPECT_EQ(info.tag, tag);
+    }
+
+    struct sigaction tick = {};
+    tick.sa_handler = [](int) {};
+    sigaction(SIGALRM, &tick, nullptr);
+    itimerval every = {{0, 200}, {0, 200}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+    std::string big(4 << 20, 'b'), back(4 << 20, '.');
+    void* bigOut[1] = {&big[0]};
+    void* bigIn[1] = {&back[0]};
+    unsigned int bigLen[1] = {static_cast<unsigned int>(big.size())};
+    for (unsigned int round = 0; round < 3; ++round) {
+        big[round * 1000] = static_cast<char>('0' + round);
+        send.tag = 100 + round;
+        ASSERT_EQ(lib.SendMessage(&send, "hdr", 3, 1, bigOut, bigLen), 0);
+        // Only the wait for the start of an answer may be cut short.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        StdoutCapture interrupted;
+        int status;
+        while ((status = receive()) == EINTR && std::chrono::steady_clock::now() < until) {
+        }
+        interrupted.Take();
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(info.tag, 100 + round);
+        ASSERT_EQ(lib.ReceiveBuffers(info.bufLen, bigIn), 0);
+        EXPECT_TRUE(back == big) << "round " << round;
+    }
+    every = {};
+    setitimer(ITIMER_REAL, &every, nullptr);
+    signal(SIGALRM, SIG_DFL);
+
+    setenv("PELK_EMU_TEST_PAIR_DELAY_MS", "300", 1);
+    cPelkLib_Emu late;
+    int status = 1;
+    StdoutCapture killed;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread opener([&] { status = late.Open(0, nullptr); });
+    ASSERT_TRUE(Zbhost::WaitFor([] { return access("/dev/ZBHostIn0001", F_OK) == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(zbhost->Stop(SIGKILL), 128 + SIGKILL);
+    opener.join();
+    unsetenv("PELK_EMU_TEST_PAIR_DELAY_MS");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(status, PKERR_NOT_OPEN);
+    EXPECT_EQ(late.Open(0, nullptr), PKERR_NOT_OPEN);
+    EXPECT_EQ(killed.Take(),
+              "AttachPipes trying to open Out pipe 1, open returned -1, errno 6: "
+              "No such device or address\n"
+              "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock\n");
+
+    zbhost = std::make_unique<Zbhost>();
+    ASSERT_TRUE(zbhost->WaitReady());
+    ASSERT_EQ(late.Open(0, nullptr), 0);
+    send.tag = 5;
+    ASSERT_EQ(late.SendMessage(&send, "header", 6, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(late.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen), 0);
     EXPECT_EQ(std::string(header, headerLen), "header");
-    EXPECT_EQ(info.tag, 77u);
-    pthread_sigmask(SIG_UNBLOCK, &blockUsr1, nullptr);
+    EXPECT_EQ(info.tag, 5u);
+}
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// What the soak's client processes report.
+struct SoakReport {
+    std::atomic<bool> stop;
+    std::atomic<long long> servedAtMs[8];
+    std::atomic<long long> served, refused, longestOpenMs;
+};
+
+// Opens, sends one message, receives its answer, closes; again and again.
+void SoakClient(SoakReport* report, int client) {
+    std::mt19937 random(client);
+    freopen("/dev/null", "w", stdout);
+    while (!report->stop) {
+        setenv("PELK_EMU_TEST_PAIR_DELAY_MS", std::to_string(random() % 4).c_str(), 1);
+        cPelkLib_Emu lib;
+        const long long start = NowMs();
+        const int status = lib.Open(0, nullptr);
+        const long long took = NowMs() - start;
+        if (took > report->longestOpenMs) report->longestOpenMs = took;
+        PK_SEND_INFO send = {1, 0, 0, 2, 3, static_cast<unsigned int>(client)};
+        PK_REC_INFO info;
+        char header[56];
+        unsigned int headerLen = 0;
+        if (status == 0 && lib.SendMessage(&send, "hdr", 3, 0, nullptr, nullptr) == 0 &&
+            lib.ReceiveMessage(&info, 2000, sizeof header, header, &headerLen) == 0 &&
+            info.tag == static_cast<unsigned int>(client)) {
+            ++report->served;
+            report->servedAtMs[client] = NowMs();
+        } else {
+            ++report->refused;
+            usleep(1000);
+        }
+    }
+}
+
+// Not in the suite: scripts/soak_handshake.sh runs it. zbhost is killed
+// (SIGKILL) and restarted PELK_SOAK_CYCLES times (300 unless set) at random
+// moments while 8 client processes open, talk and close; every restart must
+// succeed, and after the last every client must be served again: no
+// client, and no Open on the host, is wedged.
+TEST(EmuFaults, DISABLED_HandshakeSoak) {
+    const char* cyclesText = getenv("PELK_SOAK_CYCLES");
+    const int cycles = cyclesText != nullptr ? atoi(cyclesText) : 300;
+    void* memory = mmap(nullptr, sizeof(SoakReport), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    SoakReport* report = new (memory) SoakReport{};
+    std::vector<pid_t> clients;
+    std::fflush(stdout);
+    for (int client = 0; client < 8; ++client) {
+        clients.push_back(fork());
+        if (clients.back() == 0) {
+            SoakClient(report, client);
+            _exit(0);
+        }
+    }
+    std::mt19937 random(1);
+    int failedStarts = 0;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        Zbhost zbhost;
+        failedStarts += zbhost.WaitReady() ? 0 : 1;
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        if (zbhost.Stop(SIGKILL) != 128 + SIGKILL) {
+            ++failedStarts;
+            std::printf("cycle %d: %s", cycle, zbhost.Errors().c_str());
+        }
+    }
+    Zbhost zbhost;
+    EXPECT_TRUE(zbhost.WaitReady());
+    const long long since = NowMs();
+    auto allServed = [&] {
+        for (const auto& at : report->servedAtMs) {
+            if (at <= since) return false;
+        }
+        return true;
+    };
+    while (!allServed() && NowMs() - since < 70000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(allServed()) << "a client is wedged";
+    EXPECT_EQ(failedStarts, 0);
+    report->stop = true;
+    for (pid_t client : clients) waitpid(client, nullptr, 0);
+    std::printf("%d cycles: %lld round trips, %lld refused, longest Open %lld ms, "
+                "all served again %lld ms after the last restart\n",
+                cycles, report->served.load(), report->refused.load(),
+                report->longestOpenMs.load(), NowMs() - since);
 }
 
 }  // namespace

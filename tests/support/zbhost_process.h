@@ -3,6 +3,7 @@
 #ifndef PELK_TESTS_ZBHOST_PROCESS_H
 #define PELK_TESTS_ZBHOST_PROCESS_H
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -35,11 +36,17 @@ public:
         if (m_pid > 0) Stop();
         close(m_stderr);
     }
+    // Ready once it reads the manager's request pipe (one left by a killed
+    // zbhost has no reader).
     bool WaitReady() const {
-        return WaitFor([] { return access(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, F_OK) == 0; });
+        return WaitFor([] {
+            const int fd = open(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+            return fd >= 0;
+        });
     }
-    int Stop() {
-        kill(m_pid, SIGTERM);
+    int Stop(int signal = SIGTERM) {
+        kill(m_pid, signal);
         return Wait();
     }
     int Wait() {

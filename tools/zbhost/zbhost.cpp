@@ -83,6 +83,18 @@ bool s_verbose = false;
 unsigned long long s_maxQueued = kDefaultMaxQueued;
 unsigned long long s_openTimeout = kDefaultOpenTimeout;
 
+// Libraries see whether zbhost lives by taking its lock shared for an
+// instant; such a look is no other zbhost, so a refused lock is tried again
+// for a little while.
+bool LockExclusively(int fd) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) return false;
+        usleep(1000);
+    }
+    return false;
+}
+
 // Holds the host-wide lock of the one running zbhost; -1 when another has it.
 int TakeInstanceLock(std::string* reason) {
     const EmulatorPath lockPath = EmulatorFile(ZBHOST_LOCK_NAME);
@@ -93,7 +105,7 @@ int TakeInstanceLock(std::string* reason) {
                       ": " + std::strerror(errno) + " (is the directory writable?)";
             return -1;
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!LockExclusively(fd)) {
             *reason = "another zbhost already serves this host";
             close(fd);
             return -1;
