@@ -1,14 +1,18 @@
 // Kernel-driver backend under driver faults: each request of a round trip
-// failing in turn, and a process descriptor limit.
+// failing in turn, a periodic signal during waits, and a process descriptor
+// limit.
 // Heap blocks left behind are reported by LeakSanitizer in the asan build.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <fcntl.h>
 #include <map>
+#include <signal.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -124,6 +128,50 @@ TEST(DriverFaults, EachFailedRequestOfARoundTripIsReportedAndRecovered) {
     }
     EXPECT_EQ(failed, 6);  // the three sends, the start and two parts each failed once
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A 100 ms interval timer whose handler (installed without SA_RESTART)
+// counts its signals and stops the timer after kMaxTicks of them.
+constexpr int kMaxTicks = 20;
+volatile sig_atomic_t s_ticks = 0;
+
+void SetTimer(long intervalUs) {
+    itimerval timer = {{0, intervalUs}, {0, intervalUs}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void Tick(int) {
+    if (++s_ticks == kMaxTicks) SetTimer(0);
+}
+
+TEST(DriverFaults, PeriodicSignalDoesNotStretchATimedWait) {
+    SimDriver sim;
+    sim.pollSleeps = true;
+    sim.readyEvents = 0;  // a released board never becomes ready
+    cPelkLib_Unix lib;
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    struct sigaction action = {}, saved;
+    action.sa_handler = Tick;
+    sigaction(SIGALRM, &action, &saved);
+    PK_REC_INFO info;
+    unsigned int length = 0;
+    const std::function<int()> waits[] = {
+        [&] { return lib.ReceiveMessage(&info, 300, 56, nullptr, &length); },
+        [&] { return lib.LiftBoardReset(1, 300); }};
+    for (const auto& wait : waits) {
+        s_ticks = 0;
+        sim.pollTimeouts.clear();
+        SetTimer(100000);
+        EXPECT_EQ(wait(), -2);
+        const int ticks = s_ticks;
+        SetTimer(0);
+        // Restarted with the time left, the wait ends after about three ticks;
+        // restarted with the full time, only once the timer stopped.
+        EXPECT_LT(ticks, kMaxTicks);
+        EXPECT_GT(sim.pollTimeouts.size(), 1u);
+        EXPECT_LT(sim.pollTimeouts.back(), 300);
+    }
+    sigaction(SIGALRM, &saved, nullptr);
 }
 
 struct LimitedOpen {

@@ -100,7 +100,7 @@ private:
     void ReleaseBuffers();
     // poll on the device until `events` is reported, with nothing but its
     // normal-data companion beside it; restarts after EINTR or EAGAIN with
-    // the full time-out. False on time-out, failure or any other event.
+    // the time that is left. False on time-out, failure or any other event.
     bool WaitForEvent(short events, unsigned int timeoutMs);
     int SendWithBusyRetry(const PK_SEND_REQUEST& request);
     int SendBoardBlock(unsigned int code, unsigned int board);
