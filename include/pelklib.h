@@ -163,6 +163,10 @@ public:
     virtual int SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
                                   unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
                                   void** buffers, unsigned int* lengths) = 0;
+    /* ReadEEPROM and ReadEEPROMbySlot over the kernel driver: 0, with
+     * *bytesRead set to length, only when exactly length bytes were read;
+     * -1 otherwise (device not open, failed request, fewer or more bytes,
+     * also for length 0), *bytesRead left as it was. */
     virtual int ReadEEPROM(unsigned int board, unsigned int offset, unsigned int length,
                            void* buffer, unsigned int* bytesRead) = 0;
     virtual int GetDriverVersion(unsigned int* first, unsigned int* second) = 0;

@@ -104,6 +104,8 @@ private:
     bool WaitForEvent(short events, unsigned int timeoutMs);
     int SendWithBusyRetry(const PK_SEND_REQUEST& request);
     int SendBoardBlock(unsigned int code, unsigned int board);
+    int ReadExactly(unsigned int code, const void* block, unsigned int blockLen, void* buffer,
+                    unsigned int length, unsigned int* bytesRead);
     int RequestIntoCallerArea(unsigned int code, const void* block, unsigned int blockLen,
                               void* area, unsigned int size, unsigned int least,
                               unsigned int* count);
