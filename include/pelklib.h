@@ -156,6 +156,8 @@ public:
                                void* header, unsigned int* headerLen) = 0;
     virtual int ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                      _PELKOR_MSG_HEADER* header) = 0;
+    /* Over the kernel driver, a data buffer that arrives shorter than its
+     * length gives PKERR_BAD_MESSAGE; the rest of the message is dropped. */
     virtual int ReceiveBuffers(unsigned int* lengths, void** buffers) = 0;
     virtual int FlushMessageBuffers() = 0;
     virtual int SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
