@@ -12,11 +12,15 @@
 #include <pelklib.h>
 
 #include "front/resolution.h"
+#include "oam/board_id_shadow.h"
 
 namespace {
 
-// Buffers for the texts one resolution takes from the table.
-constexpr unsigned int kTextLen = 120;
+// Buffers for the texts one resolution takes from the table, each as large
+// as the record's field with its NUL, so every text the table holds fits.
+constexpr unsigned int kNameSize = CBoardIDShadow::kNameLength + 1;
+constexpr unsigned int kDriverNameSize = CBoardIDShadow::kDriverNameLength + 1;
+constexpr unsigned int kDriverBoardIDSize = CBoardIDShadow::kDriverBoardIDLength + 1;
 
 bool s_OAMinit = false;
 std::mutex s_oamLock;
@@ -64,18 +68,18 @@ int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* i
     if (!s_OAMinit) {
         return PKSTATUS_OAM_NOT_ATTACHED;
     }
-    char boardName[kTextLen];
-    int status = oamShadowBoardLookupByNumber(0, board, boardName, kTextLen);
+    char boardName[kNameSize];
+    int status = oamShadowBoardLookupByNumber(0, board, boardName, kNameSize);
     if (status == OAMSHADOW_ERR_NOT_FOUND) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
     if (status != 0) {
         return status;
     }
-    char driverName[kTextLen];
-    char driverBoardID[kTextLen];
-    status = oamShadowBoardGetDriverIDs(0, boardName, driverName, kTextLen, driverBoardID,
-                                        kTextLen);
+    char driverName[kDriverNameSize];
+    char driverBoardID[kDriverBoardIDSize];
+    status = oamShadowBoardGetDriverIDs(0, boardName, driverName, kDriverNameSize, driverBoardID,
+                                        kDriverBoardIDSize);
     if (status != 0) {
         return status;
     }

@@ -59,7 +59,8 @@ protected:
 // driver name without regard to case, the ID before the name.
 TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
     const PELKLIB_DRIVER_TYPE zb5t = PELKLIB_DRIVER_ZB5T, none = {};
-    const std::string n120(120, 'n'), m119(119, 'm');
+    const std::string n120(120, 'n'), m128(128, 'm'), d128 = "zb5t" + std::string(124, 'd'),
+        id64 = std::string(63, '0') + "9";
     const struct {
         const char* driver;
         const char* id;
@@ -82,8 +83,10 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
                  {"qm", "6", 0, PELKLIB_DRIVER_QM, 6, nullptr},
                  {"isdn", "7", -15, none, 0, nullptr},
                  {"isdn", "x", -16, none, 0, nullptr},
-                 {"zb5t", "1", OAMSHADOW_ERR_UNAVAILABLE, none, 0, n120.c_str()},
-                 {"zb5t", "2", 0, zb5t, 2, m119.c_str()}};
+                 {"zb5t", "1", 0, zb5t, 1, n120.c_str()},  // texts as long as their fields
+                 {"zb5t", "2", 0, zb5t, 2, m128.c_str()},
+                 {d128.c_str(), "3", -15, none, 0, nullptr},
+                 {"zb5t", id64.c_str(), 0, zb5t, 9, nullptr}};
     std::vector<Board> boards;
     uint32_t number = 0;
     for (const auto& c : cases) {
