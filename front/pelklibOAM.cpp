@@ -12,7 +12,7 @@
 #include <pelklib.h>
 
 #include "front/resolution.h"
-#include "oam/board_id_shadow.h"
+#include "oam/attached_table.h"
 
 namespace {
 
@@ -64,10 +64,7 @@ void DetachLocked() {
     s_OAMinit = false;
 }
 
-int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-    if (!s_OAMinit) {
-        return PKSTATUS_OAM_NOT_ATTACHED;
-    }
+int ResolveInTable(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
     char boardName[kNameSize];
     int status = oamShadowBoardLookupByNumber(0, board, boardName, kNameSize);
     if (status == OAMSHADOW_ERR_NOT_FOUND) {
@@ -97,6 +94,23 @@ int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* i
         }
     }
     return PKSTATUS_UNKNOWN_DRIVER;
+}
+
+// Both lookups run under one hold of the table's (recursive) mutex, so the
+// driver found is that of the board found, even while a supervisor writes.
+int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
+    if (!s_OAMinit) {
+        return PKSTATUS_OAM_NOT_ATTACHED;
+    }
+    AttachedBoardTable attached;
+    CBoardIDsShadow* table = attached.Get();
+    if (table == nullptr) {
+        return OAMSHADOW_ERR_UNAVAILABLE;
+    }
+    table->Lock();
+    int status = ResolveInTable(board, type, id);
+    table->Unlock();
+    return status;
 }
 
 }  // namespace

@@ -248,7 +248,11 @@ PELK_API int UnlockSemaphore();
  * (pass 0) and returns 0, OAMSHADOW_ERR_UNAVAILABLE (no table attached, or a
  * text does not fit its buffer: size must exceed the text's length; the
  * buffer is then left as it was) or OAMSHADOW_ERR_NOT_FOUND (no such board,
- * or an index out of range). Outputs are written only on success. */
+ * or an index out of range). Outputs are written only on success.
+ * Every function here may be called from any thread at any time: a lookup
+ * runs to its end on the table it started with, also while another thread
+ * detaches. The pointer from oamShadowGetPtr is valid only until the
+ * process detaches. */
 class CBoardIDsShadow;
 
 extern "C" {

@@ -1,15 +1,39 @@
 // The process's attachment to the board-identity table and the exported
 // lookups on it.
+//
+// The attached table is reference counted: a lookup takes its own reference
+// before it starts, so oamShadowExit on another thread only drops the
+// attachment's reference and the table lives on until the last lookup on it
+// has ended. Every function here may be called from any thread at any time.
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include <pelklib.h>
 
-#include "oam/board_ids_shadow.h"
+#include "oam/attached_table.h"
+
+struct CountedBoardTable {
+    CountedBoardTable() : table(kBoardIDsShadowName, kBoardIDsShadowSize) {}
+    CBoardIDsShadow table;
+    int references = 1;  // the attachment's own
+};
 
 namespace {
 
-CBoardIDsShadow* s_pBoardIDsShadow = nullptr;
+std::mutex s_attachLock;  // guards the pointer and the counts, not the table
+CountedBoardTable* s_pBoardIDsShadow = nullptr;
+
+void Release(CountedBoardTable* counted) {
+    bool last;
+    {
+        std::lock_guard<std::mutex> hold(s_attachLock);
+        last = --counted->references == 0;
+    }
+    if (last) {
+        delete counted;
+    }
+}
 
 // Copies text with its NUL when it fits size bytes; otherwise leaves the
 // buffer as it is.
@@ -25,7 +49,8 @@ int Deliver(const char* text, char* buffer, unsigned size) {
 // Runs lookup(table) under the table's mutex when a table is attached.
 template <typename Lookup>
 int WithTable(Lookup lookup) {
-    CBoardIDsShadow* table = s_pBoardIDsShadow;
+    AttachedBoardTable attached;
+    CBoardIDsShadow* table = attached.Get();
     if (table == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
@@ -37,33 +62,68 @@ int WithTable(Lookup lookup) {
 
 }  // namespace
 
+AttachedBoardTable::AttachedBoardTable() {
+    std::lock_guard<std::mutex> hold(s_attachLock);
+    m_counted = s_pBoardIDsShadow;
+    if (m_counted != nullptr) {
+        ++m_counted->references;
+    }
+}
+
+AttachedBoardTable::~AttachedBoardTable() {
+    if (m_counted != nullptr) {
+        Release(m_counted);
+    }
+}
+
+CBoardIDsShadow* AttachedBoardTable::Get() const {
+    return m_counted != nullptr ? &m_counted->table : nullptr;
+}
+
 extern "C" {
 
+// The table is opened outside the lock, since opening waits for the table's
+// mutex; when another thread attached meanwhile, its table stays.
 int oamShadowInit(void) {
-    if (s_pBoardIDsShadow != nullptr) {
+    if (AttachedBoardTable().Get() != nullptr) {
         return 0;  // the table in use stays
     }
-    CBoardIDsShadow* table =
-        new (std::nothrow) CBoardIDsShadow(kBoardIDsShadowName, kBoardIDsShadowSize);
-    if (table == nullptr) {
+    CountedBoardTable* counted = new (std::nothrow) CountedBoardTable();
+    if (counted == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
-    if (table->GetOpenError() != 0) {
-        delete table;
+    if (counted->table.GetOpenError() != 0) {
+        delete counted;
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
-    s_pBoardIDsShadow = table;
+    {
+        std::lock_guard<std::mutex> hold(s_attachLock);
+        if (s_pBoardIDsShadow == nullptr) {
+            s_pBoardIDsShadow = counted;
+            counted = nullptr;
+        }
+    }
+    delete counted;
     return 0;
 }
 
+// The table is freed here, or by the last lookup still running on it.
 int oamShadowExit(void) {
-    delete s_pBoardIDsShadow;
-    s_pBoardIDsShadow = nullptr;
+    CountedBoardTable* attached;
+    {
+        std::lock_guard<std::mutex> hold(s_attachLock);
+        attached = s_pBoardIDsShadow;
+        s_pBoardIDsShadow = nullptr;
+    }
+    if (attached != nullptr) {
+        Release(attached);
+    }
     return 0;
 }
 
+// A bare pointer: valid only until the process detaches.
 CBoardIDsShadow* oamShadowGetPtr(void) {
-    return s_pBoardIDsShadow;
+    return AttachedBoardTable().Get();
 }
 
 int oamShadowBoardEnum(uint32_t, int index, char* name, unsigned nameSize) {

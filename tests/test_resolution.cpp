@@ -139,25 +139,34 @@ TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
     EXPECT_EQ(oamShadowGetPtr(), nullptr);
 }
 
-// Attach, detach, resolution and creation from several threads at once
-// never touch a released table (run under ThreadSanitizer too).
+// Attach, detach, resolution, creation and the table's own lookups from
+// several threads at once never touch a released table (run under
+// ThreadSanitizer and AddressSanitizer).
 TEST_F(Resolution, ThreadsResolveAttachAndDetachTogether) {
     Write({{"driver", 1, "zb5t", "9"}, {"emulated", 2, "zbhost", "8"}});
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 6; ++t) {
         threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 300; ++i) {
                 PELKLIB_DRIVER_TYPE type;
                 unsigned int id = 0;
-                switch ((i + t) % 4) {
+                char name[16] = "";
+                int status;
+                switch ((i + t) % 6) {
                     case 0: PelklibAttachOAM(); break;
                     case 1: PelklibDetachOAM(); break;
-                    case 2: {
-                        int status = PelklibGetBoardDriver(1, &type, &id);
-                        EXPECT_TRUE(status == -14 || (status == 0 && id == 9u)) << status;
+                    case 2:
+                        status = PelklibGetBoardDriver(1, &type, &id);
+                        EXPECT_TRUE(status == -14 || status == OAMSHADOW_ERR_UNAVAILABLE ||
+                                    (status == 0 && id == 9u)) << status;
                         break;
-                    }
-                    default: deletePelkLib(NewPelkLibByBoardNumber(2)); break;
+                    case 3: deletePelkLib(NewPelkLibByBoardNumber(2)); break;
+                    case 4: (t % 2 ? oamShadowInit : oamShadowExit)(); break;
+                    default:
+                        status = oamShadowBoardEnum(0, 1, name, sizeof name);
+                        EXPECT_TRUE(status == OAMSHADOW_ERR_UNAVAILABLE ||
+                                    (status == 0 && std::string(name) == "emulated")) << status;
+                        break;
                 }
             }
         });
