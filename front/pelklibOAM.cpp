@@ -16,12 +16,6 @@
 
 namespace {
 
-// Buffers for the texts one resolution takes from the table, each as large
-// as the record's field with its NUL, so every text the table holds fits.
-constexpr unsigned int kNameSize = CBoardIDShadow::kNameLength + 1;
-constexpr unsigned int kDriverNameSize = CBoardIDShadow::kDriverNameLength + 1;
-constexpr unsigned int kDriverBoardIDSize = CBoardIDShadow::kDriverBoardIDLength + 1;
-
 bool s_OAMinit = false;
 std::mutex s_oamLock;
 
@@ -64,28 +58,24 @@ void DetachLocked() {
     s_OAMinit = false;
 }
 
-int ResolveInTable(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-    char boardName[kNameSize];
-    int status = oamShadowBoardLookupByNumber(0, board, boardName, kNameSize);
-    if (status == OAMSHADOW_ERR_NOT_FOUND) {
+// The board's record by number, then the record of that name (as two
+// lookups would find them), both in one load of the table.
+int ResolveInTable(const CZelArray<CBoardIDShadow>& records, unsigned int board,
+                   PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
+    int index;
+    if (!SearchByNumber(records, board, &index)) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
-    if (status != 0) {
-        return status;
+    if (!SearchByName(records, records[index].GetName(), &index)) {
+        return OAMSHADOW_ERR_NOT_FOUND;
     }
-    char driverName[kDriverNameSize];
-    char driverBoardID[kDriverBoardIDSize];
-    status = oamShadowBoardGetDriverIDs(0, boardName, driverName, kDriverNameSize, driverBoardID,
-                                        kDriverBoardIDSize);
-    if (status != 0) {
-        return status;
-    }
+    const CBoardIDShadow& record = records[index];
     uint32_t parsedID;
-    if (!ParseDriverBoardID(driverBoardID, &parsedID)) {
+    if (!ParseDriverBoardID(record.GetDriverBoardID(), &parsedID)) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
     for (const DriverName& known : kDriverNames) {
-        if (strcasecmp(driverName, known.name) == 0) {
+        if (strcasecmp(record.GetDriverName(), known.name) == 0) {
             *type = known.type;
             if (id != nullptr) {
                 *id = parsedID;
@@ -96,8 +86,9 @@ int ResolveInTable(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* 
     return PKSTATUS_UNKNOWN_DRIVER;
 }
 
-// Both lookups run under one hold of the table's (recursive) mutex, so the
-// driver found is that of the board found, even while a supervisor writes.
+// The whole resolution runs on one load of the table under one hold of its
+// (recursive) mutex, so the driver found is that of the board found, even
+// while a supervisor writes.
 int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
     if (!s_OAMinit) {
         return PKSTATUS_OAM_NOT_ATTACHED;
@@ -107,9 +98,9 @@ int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* i
     if (table == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
-    table->Lock();
-    int status = ResolveInTable(board, type, id);
-    table->Unlock();
+    table->prefix();
+    int status = ResolveInTable(table->Loaded(), board, type, id);
+    table->suffix();
     return status;
 }
 

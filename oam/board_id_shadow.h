@@ -26,7 +26,7 @@ public:
     uint32_t GetNumber() const { return m_number; }
     const char* GetDriverName() const { return m_driver_name; }
     const char* GetDriverBoardID() const { return m_driver_board_id; }
-    bool GetIsUsingALaw() { return m_is_using_alaw; }
+    bool GetIsUsingALaw() const { return m_is_using_alaw; }
 
     // Makes a loaded image well formed whatever it held: every text ends
     // inside its field and the A-law flag is 0 or 1.

@@ -46,19 +46,22 @@ int Deliver(const char* text, char* buffer, unsigned size) {
     return 0;
 }
 
-// Runs lookup(table) under the table's mutex when a table is attached.
+// Runs lookup on the attached table as loaded once from the segment, under
+// the table's mutex from the load to the one store afterwards.
 template <typename Lookup>
-int WithTable(Lookup lookup) {
+int WithLoadedTable(Lookup lookup) {
     AttachedBoardTable attached;
     CBoardIDsShadow* table = attached.Get();
     if (table == nullptr) {
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
-    table->Lock();
-    int status = lookup(*table);
-    table->Unlock();
+    table->prefix();
+    int status = lookup(table->Loaded(), table->LoadedIsUsingQmPlugin());
+    table->suffix();
     return status;
 }
+
+typedef CZelStreamableArray<CBoardIDShadow> Records;
 
 }  // namespace
 
@@ -127,42 +130,46 @@ CBoardIDsShadow* oamShadowGetPtr(void) {
 }
 
 int oamShadowBoardEnum(uint32_t, int index, char* name, unsigned nameSize) {
-    return WithTable([&](CBoardIDsShadow& table) {
-        if (index < 0 || table.GetSize() <= index) {
+    if (index < 0) {
+        return AttachedBoardTable().Get() != nullptr ? OAMSHADOW_ERR_NOT_FOUND
+                                                     : OAMSHADOW_ERR_UNAVAILABLE;
+    }
+    return WithLoadedTable([&](const Records& records, bool) {
+        if (records.GetSize() <= index) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        return Deliver(table[index].GetName(), name, nameSize);
+        return Deliver(records[index].GetName(), name, nameSize);
     });
 }
 
 int oamShadowBoardLookupByNumber(uint32_t, uint32_t number, char* name, unsigned nameSize) {
-    return WithTable([&](CBoardIDsShadow& table) {
+    return WithLoadedTable([&](const Records& records, bool) {
         int index;
-        if (!table.FindByNumber(number, &index)) {
+        if (!SearchByNumber(records, number, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        return Deliver(table[index].GetName(), name, nameSize);
+        return Deliver(records[index].GetName(), name, nameSize);
     });
 }
 
 int oamShadowBoardLookupByDriverIDs(uint32_t, const char* driverName, const char* driverBoardID,
                                     char* name, unsigned nameSize) {
-    return WithTable([&](CBoardIDsShadow& table) {
+    return WithLoadedTable([&](const Records& records, bool) {
         int index;
-        if (!table.FindByDriverIDs(driverName, driverBoardID, &index)) {
+        if (!SearchByDriverIDs(records, driverName, driverBoardID, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        return Deliver(table[index].GetName(), name, nameSize);
+        return Deliver(records[index].GetName(), name, nameSize);
     });
 }
 
 int oamShadowBoardGetNumber(uint32_t, const char* name, uint32_t* number) {
-    return WithTable([&](CBoardIDsShadow& table) {
+    return WithLoadedTable([&](const Records& records, bool) {
         int index;
-        if (!table.FindByName(name, &index)) {
+        if (!SearchByName(records, name, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        *number = table[index].GetNumber();
+        *number = records[index].GetNumber();
         return 0;
     });
 }
@@ -170,14 +177,12 @@ int oamShadowBoardGetNumber(uint32_t, const char* name, uint32_t* number) {
 int oamShadowBoardGetDriverIDs(uint32_t, const char* name, char* driverName,
                                unsigned driverNameSize, char* driverBoardID,
                                unsigned driverBoardIDSize) {
-    return WithTable([&](CBoardIDsShadow& table) {
+    return WithLoadedTable([&](const Records& records, bool) {
         int index;
-        if (!table.FindByName(name, &index)) {
+        if (!SearchByName(records, name, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        // One access serves both texts: the mutex is held throughout, so a
-        // second load would find the same record.
-        const CBoardIDShadow& record = table[index];
+        const CBoardIDShadow& record = records[index];
         int status = Deliver(record.GetDriverName(), driverName, driverNameSize);
         if (status != 0) {
             return status;
@@ -187,19 +192,19 @@ int oamShadowBoardGetDriverIDs(uint32_t, const char* name, char* driverName,
 }
 
 int oamShadowBoardGetIsUsingQmPlugin(uint32_t, bool* isUsing) {
-    return WithTable([&](CBoardIDsShadow& table) {
-        *isUsing = table.GetIsUsingQmPlugin();
+    return WithLoadedTable([&](const Records&, bool isUsingQmPlugin) {
+        *isUsing = isUsingQmPlugin;
         return 0;
     });
 }
 
 int oamShadowBoardIsUsingALaw(uint32_t, const char* name, bool* isUsingALaw) {
-    return WithTable([&](CBoardIDsShadow& table) {
+    return WithLoadedTable([&](const Records& records, bool) {
         int index;
-        if (!table.FindByName(name, &index)) {
+        if (!SearchByName(records, name, &index)) {
             return OAMSHADOW_ERR_NOT_FOUND;
         }
-        *isUsingALaw = table[index].GetIsUsingALaw();
+        *isUsingALaw = records[index].GetIsUsingALaw();
         return 0;
     });
 }
