@@ -22,10 +22,11 @@ int CBoardIDsShadow::suffix() {
     int result = EOVERFLOW;
     if (m_array.GetSize() <= GetCapacity()) {
         result = Store();
-        m_stream << m_is_using_qm_plugin;
-        if (m_stream.Failed()) {
+        m_image << m_is_using_qm_plugin;
+        if (m_image.Failed()) {
             result = EOVERFLOW;
         }
+        Commit();
     }
     Unlock();
     return result;
