@@ -255,6 +255,16 @@ PELK_API int UnlockSemaphore();
  * process detaches. */
 class CBoardIDsShadow;
 
+/* One board of the table as oamShadowCopyTable delivers it; every text ends
+ * with a NUL inside its field. */
+typedef struct {
+    char name[129];
+    uint32_t number;
+    char driverName[129];
+    char driverBoardID[65];
+    bool isUsingALaw;
+} OAMSHADOW_BOARD;
+
 extern "C" {
 PELK_API int oamShadowInit(void); /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
                                       segment or its mutex cannot be opened */
@@ -272,6 +282,15 @@ PELK_API int oamShadowBoardGetDriverIDs(uint32_t reserved, const char* name, cha
                                         unsigned driverBoardIDSize);
 PELK_API int oamShadowBoardGetIsUsingQmPlugin(uint32_t reserved, bool* isUsing);
 PELK_API int oamShadowBoardIsUsingALaw(uint32_t reserved, const char* name, bool* isUsingALaw);
+/* Copies the whole table under one hold of its mutex, so the copy is a table
+ * that existed: its boards in table order into boards[0 .. *count - 1], and
+ * the table-wide qm plug-in flag into *isUsingQmPlugin (may be null). 0, or
+ * OAMSHADOW_ERR_UNAVAILABLE when no table is attached or the table holds
+ * more than capacity boards; then boards and the flag are left as they were
+ * and *count is the number of boards the table held (when attached), so a
+ * call with capacity 0 (boards may then be null) asks for the size. */
+PELK_API int oamShadowCopyTable(uint32_t reserved, OAMSHADOW_BOARD* boards, int capacity,
+                                int* count, bool* isUsingQmPlugin);
 }
 
 #endif /* PELKLIB_H */

@@ -209,4 +209,27 @@ int oamShadowBoardIsUsingALaw(uint32_t, const char* name, bool* isUsingALaw) {
     });
 }
 
+int oamShadowCopyTable(uint32_t, OAMSHADOW_BOARD* boards, int capacity, int* count,
+                       bool* isUsingQmPlugin) {
+    return WithLoadedTable([&](const Records& records, bool isUsingQm) {
+        *count = records.GetSize();
+        if (records.GetSize() > capacity) {
+            return OAMSHADOW_ERR_UNAVAILABLE;
+        }
+        for (int i = 0; i < records.GetSize(); ++i) {
+            const CBoardIDShadow& record = records[i];
+            OAMSHADOW_BOARD& board = boards[i];
+            std::memcpy(board.name, record.GetName(), sizeof board.name);
+            board.number = record.GetNumber();
+            std::memcpy(board.driverName, record.GetDriverName(), sizeof board.driverName);
+            std::memcpy(board.driverBoardID, record.GetDriverBoardID(), sizeof board.driverBoardID);
+            board.isUsingALaw = record.GetIsUsingALaw();
+        }
+        if (isUsingQmPlugin != nullptr) {
+            *isUsingQmPlugin = isUsingQm;
+        }
+        return 0;
+    });
+}
+
 }  // extern "C"

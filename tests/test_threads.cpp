@@ -85,6 +85,13 @@ TEST(Threads, LookupsWhileTheTableChanges) {
                 const std::string ids = std::string(driver) + " " + id;
                 if (ids != "zb5t 10" && ids != "zbhost 21") ++failures;
                 if (type != PELKLIB_DRIVER_ZB5T || (number != 10 && number != 11)) ++failures;
+                OAMSHADOW_BOARD copy[2];
+                int count = 0;
+                if (oamShadowCopyTable(0, copy, 2, &count, nullptr) != 0 || count != 2 ||
+                    copy[0].number + copy[1].number != 3 || copy[0].number == copy[1].number ||
+                    std::string(copy[0].driverBoardID) != (copy[0].number == 1 ? "10" : "21")) {
+                    ++failures;
+                }
             }
         });
     }
