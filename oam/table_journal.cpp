@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 #include <sys/mman.h>
 
+#include "services/ZelZfc.h"
 #include "services/shm_segment.h"
 
 struct TableJournalHeader {
@@ -51,8 +51,10 @@ CTableJournal::CTableJournal(const char* name, uint32_t tableSize)
         return;
     }
     ShmSegment segment;
-    const std::string journalName = "/" + std::string(name) + ".journal";
-    m_open_error = OpenShmSegment(journalName.c_str(),
+    CZelString journalName("/");
+    journalName += name;
+    journalName += ".journal";
+    m_open_error = OpenShmSegment(journalName,
                                   sizeof(TableJournalHeader) + static_cast<size_t>(tableSize),
                                   &segment);
     if (m_open_error == 0 && segment.size < sizeof(TableJournalHeader)) {
