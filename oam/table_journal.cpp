@@ -80,7 +80,7 @@ void* CTableJournal::ImageArea(void* table, uint32_t tableSize) const {
 }
 
 void CTableJournal::Commit(void* table, const void* image, uint32_t length) {
-    if (m_header == nullptr || image != m_image || length > m_capacity ||
+    if (m_header == nullptr || table == nullptr || image != m_image || length > m_capacity ||
         std::memcmp(table, m_image, length) == 0) {
         return;
     }
@@ -93,7 +93,8 @@ void CTableJournal::Commit(void* table, const void* image, uint32_t length) {
 
 // The length comes from shared memory: it is bounded by both segments.
 void CTableJournal::Recover(void* table, uint32_t tableSize) {
-    if (m_header == nullptr || __atomic_load_n(&m_header->state, __ATOMIC_ACQUIRE) != kComplete) {
+    if (m_header == nullptr || table == nullptr ||
+        __atomic_load_n(&m_header->state, __ATOMIC_ACQUIRE) != kComplete) {
         return;
     }
     uint32_t length = m_header->length;

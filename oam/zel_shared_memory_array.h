@@ -117,7 +117,9 @@ protected:
         m_image << m_array;
         return m_image.Failed() ? EOVERFLOW : 0;
     }
-    void Commit() { m_journal.Commit(m_stream.GetBlock(), m_image.GetBlock(), m_image.GetPosition()); }
+    void Commit() {
+        m_journal.Commit(m_stream.GetBlock(), m_image.GetBlock(), m_image.GetPosition());
+    }
 
     CZelStreamableArray<T> m_array;
     CZelStreamSharedMemory m_stream;
