@@ -12,11 +12,9 @@
 #include <pelklib.h>
 
 #include "front/resolution.h"
+#include "oam/attached_table.h"
 
 namespace {
-
-// Buffers for the texts one resolution takes from the table.
-constexpr unsigned int kTextLen = 120;
 
 bool s_OAMinit = false;
 std::mutex s_oamLock;
@@ -60,31 +58,24 @@ void DetachLocked() {
     s_OAMinit = false;
 }
 
-int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-    if (!s_OAMinit) {
-        return PKSTATUS_OAM_NOT_ATTACHED;
-    }
-    char boardName[kTextLen];
-    int status = oamShadowBoardLookupByNumber(0, board, boardName, kTextLen);
-    if (status == OAMSHADOW_ERR_NOT_FOUND) {
+// The board's record by number, then the record of that name (as two
+// lookups would find them), both in one load of the table.
+int ResolveInTable(const CZelArray<CBoardIDShadow>& records, unsigned int board,
+                   PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
+    int index;
+    if (!SearchByNumber(records, board, &index)) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
-    if (status != 0) {
-        return status;
+    if (!SearchByName(records, records[index].GetName(), &index)) {
+        return OAMSHADOW_ERR_NOT_FOUND;
     }
-    char driverName[kTextLen];
-    char driverBoardID[kTextLen];
-    status = oamShadowBoardGetDriverIDs(0, boardName, driverName, kTextLen, driverBoardID,
-                                        kTextLen);
-    if (status != 0) {
-        return status;
-    }
+    const CBoardIDShadow& record = records[index];
     uint32_t parsedID;
-    if (!ParseDriverBoardID(driverBoardID, &parsedID)) {
+    if (!ParseDriverBoardID(record.GetDriverBoardID(), &parsedID)) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
     for (const DriverName& known : kDriverNames) {
-        if (strcasecmp(driverName, known.name) == 0) {
+        if (strcasecmp(record.GetDriverName(), known.name) == 0) {
             *type = known.type;
             if (id != nullptr) {
                 *id = parsedID;
@@ -93,6 +84,24 @@ int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* i
         }
     }
     return PKSTATUS_UNKNOWN_DRIVER;
+}
+
+// The whole resolution runs on one load of the table under one hold of its
+// (recursive) mutex, so the driver found is that of the board found, even
+// while a supervisor writes.
+int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
+    if (!s_OAMinit) {
+        return PKSTATUS_OAM_NOT_ATTACHED;
+    }
+    AttachedBoardTable attached;
+    CBoardIDsShadow* table = attached.Get();
+    if (table == nullptr) {
+        return OAMSHADOW_ERR_UNAVAILABLE;
+    }
+    table->prefix();
+    int status = ResolveInTable(table->Loaded(), board, type, id);
+    table->suffix();
+    return status;
 }
 
 }  // namespace

@@ -156,6 +156,8 @@ public:
                                void* header, unsigned int* headerLen) = 0;
     virtual int ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                      _PELKOR_MSG_HEADER* header) = 0;
+    /* Over the kernel driver, a data buffer that arrives shorter than its
+     * length gives PKERR_BAD_MESSAGE; the rest of the message is dropped. */
     virtual int ReceiveBuffers(unsigned int* lengths, void** buffers) = 0;
     virtual int FlushMessageBuffers() = 0;
     virtual int SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
@@ -163,6 +165,10 @@ public:
     virtual int SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
                                   unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
                                   void** buffers, unsigned int* lengths) = 0;
+    /* ReadEEPROM and ReadEEPROMbySlot over the kernel driver: 0, with
+     * *bytesRead set to length, only when exactly length bytes were read;
+     * -1 otherwise (device not open, failed request, fewer or more bytes,
+     * also for length 0), *bytesRead left as it was. */
     virtual int ReadEEPROM(unsigned int board, unsigned int offset, unsigned int length,
                            void* buffer, unsigned int* bytesRead) = 0;
     virtual int GetDriverVersion(unsigned int* first, unsigned int* second) = 0;
@@ -242,8 +248,22 @@ PELK_API int UnlockSemaphore();
  * (pass 0) and returns 0, OAMSHADOW_ERR_UNAVAILABLE (no table attached, or a
  * text does not fit its buffer: size must exceed the text's length; the
  * buffer is then left as it was) or OAMSHADOW_ERR_NOT_FOUND (no such board,
- * or an index out of range). Outputs are written only on success. */
+ * or an index out of range). Outputs are written only on success.
+ * Every function here may be called from any thread at any time: a lookup
+ * runs to its end on the table it started with, also while another thread
+ * detaches. The pointer from oamShadowGetPtr is valid only until the
+ * process detaches. */
 class CBoardIDsShadow;
+
+/* One board of the table as oamShadowCopyTable delivers it; every text ends
+ * with a NUL inside its field. */
+typedef struct {
+    char name[129];
+    uint32_t number;
+    char driverName[129];
+    char driverBoardID[65];
+    bool isUsingALaw;
+} OAMSHADOW_BOARD;
 
 extern "C" {
 PELK_API int oamShadowInit(void); /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
@@ -262,6 +282,15 @@ PELK_API int oamShadowBoardGetDriverIDs(uint32_t reserved, const char* name, cha
                                         unsigned driverBoardIDSize);
 PELK_API int oamShadowBoardGetIsUsingQmPlugin(uint32_t reserved, bool* isUsing);
 PELK_API int oamShadowBoardIsUsingALaw(uint32_t reserved, const char* name, bool* isUsingALaw);
+/* Copies the whole table under one hold of its mutex, so the copy is a table
+ * that existed: its boards in table order into boards[0 .. *count - 1], and
+ * the table-wide qm plug-in flag into *isUsingQmPlugin (may be null). 0, or
+ * OAMSHADOW_ERR_UNAVAILABLE when no table is attached or the table holds
+ * more than capacity boards; then boards and the flag are left as they were
+ * and *count is the number of boards the table held (when attached), so a
+ * call with capacity 0 (boards may then be null) asks for the size. */
+PELK_API int oamShadowCopyTable(uint32_t reserved, OAMSHADOW_BOARD* boards, int capacity,
+                                int* count, bool* isUsingQmPlugin);
 }
 
 #endif /* PELKLIB_H */

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <pelklib.h>
+
 class CZelStream;
 
 class CBoardIDShadow {
@@ -26,7 +28,7 @@ public:
     uint32_t GetNumber() const { return m_number; }
     const char* GetDriverName() const { return m_driver_name; }
     const char* GetDriverBoardID() const { return m_driver_board_id; }
-    bool GetIsUsingALaw() { return m_is_using_alaw; }
+    bool GetIsUsingALaw() const { return m_is_using_alaw; }
 
     // Makes a loaded image well formed whatever it held: every text ends
     // inside its field and the A-law flag is 0 or 1.
@@ -46,6 +48,11 @@ static_assert(offsetof(CBoardIDShadow, m_driver_name) == 136, "driver name at 13
 static_assert(offsetof(CBoardIDShadow, m_driver_board_id) == 265, "driver board ID at 265");
 static_assert(offsetof(CBoardIDShadow, m_is_using_alaw) == 330, "A-law flag at 330");
 static_assert(sizeof(bool) == 1, "A-law flag is one byte");
+static_assert(sizeof(OAMSHADOW_BOARD::name) == CBoardIDShadow::kNameLength + 1, "whole name");
+static_assert(sizeof(OAMSHADOW_BOARD::driverName) == CBoardIDShadow::kDriverNameLength + 1,
+              "whole driver name");
+static_assert(sizeof(OAMSHADOW_BOARD::driverBoardID) == CBoardIDShadow::kDriverBoardIDLength + 1,
+              "whole driver board ID");
 
 // One block of the record's image; a record read back has its texts
 // terminated inside their fields.

@@ -22,10 +22,11 @@ int CBoardIDsShadow::suffix() {
     int result = EOVERFLOW;
     if (m_array.GetSize() <= GetCapacity()) {
         result = Store();
-        m_stream << m_is_using_qm_plugin;
-        if (m_stream.Failed()) {
+        m_image << m_is_using_qm_plugin;
+        if (m_image.Failed()) {
             result = EOVERFLOW;
         }
+        Commit();
     }
     Unlock();
     return result;
@@ -39,11 +40,33 @@ bool CBoardIDsShadow::GetIsUsingQmPlugin() {
 }
 
 bool CBoardIDsShadow::FindByName(const char* name, int* index) {
+    prefix();
+    bool found = SearchByName(m_array, name, index);
+    suffix();
+    return found;
+}
+
+bool CBoardIDsShadow::FindByNumber(uint32_t number, int* index) {
+    prefix();
+    bool found = SearchByNumber(m_array, number, index);
+    suffix();
+    return found;
+}
+
+bool CBoardIDsShadow::FindByDriverIDs(const char* driverName, const char* driverBoardID,
+                                      int* index) {
+    prefix();
+    bool found = SearchByDriverIDs(m_array, driverName, driverBoardID, index);
+    suffix();
+    return found;
+}
+
+bool SearchByName(const CZelArray<CBoardIDShadow>& records, const char* name, int* index) {
     int lo = 0;
-    int hi = GetSize();
+    int hi = records.GetSize();
     while (lo < hi) {
         int mid = (lo + hi) / 2;
-        int order = pxiStricmp((*this)[mid].GetName(), name);
+        int order = pxiStricmp(records[mid].GetName(), name);
         if (order < 0) {
             lo = mid + 1;
         } else if (order > 0) {
@@ -57,10 +80,10 @@ bool CBoardIDsShadow::FindByName(const char* name, int* index) {
     return false;
 }
 
-bool CBoardIDsShadow::FindByNumber(uint32_t number, int* index) {
+bool SearchByNumber(const CZelArray<CBoardIDShadow>& records, uint32_t number, int* index) {
     int i = 0;
-    for (; i < GetSize(); ++i) {
-        if ((*this)[i].GetNumber() == number) {
+    for (; i < records.GetSize(); ++i) {
+        if (records[i].GetNumber() == number) {
             *index = i;
             return true;
         }
@@ -69,11 +92,11 @@ bool CBoardIDsShadow::FindByNumber(uint32_t number, int* index) {
     return false;
 }
 
-bool CBoardIDsShadow::FindByDriverIDs(const char* driverName, const char* driverBoardID,
-                                      int* index) {
+bool SearchByDriverIDs(const CZelArray<CBoardIDShadow>& records, const char* driverName,
+                       const char* driverBoardID, int* index) {
     int i = 0;
-    for (; i < GetSize(); ++i) {
-        const CBoardIDShadow& record = (*this)[i];
+    for (; i < records.GetSize(); ++i) {
+        const CBoardIDShadow& record = records[i];
         if (pxiStricmp(record.GetDriverName(), driverName) == 0 &&
             pxiStricmp(record.GetDriverBoardID(), driverBoardID) == 0) {
             *index = i;

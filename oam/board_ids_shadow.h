@@ -23,10 +23,15 @@ public:
     int suffix() override;
 
     bool GetIsUsingQmPlugin();
-    // Searches of the table; callers hold Lock() around them.
+    // Searches of the table, each with one load of its own.
     bool FindByName(const char* name, int* index);
     bool FindByNumber(uint32_t number, int* index);
     bool FindByDriverIDs(const char* driverName, const char* driverBoardID, int* index);
+
+    // The table as the last prefix() loaded it, for one search or more
+    // between prefix() and suffix() without loading again.
+    const CZelStreamableArray<CBoardIDShadow>& Loaded() const { return m_array; }
+    bool LoadedIsUsingQmPlugin() const { return m_is_using_qm_plugin; }
 
     // The most records the segment holds together with the count and flag.
     int GetCapacity() const {
@@ -38,5 +43,13 @@ public:
 protected:
     bool m_is_using_qm_plugin;
 };
+
+// Searches of loaded records, in ascending case-insensitive name order for
+// SearchByName. True and the record's index when found; otherwise false and
+// the index where the search ended (for SearchByName the insertion point).
+bool SearchByName(const CZelArray<CBoardIDShadow>& records, const char* name, int* index);
+bool SearchByNumber(const CZelArray<CBoardIDShadow>& records, uint32_t number, int* index);
+bool SearchByDriverIDs(const CZelArray<CBoardIDShadow>& records, const char* driverName,
+                       const char* driverBoardID, int* index);
 
 #endif

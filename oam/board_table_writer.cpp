@@ -3,29 +3,25 @@
 #include <cerrno>
 
 int CBoardTableWriter::Insert(const CBoardIDShadow& record) {
-    Lock();
+    prefix();
     int index;
-    int result = EEXIST;
-    if (!FindByName(record.GetName(), &index)) {
-        prefix();
-        m_array.InsertAt(index, record);
-        result = suffix();
+    if (SearchByName(m_array, record.GetName(), &index)) {
+        suffix();
+        return EEXIST;
     }
-    Unlock();
-    return result;
+    m_array.InsertAt(index, record);
+    return suffix();
 }
 
 int CBoardTableWriter::Remove(const char* name) {
-    Lock();
+    prefix();
     int index;
-    int result = ENOENT;
-    if (FindByName(name, &index)) {
-        prefix();
-        m_array.RemoveAt(index);
-        result = suffix();
+    if (!SearchByName(m_array, name, &index)) {
+        suffix();
+        return ENOENT;
     }
-    Unlock();
-    return result;
+    m_array.RemoveAt(index);
+    return suffix();
 }
 
 int CBoardTableWriter::Replace(const CBoardIDShadow* records, int count) {

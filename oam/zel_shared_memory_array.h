@@ -1,11 +1,15 @@
 // An array kept in a named shared-memory segment. Every access loads the
 // whole array from the segment into a private copy and stores it back, under
-// a named inter-process mutex held from the load to the store.
+// a named inter-process mutex held from the load to the store. A store goes
+// through the table's journal (oam/table_journal.h), and every Lock()
+// finishes a store that a dead writer left complete there, so no locker
+// ever sees a table torn by a killed writer.
 #ifndef PELK_OAM_ZEL_SHARED_MEMORY_ARRAY_H
 #define PELK_OAM_ZEL_SHARED_MEMORY_ARRAY_H
 
 #include <cerrno>
 
+#include "oam/table_journal.h"
 #include "oam/zel_streamable_array.h"
 #include "services/ZelZfc.h"
 
@@ -18,7 +22,8 @@ public:
     CZelSharedMemoryArray(const char* name, int size)
         : m_array(5, 3),
           m_stream(name, static_cast<unsigned long>(size)),
-          m_mutex(0, getMutexName(name), 0) {
+          m_mutex(0, getMutexName(name), 0),
+          m_journal(name, m_stream.GetLength()) {
         Lock();
         if (m_stream.m_created == 1) {
             // Another process may have attached to the new segment and stored
@@ -55,16 +60,26 @@ public:
     // segment (nothing past its end is written).
     virtual int suffix() {
         int result = Store();
+        Commit();
         Unlock();
         return result;
     }
 
-    int Lock() { return m_mutex.Lock(-1); }
+    int Lock() {
+        int result = m_mutex.Lock(-1);
+        if (result == 0) {
+            m_journal.Recover(m_stream.GetBlock(), m_stream.GetLength());
+        }
+        return result;
+    }
     int Unlock() { return m_mutex.Unlock(); }
 
     // 0 once segment and mutex are open, otherwise the errno that failed.
     int GetOpenError() const {
-        return m_stream.GetOpenError() != 0 ? m_stream.GetOpenError() : m_mutex.GetOpenError();
+        if (m_stream.GetOpenError() != 0) {
+            return m_stream.GetOpenError();
+        }
+        return m_mutex.GetOpenError() != 0 ? m_mutex.GetOpenError() : m_journal.GetOpenError();
     }
 
     int GetSize() {
@@ -94,15 +109,23 @@ protected:
         m_stream >> m_array;
         return m_stream.Failed() ? EOVERFLOW : 0;
     }
+    // Writes the array as the start of the table's next image; more may
+    // follow in m_image before Commit() makes the image the table's.
     int Store() {
-        m_stream.Flush();
-        m_stream << m_array;
-        return m_stream.Failed() ? EOVERFLOW : 0;
+        m_image.SetBlock(m_journal.ImageArea(m_stream.GetBlock(), m_stream.GetLength()),
+                         m_stream.GetLength());
+        m_image << m_array;
+        return m_image.Failed() ? EOVERFLOW : 0;
+    }
+    void Commit() {
+        m_journal.Commit(m_stream.GetBlock(), m_image.GetBlock(), m_image.GetPosition());
     }
 
     CZelStreamableArray<T> m_array;
     CZelStreamSharedMemory m_stream;
     CZelMutex m_mutex;
+    CTableJournal m_journal;
+    CZelStream m_image;
 };
 
 #endif

@@ -38,8 +38,8 @@ public:
     uint32_t GetLength() const { return m_size; }
     // Back to the first byte, failure cleared.
     void Rewind();
-
-protected:
+    // The block the stream runs over, and a new one (rewound).
+    void* GetBlock() const { return m_data; }
     void SetBlock(void* data, uint32_t size);
 
 private:

@@ -1,5 +1,6 @@
 // Kernel-driver backend under driver faults: each request of a round trip
-// failing in turn, and a process descriptor limit.
+// failing in turn, a periodic signal during waits, and a process descriptor
+// limit.
 // Heap blocks left behind are reported by LeakSanitizer in the asan build.
 #include <cerrno>
 #include <cstdlib>
@@ -7,8 +8,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <signal.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -124,6 +127,44 @@ TEST(DriverFaults, EachFailedRequestOfARoundTripIsReportedAndRecovered) {
     }
     EXPECT_EQ(failed, 6);  // the three sends, the start and two parts each failed once
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A 100 ms interval timer whose handler (installed without SA_RESTART)
+// counts its signals and stops the timer after kMaxTicks of them.
+constexpr int kMaxTicks = 20;
+volatile sig_atomic_t s_ticks = 0;
+
+void SetTimer(long intervalUs) {
+    itimerval timer = {{0, intervalUs}, {0, intervalUs}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+TEST(DriverFaults, PeriodicSignalDoesNotStretchATimedWait) {
+    SimDriver sim;
+    sim.pollSleeps = true;
+    sim.readyEvents = 0;  // a released board never becomes ready
+    cPelkLib_Unix lib;
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    struct sigaction action = {}, saved;
+    action.sa_handler = [](int) {
+        if (++s_ticks == kMaxTicks) SetTimer(0);
+    };
+    sigaction(SIGALRM, &action, &saved);
+    PK_REC_INFO info;
+    unsigned int length = 0;
+    for (bool receive : {true, false}) {
+        s_ticks = 0;
+        SetTimer(100000);
+        EXPECT_EQ(receive ? lib.ReceiveMessage(&info, 300, 56, nullptr, &length)
+                          : lib.LiftBoardReset(1, 300),
+                  -2);
+        // Restarted with the time left, the wait ends after about three
+        // ticks; restarted with the full time, only once the timer stopped.
+        EXPECT_LT(s_ticks, kMaxTicks) << receive;
+        SetTimer(0);
+        EXPECT_LT(sim.pollTimeouts.back(), 300) << receive;
+    }
+    sigaction(SIGALRM, &saved, nullptr);
 }
 
 struct LimitedOpen {

@@ -1,5 +1,6 @@
 // Faults around the board-identity table: a supervisor killed while it holds
-// the table's mutex, and segments whose content or size is wrong.
+// the table's mutex or in the middle of a store, and segments whose content
+// or size is wrong.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -15,6 +16,7 @@
 #include <pelklib.h>
 
 #include "oam/board_table_writer.h"
+#include "oam/table_journal.h"
 #include "support/child_process.h"
 
 namespace {
@@ -63,14 +65,6 @@ TEST_F(TableFaults, SupervisorKilledHoldingTheMutex) {
         pid_t supervisor = StartChild([&] {
             CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
             for (int i = 0; i < depth; ++i) writer.Lock();
-            if (depth == 3) {
-                // Killed half way through a store: a count with fewer records.
-                int fd = shm_open("/OAM_BoardIDsShadow", O_RDWR, 0);
-                int32_t count = 31;
-                (void)!pwrite(fd, &count, sizeof count, 0);
-                (void)!pwrite(fd, std::string(kRecord, 'Q').data(), kRecord, 4 + kRecord);
-                close(fd);
-            }
             holding.Send();
             pause();
             return 0;
@@ -81,18 +75,7 @@ TEST_F(TableFaults, SupervisorKilledHoldingTheMutex) {
 
         ASSERT_EQ(oamShadowInit(), 0);
         int end = 0;
-        std::vector<std::string> names = Enumerate(&end);
-        EXPECT_EQ(end, OAMSHADOW_ERR_NOT_FOUND);
-        if (depth == 1) {
-            EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta", "gamma"}));
-        } else {
-            ASSERT_EQ(names.size(), 31u);  // the record images the count claims
-            EXPECT_EQ(names[1], std::string(128, 'Q'));
-        }
-        // Out of order, the half-stored table no longer finds a name.
-        char driver[120], id[120];
-        EXPECT_EQ(oamShadowBoardGetDriverIDs(0, "alpha", driver, 120, id, 120),
-                  depth == 1 ? 0 : OAMSHADOW_ERR_NOT_FOUND);
+        EXPECT_EQ(Enumerate(&end), (std::vector<std::string>{"alpha", "beta", "gamma"}));
         ASSERT_EQ(oamShadowExit(), 0);
 
         // The mutex is usable again, also by another process.
@@ -105,6 +88,55 @@ TEST_F(TableFaults, SupervisorKilledHoldingTheMutex) {
         ASSERT_EQ(oamShadowInit(), 0);
         EXPECT_EQ(Enumerate(&end), (std::vector<std::string>{"alpha", "beta"}));
         ASSERT_EQ(oamShadowExit(), 0);
+    }
+}
+
+// Every board of the table: name, number, driver name and ID.
+std::vector<std::string> Boards() {
+    OAMSHADOW_BOARD copy[31];
+    int count = 0;
+    EXPECT_EQ(oamShadowCopyTable(0, copy, 31, &count, nullptr), 0);
+    std::vector<std::string> boards;
+    for (int i = 0; i < count; ++i) {
+        boards.push_back(std::string(copy[i].name) + " " + std::to_string(copy[i].number) + " " +
+                         copy[i].driverName + " " + copy[i].driverBoardID);
+    }
+    return boards;
+}
+
+int s_stepsLeft = 0;
+
+TEST_F(TableFaults, WriterKilledInAStoreLeavesTheOldOrTheNewTable) {
+    const std::vector<CBoardIDShadow> before = ThreeBoards(), after = {
+        CBoardIDShadow("alpha", 7, "zbhost", "70"), CBoardIDShadow("delta", 4, "zb5t", "3"),
+        CBoardIDShadow("epsilon", 5, "zb5t", "4"), CBoardIDShadow("gamma", 6, "qm", "5"),
+        CBoardIDShadow("zeta", 8, "zb5t", "6")};
+    const std::vector<std::string> tables[2] = {
+        {"alpha 1 zb5t 0", "beta 2 zbhost 1", "gamma 3 zb5t 2"},
+        {"alpha 7 zbhost 70", "delta 4 zb5t 3", "epsilon 5 zb5t 4", "gamma 6 qm 5",
+         "zeta 8 zb5t 6"}};
+    // Steps of the commit: image journaled, marked, each byte of the new
+    // table (count, records, flag), mark cleared.
+    const int steps = 2 + 4 + static_cast<int>(after.size() * kRecord) + 1 + 1;
+    for (int stop = 1;; stop += stop < 3 || stop + 37 > steps ? 1 : 37) {
+        {
+            CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
+            ASSERT_EQ(writer.Replace(before.data(), 3), 0);
+        }
+        pid_t child = StartChild([&] {
+            s_stepsLeft = stop;
+            g_tableCommitProbe = [] {
+                if (--s_stepsLeft == 0) raise(SIGKILL);
+            };
+            CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
+            return writer.Replace(after.data(), static_cast<int>(after.size()));
+        });
+        const bool killed = WaitChild(child) != 0;
+        EXPECT_EQ(killed, stop <= steps) << stop;
+        ASSERT_EQ(oamShadowInit(), 0);
+        EXPECT_EQ(Boards(), tables[stop > 1]) << stop;  // marked: finished from the journal
+        ASSERT_EQ(oamShadowExit(), 0);
+        if (!killed) break;
     }
 }
 

@@ -34,7 +34,9 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
         char name[8] = "keep", id[8] = "keep";
         uint32_t number = 99;
         bool flag = true;
+        int count = 99;
         const int results[] = {
+            oamShadowCopyTable(0, nullptr, 0, &count, &flag),
             oamShadowBoardEnum(0, 0, name, 8), oamShadowBoardLookupByNumber(0, 1, name, 8),
             oamShadowBoardLookupByDriverIDs(0, "zb5t", "0", name, 8),
             oamShadowBoardGetNumber(0, "a", &number),
@@ -44,6 +46,7 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
         EXPECT_STREQ(name, "keep");
         EXPECT_STREQ(id, "keep");
         EXPECT_EQ(number, 99u);
+        EXPECT_EQ(count, 99);
         EXPECT_TRUE(flag);
     }
 }
@@ -102,6 +105,25 @@ TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
     EXPECT_EQ(oamShadowBoardGetIsUsingQmPlugin(0, reinterpret_cast<bool*>(&bytes[1])), 0);
     EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 3),
               (std::vector<unsigned char>{0x55, 1, 0x55}));
+
+    // The whole table at once: only when it all fits, the size always.
+    OAMSHADOW_BOARD boards[5] = {};
+    int count = 0;
+    bool qm = false;
+    EXPECT_EQ(oamShadowCopyTable(0, boards, 4, &count, &qm), OAMSHADOW_ERR_UNAVAILABLE);
+    EXPECT_EQ(count, 5);
+    EXPECT_FALSE(qm);
+    EXPECT_STREQ(boards[0].name, "");
+    ASSERT_EQ(oamShadowCopyTable(0, boards, 5, &count, &qm), 0);
+    EXPECT_TRUE(qm);
+    std::vector<std::string> copied;
+    for (const OAMSHADOW_BOARD& b : boards) {
+        copied.push_back(std::string(b.name) + " " + std::to_string(b.number) + " " +
+                         b.driverName + " " + b.driverBoardID + (b.isUsingALaw ? " a" : ""));
+    }
+    EXPECT_EQ(copied, (std::vector<std::string>{"alpha 10 zb5t 0", "Beta 11 zb5t 1",
+                                                "delta 12 qm 0 a", "echo 11 zbhost 2",
+                                                "Foxtrot 14 zb5t 3"}));
 
     CBoardIDsShadow* table = oamShadowGetPtr();
     int index = -1;

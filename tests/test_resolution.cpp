@@ -59,7 +59,8 @@ protected:
 // driver name without regard to case, the ID before the name.
 TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
     const PELKLIB_DRIVER_TYPE zb5t = PELKLIB_DRIVER_ZB5T, none = {};
-    const std::string n120(120, 'n'), m119(119, 'm');
+    const std::string n120(120, 'n'), m128(128, 'm'), d128 = "zb5t" + std::string(124, 'd'),
+        id64 = std::string(63, '0') + "9";
     const struct {
         const char* driver;
         const char* id;
@@ -82,8 +83,10 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
                  {"qm", "6", 0, PELKLIB_DRIVER_QM, 6, nullptr},
                  {"isdn", "7", -15, none, 0, nullptr},
                  {"isdn", "x", -16, none, 0, nullptr},
-                 {"zb5t", "1", OAMSHADOW_ERR_UNAVAILABLE, none, 0, n120.c_str()},
-                 {"zb5t", "2", 0, zb5t, 2, m119.c_str()}};
+                 {"zb5t", "1", 0, zb5t, 1, n120.c_str()},  // texts as long as their fields
+                 {"zb5t", "2", 0, zb5t, 2, m128.c_str()},
+                 {d128.c_str(), "3", -15, none, 0, nullptr},
+                 {"zb5t", id64.c_str(), 0, zb5t, 9, nullptr}};
     std::vector<Board> boards;
     uint32_t number = 0;
     for (const auto& c : cases) {
@@ -136,25 +139,34 @@ TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
     EXPECT_EQ(oamShadowGetPtr(), nullptr);
 }
 
-// Attach, detach, resolution and creation from several threads at once
-// never touch a released table (run under ThreadSanitizer too).
+// Attach, detach, resolution, creation and the table's own lookups from
+// several threads at once never touch a released table (run under
+// ThreadSanitizer and AddressSanitizer).
 TEST_F(Resolution, ThreadsResolveAttachAndDetachTogether) {
     Write({{"driver", 1, "zb5t", "9"}, {"emulated", 2, "zbhost", "8"}});
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 6; ++t) {
         threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 300; ++i) {
                 PELKLIB_DRIVER_TYPE type;
                 unsigned int id = 0;
-                switch ((i + t) % 4) {
+                char name[16] = "";
+                int status;
+                switch ((i + t) % 6) {
                     case 0: PelklibAttachOAM(); break;
                     case 1: PelklibDetachOAM(); break;
-                    case 2: {
-                        int status = PelklibGetBoardDriver(1, &type, &id);
-                        EXPECT_TRUE(status == -14 || (status == 0 && id == 9u)) << status;
+                    case 2:
+                        status = PelklibGetBoardDriver(1, &type, &id);
+                        EXPECT_TRUE(status == -14 || status == OAMSHADOW_ERR_UNAVAILABLE ||
+                                    (status == 0 && id == 9u)) << status;
                         break;
-                    }
-                    default: deletePelkLib(NewPelkLibByBoardNumber(2)); break;
+                    case 3: deletePelkLib(NewPelkLibByBoardNumber(2)); break;
+                    case 4: (t % 2 ? oamShadowInit : oamShadowExit)(); break;
+                    default:
+                        status = oamShadowBoardEnum(0, 1, name, sizeof name);
+                        EXPECT_TRUE(status == OAMSHADOW_ERR_UNAVAILABLE ||
+                                    (status == 0 && std::string(name) == "emulated")) << status;
+                        break;
                 }
             }
         });

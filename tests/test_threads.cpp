@@ -59,39 +59,50 @@ TEST(Threads, EmulatorObjectPerThread) {
 
 TEST(Threads, LookupsWhileTheTableChanges) {
     shm_unlink("/OAM_BoardIDsShadow");
-    // Two tables a reader may see: board 1 served by zb5t ID 10 or by zbhost ID 20.
+    // Two tables a reader may see: board 1 is "a" on zb5t ID 10 or "b" on
+    // zb5t ID 11. A resolution that mixed them would find a zbhost board.
     const std::vector<CBoardIDShadow> tables[2] = {
-        {CBoardIDShadow("a", 1, "zb5t", "10"), CBoardIDShadow("b", 2, "zb5t", "11")},
-        {CBoardIDShadow("a", 1, "zbhost", "20"), CBoardIDShadow("c", 3, "zbhost", "21")}};
+        {CBoardIDShadow("a", 1, "zb5t", "10"), CBoardIDShadow("b", 2, "zbhost", "20")},
+        {CBoardIDShadow("a", 2, "zbhost", "21"), CBoardIDShadow("b", 1, "zb5t", "11")}};
     CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
     ASSERT_EQ(writer.Replace(tables[0].data(), 2), 0);
-    ASSERT_EQ(oamShadowInit(), 0);
+    PelklibAttachOAM();
 
     std::atomic<bool> done{false};
-    std::atomic<int> failures{0};
+    std::atomic<int> failures{0}, reads{0};
     std::vector<std::thread> readers;
     for (int t = 0; t < kThreads; ++t) {
         readers.emplace_back([&] {
-            while (!done) {
-                char name[120], driver[120], id[120];
-                if (oamShadowBoardLookupByNumber(0, 1, name, 120) != 0 ||
-                    std::string(name) != "a" ||
-                    oamShadowBoardGetDriverIDs(0, "a", driver, 120, id, 120) != 0) {
+            for (; !done; ++reads) {
+                char driver[129], id[65];
+                PELKLIB_DRIVER_TYPE type;
+                unsigned int number = 0;
+                if (oamShadowBoardGetDriverIDs(0, "a", driver, 129, id, 65) != 0 ||
+                    PelklibGetBoardDriver(1, &type, &number) != 0) {
                     ++failures;
                     continue;
                 }
                 const std::string ids = std::string(driver) + " " + id;
-                if (ids != "zb5t 10" && ids != "zbhost 20") ++failures;
+                if (ids != "zb5t 10" && ids != "zbhost 21") ++failures;
+                if (type != PELKLIB_DRIVER_ZB5T || (number != 10 && number != 11)) ++failures;
+                OAMSHADOW_BOARD copy[2];
+                int count = 0;
+                if (oamShadowCopyTable(0, copy, 2, &count, nullptr) != 0 || count != 2 ||
+                    copy[0].number + copy[1].number != 3 || copy[0].number == copy[1].number ||
+                    std::string(copy[0].driverBoardID) != (copy[0].number == 1 ? "10" : "21")) {
+                    ++failures;
+                }
             }
         });
     }
-    for (int change = 0; change < 200; ++change) {
+    // The table keeps changing until the readers have done their share.
+    for (int change = 0; change < 200 || reads < 20000; ++change) {
         if (writer.Replace(tables[change % 2].data(), 2) != 0) ++failures;
     }
     done = true;
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(failures, 0);
-    oamShadowExit();
+    PelklibDetachOAM();
 }
 
 }  // namespace

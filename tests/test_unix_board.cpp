@@ -212,9 +212,9 @@ TEST(UnixBoardFailures, StatusAndStoredCountPerOperation) {
     };
     const Case cases[] = {
         {[&] { return lib.ReadEEPROM(1, 0, 8, buffer, &count); }, 0x660B, -1, -1, 99},
-        {[&] { return lib.ReadEEPROM(1, 0, 0, buffer, &count); }, 0x660B, 0, 0, 0},
+        {[&] { return lib.ReadEEPROM(1, 0, 0, buffer, &count); }, 0x660B, -1, -1, 99},
         {[&] { return lib.ReadEEPROMbySlot(1, 2, 0, 8, buffer, &count); }, 0x660C, -1, -1, 99},
-        {[&] { return lib.ReadEEPROMbySlot(1, 2, 0, 0, buffer, &count); }, 0x660C, -12, -1, 0},
+        {[&] { return lib.ReadEEPROMbySlot(1, 2, 0, 0, buffer, &count); }, 0x660C, -1, -1, 99},
         {[&] { return lib.GetDriverVersion(&a, &b); }, 0x660A, -12, -1, 99},
         {[&] { return lib.SetBoardData(1, 4, buffer, &count); }, 0x660D, -12, -1, 0},
         {[&] { return lib.GetBoardData(1, 16, buffer, &count); }, 0x660E, -12, -1, 0},

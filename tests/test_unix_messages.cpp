@@ -155,6 +155,13 @@ TEST_F(UnixMessages, DataBuffersArriveInPieces) {
     sim.faults[0x6602] = {EIO, 1};
     EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), -1);
     EXPECT_EQ(sim.requests.back().code, 0x6603u);
+    // A message announcing 100 bytes that carries 10 is bad, and discarded.
+    sim.Queue(SimDriver::Stream(Desc(2, {8, 100}), Body(18)));
+    ASSERT_EQ(Receive(8), 0);
+    lengths[0] = 100;
+    EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), -4);
+    EXPECT_EQ(sim.requests.back().code, 0x6603u);
+    lengths[0] = 10;
     sim.Queue(SimDriver::Stream(Desc(2, {8, 10}), Body(18)));
     ASSERT_EQ(Receive(5000), 0);  // the request word stays within the buffer
     EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 104u);

@@ -42,6 +42,21 @@ int cPelkLib_Unix::RequestIntoCallerArea(unsigned int code, const void* block,
     return status;
 }
 
+// Both EEPROM reads follow one rule: 0 and the count stored only when the
+// request succeeded and delivered exactly `length` bytes; otherwise -1 (a
+// device that is not open, a failed request, a short or long reply, also for
+// length 0) with the out-argument left as it was.
+int cPelkLib_Unix::ReadExactly(unsigned int code, const void* block, unsigned int blockLen,
+                               void* buffer, unsigned int length, unsigned int* bytesRead) {
+    unsigned int count = 0;
+    int status = Ioctl_Unix(code, block, blockLen, buffer, length, &count);
+    if (status != PKERR_OK || count != length) {
+        return PKERR_UNKNOWN;
+    }
+    *bytesRead = count;
+    return PKERR_OK;
+}
+
 int cPelkLib_Unix::SendBoardBlock(unsigned int code, unsigned int board) {
     const uint32_t block = board;
     return Ioctl_Unix(code, &block, sizeof block, nullptr, 0, nullptr);
@@ -50,13 +65,7 @@ int cPelkLib_Unix::SendBoardBlock(unsigned int code, unsigned int board) {
 int cPelkLib_Unix::ReadEEPROM(unsigned int board, unsigned int offset, unsigned int length,
                               void* buffer, unsigned int* bytesRead) {
     const uint32_t block[3] = {board, offset, length};
-    unsigned int count = 0;
-    Ioctl_Unix(ZB5T_READ_EEPROM, block, sizeof block, buffer, length, &count);
-    if (count != length) {
-        return PKERR_UNKNOWN;
-    }
-    *bytesRead = count;
-    return PKERR_OK;
+    return ReadExactly(ZB5T_READ_EEPROM, block, sizeof block, buffer, length, bytesRead);
 }
 
 int cPelkLib_Unix::GetDriverVersion(unsigned int* first, unsigned int* second) {
@@ -163,13 +172,7 @@ int cPelkLib_Unix::SetBoardNumber(unsigned int word1, unsigned int word2, unsign
 int cPelkLib_Unix::ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2, unsigned int offset,
                                     unsigned int length, void* buffer, unsigned int* bytesRead) {
     const uint32_t block[4] = {slot1, slot2, offset, length};
-    unsigned int count = 0;
-    int status = Ioctl_Unix(ZB5T_READ_EEPROM_BY_SLOT, block, sizeof block, buffer, length, &count);
-    if (count != length) {
-        return PKERR_UNKNOWN;
-    }
-    *bytesRead = count;
-    return status;
+    return ReadExactly(ZB5T_READ_EEPROM_BY_SLOT, block, sizeof block, buffer, length, bytesRead);
 }
 
 int cPelkLib_Unix::GetDriverStats(unsigned int selector1, unsigned int selector2,

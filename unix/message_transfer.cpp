@@ -123,7 +123,9 @@ int cPelkLib_Unix::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutM
 
 // Hands out the data bytes that came with the first request, then asks the
 // driver for the rest of each buffer straight into the caller's memory. The
-// first zero length ends the list.
+// first zero length ends the list. A buffer the driver fills with fewer (or
+// more) bytes than asked is a bad message: the rest is discarded and the
+// caller gets -4, never stale bytes reported as received.
 int cPelkLib_Unix::ReceiveBuffers(unsigned int* lengths, void** buffers) {
     if (m_rx_idle) {
         return PKERR_SEQUENCE_ERROR;
@@ -146,6 +148,9 @@ int cPelkLib_Unix::ReceiveBuffers(unsigned int* lengths, void** buffers) {
             }
         }
         status = Ioctl_Unix(ZB5T_RECEIVE_PART, &wanted, sizeof wanted, target, wanted, &m_rx_len);
+        if (status == PKERR_OK && m_rx_len != wanted) {
+            status = PKERR_BAD_MESSAGE;  // the message is shorter than announced
+        }
         if (status != PKERR_OK) {
             break;
         }

@@ -2,6 +2,7 @@
 #include "unix/pelklib.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -150,14 +151,28 @@ int cPelkLib_Unix::GetWaitHandle() {
 }
 
 bool cPelkLib_Unix::WaitForEvent(short events, unsigned int timeoutMs) {
+    // Passed on as a signed int: a negative value (all ones among them)
+    // waits without limit. A poll interrupted by a signal is restarted with
+    // the time that is left, so a periodic signal cannot stretch the wait.
+    const int limitMs = static_cast<int>(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    int waitMs = limitMs;
     struct pollfd entry;
     int result;
-    do {
+    for (;;) {
         entry.fd = m_fd;
         entry.events = events;
         entry.revents = 0;
-        result = g_unixSystemCalls.poll(&entry, 1, static_cast<int>(timeoutMs));
-    } while (result < 0 && (errno == EINTR || errno == EAGAIN));
+        result = g_unixSystemCalls.poll(&entry, 1, waitMs);
+        if (result >= 0 || (errno != EINTR && errno != EAGAIN)) {
+            break;
+        }
+        if (limitMs > 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+    }
     // Linux drivers report the normal-data companion (POLLRDNORM,
     // POLLWRNORM) beside the event; any other event, an error or a hang-up,
     // means not ready.

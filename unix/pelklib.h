@@ -100,10 +100,12 @@ private:
     void ReleaseBuffers();
     // poll on the device until `events` is reported, with nothing but its
     // normal-data companion beside it; restarts after EINTR or EAGAIN with
-    // the full time-out. False on time-out, failure or any other event.
+    // the time that is left. False on time-out, failure or any other event.
     bool WaitForEvent(short events, unsigned int timeoutMs);
     int SendWithBusyRetry(const PK_SEND_REQUEST& request);
     int SendBoardBlock(unsigned int code, unsigned int board);
+    int ReadExactly(unsigned int code, const void* block, unsigned int blockLen, void* buffer,
+                    unsigned int length, unsigned int* bytesRead);
     int RequestIntoCallerArea(unsigned int code, const void* block, unsigned int blockLen,
                               void* area, unsigned int size, unsigned int least,
                               unsigned int* count);

@@ -142,7 +142,7 @@ int SimDriver::Close(int fd) {
 
 int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
     SimDriver& sim = *s_active;
-    std::lock_guard<std::mutex> hold(sim.m_lock);
+    std::unique_lock<std::mutex> hold(sim.m_lock);
     if (sim.record) {
         sim.pollTimeouts.push_back(timeoutMs);
     }
@@ -162,6 +162,10 @@ int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
         }
         fds[i].revents |= sim.extraEvents;
         ready += fds[i].revents != 0;
+    }
+    if (ready == 0 && sim.pollSleeps) {
+        hold.unlock();
+        return ::poll(nullptr, 0, timeoutMs);  // a signal ends it with EINTR
     }
     return ready;
 }

@@ -69,6 +69,7 @@ public:
     short readyEvents = POLLOUT;  // reported to POLLOUT once a board is released
     int pollInterrupts = 0;       // polls that fail with EINTR first
     short extraEvents = 0;        // reported by every poll beside the readiness
+    bool pollSleeps = false;      // nothing ready: sleep the time-out as poll does
     std::vector<int> pollTimeouts;
 
     // Board state.

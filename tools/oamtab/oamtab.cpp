@@ -58,18 +58,25 @@ int List(CBoardTableWriter& table, const Words& args) {
     if (!args.empty()) {
         return Usage("list takes no arguments");
     }
-    table.Lock();
-    bool qm = table.GetIsUsingQmPlugin();
+    // One copy of the whole table, so the list is a table that existed.
+    std::vector<OAMSHADOW_BOARD> boards(static_cast<size_t>(table.GetCapacity()) + 1);
+    int size = 0;
+    bool qm = false;
+    int status = oamShadowInit();
+    if (status == 0) {
+        status = oamShadowCopyTable(0, boards.data(), static_cast<int>(boards.size()), &size, &qm);
+        oamShadowExit();
+    }
+    if (status != 0) {
+        return Fail("the table could not be read");
+    }
     std::printf("qm plug-in: %s\n", qm ? "on" : "off");
     std::printf("position\tname\tnumber\tdriver\tdriver board ID\tA-law\n");
-    int size = table.GetSize();
     for (int i = 0; i < size; ++i) {
-        CBoardIDShadow record = table[i];
-        std::printf("%d\t%s\t%u\t%s\t%s\t%s\n", i, record.GetName(), record.GetNumber(),
-                    record.GetDriverName(), record.GetDriverBoardID(),
-                    record.GetIsUsingALaw() ? "yes" : "no");
+        const OAMSHADOW_BOARD& board = boards[static_cast<size_t>(i)];
+        std::printf("%d\t%s\t%u\t%s\t%s\t%s\n", i, board.name, board.number, board.driverName,
+                    board.driverBoardID, board.isUsingALaw ? "yes" : "no");
     }
-    table.Unlock();
     return 0;
 }
 

@@ -10,18 +10,7 @@
 
 namespace {
 
-// Room for the longest texts the table holds, with their NUL.
-constexpr unsigned int kTextSize = 256;
 constexpr int kMaxBoards = 1000;
-
-struct BoardRecord {
-    std::string name;
-    uint32_t number = 0;
-    std::string driverName;
-    std::string driverBoardID;
-    bool aLaw = false;
-    int lookupStatus = 0;  // of the lookups by name
-};
 
 int ResolveBoard(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
     PelklibAttachOAM();
@@ -47,46 +36,23 @@ std::string ResolutionText(int status, PELKLIB_DRIVER_TYPE type, unsigned int id
            std::to_string(id);
 }
 
-// Reads every record through the enumeration; the status of the first
-// failing enumeration, or 0.
-int ReadTable(std::vector<BoardRecord>* boards, bool* qm) {
+// Copies the whole table at once, so the list is a table that existed.
+int ReadTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
     int status = oamShadowInit();
     if (status != 0) {
         return status;
     }
-    status = oamShadowBoardGetIsUsingQmPlugin(0, qm);
-    for (int index = 0; status == 0 && index < kMaxBoards; ++index) {
-        char name[kTextSize];
-        status = oamShadowBoardEnum(0, index, name, sizeof name);
-        if (status == OAMSHADOW_ERR_NOT_FOUND) {
-            status = 0;
-            break;
-        }
-        if (status != 0) {
-            break;
-        }
-        BoardRecord board;
-        board.name = name;
-        char driverName[kTextSize], driverBoardID[kTextSize];
-        board.lookupStatus = oamShadowBoardGetNumber(0, name, &board.number);
-        if (board.lookupStatus == 0) {
-            board.lookupStatus = oamShadowBoardGetDriverIDs(0, name, driverName, sizeof driverName,
-                                                            driverBoardID, sizeof driverBoardID);
-        }
-        if (board.lookupStatus == 0) {
-            board.driverName = driverName;
-            board.driverBoardID = driverBoardID;
-            board.lookupStatus = oamShadowBoardIsUsingALaw(0, name, &board.aLaw);
-        }
-        boards->push_back(board);
-    }
+    int count = 0;
+    boards->resize(kMaxBoards);
+    status = oamShadowCopyTable(0, boards->data(), kMaxBoards, &count, qm);
+    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
     oamShadowExit();
     return status;
 }
 
 int RunBoards(Invocation& invocation) {
     Output& out = invocation.out;
-    std::vector<BoardRecord> boards;
+    std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
     const int status = ReadTable(&boards, &qm);
     if (status != 0) {
@@ -97,26 +63,20 @@ int RunBoards(Invocation& invocation) {
     out.Text("qm plug-in: %s\n%-16s %-10s %-8s %-10s %-5s %s\n", qm ? "on" : "off", "name",
              "number", "driver", "board ID", "A-law", "resolves to");
     JsonArray list;
-    for (const BoardRecord& board : boards) {
+    for (const OAMSHADOW_BOARD& board : boards) {
         JsonObject json;
         json.Str("name", board.name);
-        if (board.lookupStatus != 0) {
-            const StatusInfo lookup = DescribeStatus(board.lookupStatus, nullptr);
-            list.Obj(json.Obj("lookupStatus", StatusJson(lookup)));
-            out.Text("%-16s lookup failed: %s\n", board.name.c_str(), StatusLine(lookup).c_str());
-            continue;
-        }
         PELKLIB_DRIVER_TYPE type = PELKLIB_DRIVER_QM;
         unsigned int id = 0;
         const int resolved = ResolveBoard(board.number, &type, &id);
         list.Obj(json.Int("number", board.number)
                      .Str("driverName", board.driverName)
                      .Str("driverBoardID", board.driverBoardID)
-                     .Bool("aLaw", board.aLaw)
+                     .Bool("aLaw", board.isUsingALaw)
                      .Obj("resolution", ResolutionJson(resolved, type, id)));
-        out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name.c_str(), board.number,
-                 board.driverName.c_str(), JsonQuote(board.driverBoardID).c_str(),
-                 board.aLaw ? "yes" : "no", ResolutionText(resolved, type, id).c_str());
+        out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name, board.number, board.driverName,
+                 JsonQuote(board.driverBoardID).c_str(), board.isUsingALaw ? "yes" : "no",
+                 ResolutionText(resolved, type, id).c_str());
     }
     out.Fields().Arr("boards", list);
     out.Text("%zu board(s)\n", boards.size());

@@ -1,0 +1,109 @@
+#include "oam/table_journal.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mman.h>
+
+#include "services/ZelZfc.h"
+#include "services/shm_segment.h"
+
+struct TableJournalHeader {
+    uint32_t state;
+    uint32_t length;
+};
+
+void (*g_tableCommitProbe)() = nullptr;
+
+namespace {
+
+constexpr uint32_t kClear = 0;
+constexpr uint32_t kComplete = 0x4A524E4C;  // "JRNL"
+
+void Probe() {
+    if (g_tableCommitProbe != nullptr) {
+        g_tableCommitProbe();
+    }
+}
+
+void SetState(TableJournalHeader* header, uint32_t state) {
+    __atomic_store_n(&header->state, state, __ATOMIC_RELEASE);
+    Probe();
+}
+
+void CopyImage(uint8_t* to, const uint8_t* from, uint32_t length) {
+    if (g_tableCommitProbe == nullptr) {
+        std::memcpy(to, from, length);
+        return;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        to[i] = from[i];
+        Probe();
+    }
+}
+
+}  // namespace
+
+CTableJournal::CTableJournal(const char* name, uint32_t tableSize)
+    : m_header(nullptr), m_image(nullptr), m_capacity(0), m_mapped(0), m_open_error(0) {
+    if (tableSize == 0) {
+        m_open_error = EINVAL;  // no table to keep a journal for
+        return;
+    }
+    ShmSegment segment;
+    CZelString journalName("/");
+    journalName += name;
+    journalName += ".journal";
+    m_open_error = OpenShmSegment(journalName,
+                                  sizeof(TableJournalHeader) + static_cast<size_t>(tableSize),
+                                  &segment);
+    if (m_open_error == 0 && segment.size < sizeof(TableJournalHeader)) {
+        munmap(segment.address, segment.size);
+        m_open_error = EINVAL;
+    }
+    if (m_open_error == 0) {
+        m_header = static_cast<TableJournalHeader*>(segment.address);
+        m_image = static_cast<uint8_t*>(segment.address) + sizeof(TableJournalHeader);
+        m_capacity = static_cast<uint32_t>(segment.size - sizeof(TableJournalHeader));
+        m_mapped = segment.size;
+    }
+}
+
+CTableJournal::~CTableJournal() {
+    if (m_header != nullptr) {
+        munmap(m_header, m_mapped);
+    }
+}
+
+void* CTableJournal::ImageArea(void* table, uint32_t tableSize) const {
+    return m_header != nullptr && m_capacity >= tableSize ? m_image : table;
+}
+
+void CTableJournal::Commit(void* table, const void* image, uint32_t length) {
+    if (m_header == nullptr || table == nullptr || image != m_image || length > m_capacity ||
+        std::memcmp(table, m_image, length) == 0) {
+        return;
+    }
+    m_header->length = length;
+    Probe();  // the image is in the journal, not yet marked complete
+    SetState(m_header, kComplete);
+    CopyImage(static_cast<uint8_t*>(table), m_image, length);
+    SetState(m_header, kClear);
+}
+
+// The length comes from shared memory: it is bounded by both segments.
+void CTableJournal::Recover(void* table, uint32_t tableSize) {
+    if (m_header == nullptr || table == nullptr ||
+        __atomic_load_n(&m_header->state, __ATOMIC_ACQUIRE) != kComplete) {
+        return;
+    }
+    uint32_t length = m_header->length;
+    if (length > m_capacity) {
+        length = m_capacity;
+    }
+    if (length > tableSize) {
+        length = tableSize;
+    }
+    std::memcpy(table, m_image, length);
+    SetState(m_header, kClear);
+}
