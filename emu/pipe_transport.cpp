@@ -84,7 +84,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     int managerRequest = open(ZBHOST_MANAGER_IN_PATH, O_WRONLY | O_CLOEXEC);
     if (managerRequest == -1) {
         int error = errno;
-        printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
+        dprint("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
                managerRequest, error, strerror(error));
         close(managerReply);
         return PKERR_UNKNOWN;
@@ -223,7 +223,7 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
 
 int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
     if (!m_pipes_inuse) {
-        printf("WaitForMessage, called with m_pipes_inuse = false\n");
+        dprint("WaitForMessage, called with m_pipes_inuse = false\n");
         return PKERR_NOT_OPEN;
     }
     if (InPipe < 0) {

@@ -203,6 +203,24 @@ PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
 
 PELK_API extern const int _lib_version; /* 1 */
 
+/* ---- Diagnostics and version ------------------------------------------- */
+
+extern "C" {
+/* Receives one diagnostic text of the library (a line ending in a newline,
+ * such as "WaitForMessage, read returned 0, ..."), on the thread that wrote
+ * it, with the user pointer given at installation. */
+typedef void (*pelk_log_callback)(const char* text, void* user);
+
+/* Sends every diagnostic text to callback instead of where the environment
+ * variable PELK_LOG says: stdout (the default), stderr, off, or the path of a
+ * file to append to. Null goes back to PELK_LOG. Safe at any time, from any
+ * thread, also before any object exists. */
+PELK_API void pelkSetLogCallback(pelk_log_callback callback, void* user);
+
+/* The library's version, such as "1.0.0". */
+PELK_API const char* pelklibVersion(void);
+}
+
 /* ---- Board driver resolution ------------------------------------------ */
 
 /* Attach the process to the board-identity table (once; later calls do

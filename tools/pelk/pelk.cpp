@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/tool_version.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
 
@@ -23,14 +24,17 @@ std::string Usage(const Command& command) {
            command.usage;
 }
 
-void PrintHelp() {
-    std::printf(
-        "Usage: pelk COMMAND [OPTIONS] [ARGUMENTS]\n"
+void PrintHelp(FILE* to) {
+    std::fprintf(to,
+        "Usage: pelk [--json] COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       pelk --help | --version\n"
         "\n"
         "Shows the board-identity table and talks to boards through pelklib.\n"
-        "Every command takes --json (one JSON object on stdout) and --help.\n"
+        "Every command takes --json (one JSON object on stdout; a failure has an\n"
+        "\"error\" object) and --help. Options take their value as --name VALUE or\n"
+        "--name=VALUE. The library's diagnostic texts go to standard error.\n"
         "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
-        "command line.\n"
+        "command line, 130 when interrupted.\n"
         "\n"
         "info, ping, data, reset, release and stats work on the board chosen by\n"
         "--board N (logical number in the board-identity table) or by --driver\n"
@@ -39,7 +43,7 @@ void PrintHelp() {
         "Commands:\n");
     for (const Command* command : kCommands) {
         std::string call = std::string(command->name) + " " + command->usage;
-        std::printf("  %-24s %s\n", call.c_str(), command->summary);
+        std::fprintf(to, "  %-24s %s\n", call.c_str(), command->summary);
     }
 }
 
@@ -60,12 +64,29 @@ void PrintCommandHelp(const Command& command) {
     PrintOptions(kCommonOptions);
 }
 
+// The library's diagnostics never mix with the results on stdout.
+extern "C" void ToStandardError(const char* text, void*) {
+    std::fputs(text, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string name = argc > 1 ? argv[1] : "";
+    pelkSetLogCallback(ToStandardError, nullptr);
+    // Global options may come before the command; they are passed on to it.
+    std::vector<std::string> words(argv + 1, argv + argc);
+    std::vector<std::string> leading;
+    while (!words.empty() && words.front() == "--json") {
+        leading.push_back(words.front());
+        words.erase(words.begin());
+    }
+    const std::string name = words.empty() ? "" : words.front();
     if (name == "--help" || name == "-h" || name == "help") {
-        PrintHelp();
+        PrintHelp(stdout);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        PrintToolVersion("pelk", pelklibVersion());
         return kExitOk;
     }
     const Command* command = nullptr;
@@ -74,7 +95,7 @@ int main(int argc, char** argv) {
     }
     if (command == nullptr) {
         if (name.empty()) {
-            PrintHelp();
+            PrintHelp(stderr);
         } else {
             std::fprintf(stderr, "pelk: unknown command %s (see pelk --help)\n", name.c_str());
         }
@@ -86,7 +107,8 @@ int main(int argc, char** argv) {
         allowed.insert(allowed.end(), kTargetOptions.begin(), kTargetOptions.end());
     }
     allowed.insert(allowed.end(), kCommonOptions.begin(), kCommonOptions.end());
-    const std::vector<std::string> words(argv + 2, argv + argc);
+    words.erase(words.begin());
+    words.insert(words.end(), leading.begin(), leading.end());
     Arguments args;
     const std::string error = args.Parse(allowed, words);
     bool json = false;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "emu/pipe_frame.h"
+#include "tools/common/tool_version.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
 
@@ -53,7 +54,8 @@ const char kHelp[] =
     "one that cannot create its pipes (is /dev writable?).\n"
     "\n"
     "  --verbose   log every pair opened and closed on standard error\n"
-    "  --help      show this text\n";
+    "  --help      show this text\n"
+    "  --version   show zbhost's version\n";
 
 bool s_verbose = false;
 
@@ -249,6 +251,10 @@ int main(int argc, char** argv) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            PrintToolVersion("zbhost", nullptr);
             return 0;
         }
         if (option == "--verbose" || option == "-v") {
