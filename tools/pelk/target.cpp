@@ -38,6 +38,7 @@ int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target
     out.Text("board %u: driver %s (type %d), driver board ID %u\n", board, DriverName(type),
              static_cast<int>(type), target->id);
     if (!target->lib) {
+        out.Doing("make an object for driver " + std::string(DriverName(type)));
         out.Error("board " + std::to_string(board) + " is served by driver " + DriverName(type) +
                   ", which this library cannot reach");
         return kExitFailed;
