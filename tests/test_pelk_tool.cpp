@@ -214,7 +214,9 @@ TEST(PelkTool, ExplainsStatusesAndRefusesWrongCommandLines) {
         {"ping --count 4000000000 --json", "--count takes 1 to 10000000"},
         {"release --timeout 2147483648 --json", "--timeout takes 0 to 2147483647 milliseconds"},
         {"data set " + std::string(4097, 'x') + " --json", "TEXT takes 0 to 4096 bytes"},
-        {"errtext 0x-1 --json", "or a status name"}};
+        {"errtext 0x-1 --json", "or a status name"},
+        {"--json frobnicate", "unknown command frobnicate"},
+        {"--json", "no command given"}};
     for (const auto& wrong : wrongs) {
         Result result = Pelk(wrong.first);
         EXPECT_EQ(result.exitCode, 2) << wrong.first;

@@ -1,5 +1,6 @@
 // pelk: command-line access to zb5t boards and the board-identity table
 // through pelklib's public API.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -94,6 +95,15 @@ int main(int argc, char** argv) {
         command = name == candidate->name ? candidate : command;
     }
     if (command == nullptr) {
+        // With --json the failure is a JSON object like any other.
+        const bool json = !leading.empty() ||
+                          std::find(words.begin(), words.end(), "--json") != words.end();
+        if (json) {
+            Output out(name, true);
+            out.Error(name.empty() ? "no command given (see pelk --help)"
+                                   : "unknown command " + name + " (see pelk --help)");
+            return out.Finish(kExitUsage);
+        }
         if (name.empty()) {
             PrintHelp(stderr);
         } else {
