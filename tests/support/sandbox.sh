@@ -27,14 +27,15 @@ if [ -z "${PELK_SANDBOXED:-}" ]; then
     if [ "$(id -u)" -ne 0 ]; then
         ns+=(--user --map-root-user)
         if ! unshare "${ns[@]}" true 2>/dev/null; then
-            limit=$(cat /proc/sys/user/max_user_namespaces 2>/dev/null || echo unknown)
-            clone=$(cat /proc/sys/kernel/unprivileged_userns_clone 2>/dev/null || echo absent)
+            setting() { cat "/proc/sys/$1" 2>/dev/null || echo "not present"; }
             cat >&2 <<EOF
-$me: cannot create a user namespace as an ordinary user, which the
-private /dev needs without root. This host does not allow unprivileged user
-namespaces (user.max_user_namespaces=$limit, kernel.unprivileged_userns_clone=$clone,
-or a container or security policy forbids them). Run as root, or allow them:
-    sysctl -w kernel.unprivileged_userns_clone=1 user.max_user_namespaces=15000
+$me: this host does not let an ordinary user create a user namespace, which
+the private /dev needs without root. Its settings:
+    user.max_user_namespaces = $(setting user/max_user_namespaces)  (0 forbids them)
+    kernel.unprivileged_userns_clone = $(setting kernel/unprivileged_userns_clone)  (0 forbids them)
+    kernel.apparmor_restrict_unprivileged_userns = $(setting kernel/apparmor_restrict_unprivileged_userns)  (1 forbids them)
+A container's seccomp policy may forbid them too. Run as root, or have the
+administrator allow them (sysctl -w NAME=VALUE for the settings above).
 EOF
             exit 1
         fi
