@@ -74,7 +74,8 @@ extern "C" void ToStandardError(const char* text, void*) {
 
 int main(int argc, char** argv) {
     pelkSetLogCallback(ToStandardError, nullptr);
-    // Global options may come before the command; they are passed on to it.
+    // Global options may come before the command; they are passed on to it
+    // ahead of its own words (so never after a "--").
     std::vector<std::string> words(argv + 1, argv + argc);
     std::vector<std::string> leading;
     while (!words.empty() && words.front() == "--json") {
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     }
     allowed.insert(allowed.end(), kCommonOptions.begin(), kCommonOptions.end());
     words.erase(words.begin());
-    words.insert(words.end(), leading.begin(), leading.end());
+    words.insert(words.begin(), leading.begin(), leading.end());
     Arguments args;
     const std::string error = args.Parse(allowed, words);
     bool json = false;
