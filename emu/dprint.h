@@ -1,16 +1,16 @@
-// dprint: the emulator backend's only message output, printf-style on
-// standard output, nothing added and no flush. Each source file that
-// includes this gets its own file-static copy.
+// dprint: the emulator backend's only message output, printf-style through
+// the library's diagnostic path (services/pelk_log.h), nothing added.
 #ifndef PELK_EMU_DPRINT_H
 #define PELK_EMU_DPRINT_H
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "services/pelk_log.h"
 
 __attribute__((format(printf, 1, 2))) static inline void dprint(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    PelkLogV(format, arguments);
     va_end(arguments);
 }
 

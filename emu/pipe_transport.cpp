@@ -113,7 +113,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     int managerRequest = OpenFifoWhenRead(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text);
     if (managerRequest == -1) {
         int error = errno;
-        printf("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
+        dprint("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
                managerRequest, error, strerror(error));
         close(managerReply);
         return PKERR_UNKNOWN;
@@ -275,7 +275,7 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
 
 int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
     if (!m_pipes_inuse) {
-        printf("WaitForMessage, called with m_pipes_inuse = false\n");
+        dprint("WaitForMessage, called with m_pipes_inuse = false\n");
         return PKERR_NOT_OPEN;
     }
     if (InPipe < 0) {

@@ -146,52 +146,96 @@ static_assert(sizeof(PK_GET_DRVR_STATS) == 256, "PK_GET_DRVR_STATS layout");
 
 /* ---- The board-access interface ------------------------------------- */
 
+/* Each operation returns 0 or a status (see above) unless noted. Time-outs
+ * are in milliseconds; values above 2147483647 wait without limit. "board"
+ * is the board's ID within its driver. The emulator backend (zbhost) answers
+ * the board operations with fixed data, -1 for LiftBoardReset and -17 for
+ * the statistics, state, use-count and core operations. */
 class PELK_API cPelkLib {
 public:
     cPelkLib() {}
-    virtual ~cPelkLib() {}
+    virtual ~cPelkLib() {}  /* releases device or pipes; no request is sent */
 
+    /* Makes the object ready: size is the largest header buffer (bytes) the
+     * caller will exchange (at least 56 is used); *waitHandle, when not null,
+     * gets the descriptor that is readable when a message waits. Kernel
+     * driver: -7, or the errno of opening /dev/zb5t (2: no driver). Emulator:
+     * -1 (handshake semaphore), -12 (no zbhost, or the handshake failed). */
     virtual int Open(unsigned int size, int* waitHandle) = 0;
+    /* Waits up to timeoutMs for one message, copies its header buffer (up to
+     * capacity bytes) and fills info; info->bufLen lists the data buffers
+     * still to fetch. -2 time-out, -10 header larger than capacity (the rest
+     * is lost), -4 malformed message, -8 data buffers of the last message
+     * not fetched yet, -12 not open. */
     virtual int ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsigned int capacity,
                                void* header, unsigned int* headerLen) = 0;
+    /* ReceiveMessage of a protocol message into its 56-byte header. */
     virtual int ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                      _PELKOR_MSG_HEADER* header) = 0;
-    /* Over the kernel driver, a data buffer that arrives shorter than its
-     * length gives PKERR_BAD_MESSAGE; the rest of the message is dropped. */
+    /* Fetches the data buffers of the message just received into buffers,
+     * lengths as in info->bufLen. -8 when none are outstanding. Over the
+     * kernel driver, a data buffer that arrives shorter than its length gives
+     * -4; the rest of the message is dropped. */
     virtual int ReceiveBuffers(unsigned int* lengths, void** buffers) = 0;
+    /* Discards the data buffers of the current message not yet fetched. */
     virtual int FlushMessageBuffers() = 0;
+    /* Sends one message: a header buffer and 0 to 4 data buffers. -6 more
+     * than 4 buffers, -13 header larger than the size given to Open, -3 a
+     * header length without a header, -12 not open. */
     virtual int SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
                             unsigned int bufCount, void** buffers, unsigned int* lengths) = 0;
+    /* SendMessage of a protocol message (type 1) with its 56-byte header. */
     virtual int SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
                                   unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
                                   void** buffers, unsigned int* lengths) = 0;
-    /* ReadEEPROM and ReadEEPROMbySlot over the kernel driver: 0, with
-     * *bytesRead set to length, only when exactly length bytes were read;
-     * -1 otherwise (device not open, failed request, fewer or more bytes,
-     * also for length 0), *bytesRead left as it was. */
+    /* Reads length bytes of the board's EEPROM from offset into buffer. Over
+     * the kernel driver (ReadEEPROMbySlot too): 0, with *bytesRead set to
+     * length, only when exactly length bytes were read; -1 otherwise (device
+     * not open, failed request, fewer or more bytes, also for length 0),
+     * *bytesRead left as it was. */
     virtual int ReadEEPROM(unsigned int board, unsigned int offset, unsigned int length,
                            void* buffer, unsigned int* bytesRead) = 0;
+    /* The driver's two version numbers. */
     virtual int GetDriverVersion(unsigned int* first, unsigned int* second) = 0;
+    /* The board's mapping; size is sizeof(PK_BOARD_MAPPING). */
     virtual int GetBoardMapping(unsigned int board, unsigned int size, PK_BOARD_MAPPING* mapping) = 0;
+    /* Stores length bytes of board data; *count gets the bytes stored. */
     virtual int SetBoardData(unsigned int board, unsigned int length, void* data,
                              unsigned int* count) = 0;
+    /* Reads the board data into buffer (size bytes); *count gets its length. */
     virtual int GetBoardData(unsigned int board, unsigned int size, void* buffer,
                              unsigned int* count) = 0;
+    /* No status: writes the text of code, at most size - 1 characters and a
+     * NUL (nothing for size 0). The emulator backend leaves text as it is. */
     virtual void GetErrorText(int code, char* text, unsigned int size) = 0;
+    /* Holds the board in reset. */
     virtual int AssertBoardReset(unsigned int board) = 0;
+    /* Releases the board from reset and waits up to timeoutMs until it is
+     * ready: -2 when it is not. The emulator does not emulate it: -1. */
     virtual int LiftBoardReset(unsigned int board, unsigned int timeoutMs) = 0;
+    /* Lists up to maximum boards the driver finds, two words each. */
     virtual int DetectBoards(unsigned int maximum, unsigned int* first, unsigned int* second,
                              unsigned int* count) = 0;
+    /* Gives a board its number. */
     virtual int SetBoardNumber(unsigned int word1, unsigned int word2, unsigned int word3) = 0;
+    /* ReadEEPROM of the board in the given slot. */
     virtual int ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2, unsigned int offset,
                                  unsigned int length, void* buffer, unsigned int* bytesRead) = 0;
+    /* The driver's statistics for the selectors into stats (size bytes);
+     * *count gets the bytes filled. */
     virtual int GetDriverStats(unsigned int selector1, unsigned int selector2, unsigned int size,
                                PK_GET_DRVR_STATS* stats, unsigned int* count) = 0;
+    /* Zeroes the driver's statistics for the selectors. */
     virtual int ZeroDriverStats(unsigned int selector1, unsigned int selector2) = 0;
+    /* No status: the descriptor readable when a message waits (as Open's
+     * *waitHandle); -1 before Open with the kernel driver. */
     virtual int GetWaitHandle() = 0;
+    /* Asks to be told of board state changes. */
     virtual int RegisterForStateNotification() = 0;
+    /* Counts one more, or one less, user of the board. */
     virtual int IncrementBoardUseCount(unsigned int board) = 0;
     virtual int DecrementBoardUseCount(unsigned int board) = 0;
+    /* Starts the board's core. */
     virtual int StartCore(unsigned int board) = 0;
 };
 
@@ -208,6 +252,24 @@ PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
 }
 
 PELK_API extern const int _lib_version; /* 1 */
+
+/* ---- Diagnostics and version ------------------------------------------- */
+
+extern "C" {
+/* Receives one diagnostic text of the library (a line ending in a newline,
+ * such as "WaitForMessage, read returned 0, ..."), on the thread that wrote
+ * it, with the user pointer given at installation. */
+typedef void (*pelk_log_callback)(const char* text, void* user);
+
+/* Sends every diagnostic text to callback instead of where the environment
+ * variable PELK_LOG says: stdout (the default), stderr, off, or the path of a
+ * file to append to. Null goes back to PELK_LOG. Safe at any time, from any
+ * thread, also before any object exists. */
+PELK_API void pelkSetLogCallback(pelk_log_callback callback, void* user);
+
+/* The library's version, such as "1.0.0". */
+PELK_API const char* pelklibVersion(void);
+}
 
 /* ---- Board driver resolution ------------------------------------------ */
 

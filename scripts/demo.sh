@@ -8,10 +8,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ -z "${PELK_DEMO_INSIDE:-}" ]; then
+    echo "== checking the Debian packages the build needs"
     scripts/install_deps.sh
-    echo "== building (preset default)"
+    echo "== configuring the build (preset default)"
     cmake --preset default >/dev/null
-    cmake --build --preset default -j2 --target zbhost oamtab pelk_tool >/dev/null
+    # One line per program, so a slow machine does not look stuck.
+    for target in pelk zbhost oamtab pelk_tool; do
+        echo "== building $target"
+        cmake --build --preset default -j2 --target "$target" >/dev/null
+    done
     echo "== entering the sandbox: private /dev, /dev/shm and IPC namespace"
     PELK_DEMO_INSIDE=1 exec tests/support/sandbox.sh "$0" "$@"
 fi

@@ -2,8 +2,9 @@
 # Builds pelklib and runs every test: first the normal build, then the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
 # multi-thread tests under ThreadSanitizer, then each fuzz harness for
-# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing). Ends with one
-# line counting every test run and fuzz harness that passed.
+# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing); as root, also the
+# demo once as an ordinary user. Ends with one line counting every test run,
+# fuzz harness and demo that passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -24,6 +25,11 @@ done
 if [ "${PELK_FUZZ_SECONDS:-60}" != 0 ]; then
     scripts/fuzz.sh "${PELK_FUZZ_SECONDS:-60}" | tee "$log"
     passed=$((passed + $(grep -c ' 0 crashes$' "$log")))
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+    scripts/demo_as_user.sh
+    passed=$((passed + 1))
 fi
 
 echo "$passed passed, 0 failed"

@@ -24,7 +24,7 @@ std::string File(const std::string& content) {
 
 std::string Boards(int count) {
     std::string lines;
-    for (int i = 0; i < count; ++i) lines += "b" + std::to_string(100 + i) + " 1 zb5t 1\n";
+    for (int i = 0; i < count; ++i) lines += "b" + std::to_string(100 + i) + " " + std::to_string(i) + " zb5t 1\n";
     return lines;
 }
 
@@ -38,6 +38,11 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
                               "0\talpha\t1\tqm\t0\tyes\n"
                               "1\tZulu\t3\tzb5t\t7\tno\n";
     EXPECT_EQ(Oamtab("list").output, table);
+    Result json = Oamtab("--json list | python3 -m json.tool --compact");
+    EXPECT_EQ(json.output, "{\"qmPlugin\":true,\"boards\":[{\"name\":\"alpha\",\"number\":1,"
+                           "\"driverName\":\"qm\",\"driverBoardID\":\"0\",\"aLaw\":true},{\"name\":"
+                           "\"Zulu\",\"number\":3,\"driverName\":\"zb5t\",\"driverBoardID\":\"7\","
+                           "\"aLaw\":false}]}\n");
 
     // Refused changes exit 1, wrong command lines 2; neither writes.
     const struct {
@@ -46,6 +51,8 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         std::string says;
     } refusals[] = {
         {"add ALPHA 9 zb5t 1", 1, "already in the table"},
+        {"add beta 3 zb5t 1", 1, "board \"Zulu\" already has number 3"},
+        {"add --json beta 2 zb5t 1", 2, "--json applies to list only"},
         {"add " + std::string(129, 'n') + " 1 zb5t 1", 1, "longer than 128"},
         {"add x 1 zb5t " + std::string(65, '1'), 1, "longer than 64"},
         {"add x 4294967296 zb5t 1", 1, "not a decimal number"},
@@ -59,6 +66,8 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         {"load " + File("a 1 zb5t 0\n\nb two zb5t 0\n"), 1, ".txt:3: board number"},
         {"load " + File("a 1 zb5t 0 # A 2 zb5t 1\nA 2 zb5t 1\n"), 1,
          ".txt:2: board \"A\" is already named on line 1"},
+        {"load - < " + File("a 1 zb5t 0\nb 1 zb5t 1\n"), 1,
+         "standard input:2: number 1 is already board \"a\" on line 1"},
         {"load " + File(Boards(32)), 1, "at most 31 boards"},
         {"load /nonexistent", 1, "cannot read"},
         {"load /dev/shm", 1, "is not a file"}};
@@ -70,6 +79,14 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
     EXPECT_EQ(Oamtab("list").output, table);
     ASSERT_EQ(Oamtab("load " + File("# rack 1\n" + Boards(31))).exitCode, 0);
     EXPECT_TRUE(Oamtab("list").Says("30\tb130\t"));
+    // Boards that resolution cannot reach are kept, with a warning each.
+    Result warned = Oamtab("load - < " + File("x 1 zbhost 0\ny 2 pq 0\nz 3 zb5t 7x\n"));
+    EXPECT_EQ(warned.exitCode, 0);
+    EXPECT_TRUE(warned.Says("standard input:2: warning: board \"y\" names driver \"pq\"") &&
+                warned.Says("standard input:3: warning: board \"z\" has driver board ID \"7x\"") &&
+                !warned.Says(":1:"))
+        << warned.output;
+    EXPECT_TRUE(Oamtab("list").Says("2\tz\t3\tzb5t\t7x\tno\n"));
 }
 
 TEST(Oamtab, EveryCommandExplainsItself) {
@@ -80,6 +97,8 @@ TEST(Oamtab, EveryCommandExplainsItself) {
     }
     EXPECT_EQ(Oamtab("--help").exitCode, 0);
     EXPECT_EQ(Oamtab("frobnicate").exitCode, 2);
+    EXPECT_EQ(Oamtab("").exitCode, 2);
+    EXPECT_EQ(Oamtab("--version").output, "oamtab 1.0.0\nlibpelk 1.0.0\n");
 }
 
 }  // namespace

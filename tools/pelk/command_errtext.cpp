@@ -34,8 +34,10 @@ bool ParseCode(const std::string& text, int* code) {
 
 int RunErrtext(Invocation& invocation) {
     int code = 0;
-    if (!ParseCode(invocation.args.Positional()[0], &code)) {
-        invocation.out.Error("CODE must be a number such as -2, 2 or 0x40000004");
+    const std::string& word = invocation.args.Positional()[0];
+    if (!ParseCode(word, &code) && !StatusByName(word, &code)) {
+        invocation.out.Error("CODE takes a number such as -2, 2 or 0x40000004, or a status name "
+                             "such as PKERR_TIMEOUT or ENOENT, not \"" + word + "\"");
         return kExitUsage;
     }
     // An unopened kernel-driver object gives the library's own text.
@@ -46,5 +48,5 @@ int RunErrtext(Invocation& invocation) {
 
 }  // namespace
 
-const Command kErrtextCommand = {"errtext", "CODE", "the name and meaning of a status code",
+const Command kErrtextCommand = {"errtext", "CODE|NAME", "the name and meaning of a status code",
                                  {}, false, 1, 1, RunErrtext};

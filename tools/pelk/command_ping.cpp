@@ -1,4 +1,7 @@
 // pelk ping: message round trips with their latency.
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,6 +16,17 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t s_interrupted = 0;
+
+// Ctrl-C ends the round trips and keeps what they measured. Without
+// SA_RESTART, a wait for an answer returns at once.
+void StopOnInterrupt() {
+    struct sigaction action = {};
+    action.sa_handler = [](int) { s_interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 // zbhost refuses messages with more data than this.
 constexpr unsigned int kMaxSize = 16u << 20;
@@ -68,12 +82,14 @@ int RunPing(Invocation& invocation) {
     const Arguments& args = invocation.args;
     Output& out = invocation.out;
     unsigned int count = 0, size = 0, timeout = 0;
-    if (!args.Unsigned("--count", 10, &count) || !args.Unsigned("--size", 64, &size) ||
-        !args.Unsigned("--timeout", 5000, &timeout) || count == 0 || count > kMaxCount ||
-        size > kMaxSize || timeout > kMaxTimeoutMs) {
-        out.Error("--count takes 1 to 10000000, --size 0 to 16777216 bytes, --timeout 0 to "
-                  "2147483647 milliseconds");
-        return kExitUsage;
+    for (const std::string& wrong :
+         {args.Number("--count", 10, 1, kMaxCount, "", &count),
+          args.Number("--size", 64, 0, kMaxSize, "bytes", &size),
+          args.Number("--timeout", 5000, 0, kMaxTimeoutMs, "milliseconds", &timeout)}) {
+        if (!wrong.empty()) {
+            out.Error(wrong);
+            return kExitUsage;
+        }
     }
     Target target;
     const int opened = OpenTarget(invocation, &target);
@@ -86,26 +102,45 @@ int RunPing(Invocation& invocation) {
     }
     std::vector<double> micros;
     micros.reserve(count);
+    const bool progress = !out.Json() && isatty(STDERR_FILENO);
+    StopOnInterrupt();
     const Clock::time_point start = Clock::now();
     Clock::time_point nextProgress = start + std::chrono::seconds(1);
     int status = 0;
-    for (unsigned int tag = 1; tag <= count && status == 0; ++tag) {
+    for (unsigned int tag = 1; tag <= count && status == 0 && !s_interrupted; ++tag) {
         const Clock::time_point sent = Clock::now();
         status = RoundTrip(*target.lib, tag, timeout, data, received);
         const Clock::time_point back = Clock::now();
         micros.push_back(std::chrono::duration<double, std::micro>(back - sent).count());
-        if (back >= nextProgress) {
+        if (progress && back >= nextProgress) {
             std::fprintf(stderr, "ping: %u of %u round trips, %.0f s\n", tag, count,
                          std::chrono::duration<double>(back - start).count());
             nextProgress = back + std::chrono::seconds(1);
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // A round trip cut short by the interrupt counts neither way.
+    if (s_interrupted && status != 0) {
+        micros.pop_back();
+        status = 0;
+    }
+    if (s_interrupted) {
+        out.Text("interrupted after %zu of %u round trips\n", micros.size(), count);
+        out.Fields().Bool("interrupted", true);
+        out.Doing("round trip " + std::to_string(micros.size() + 1));
+        out.Error("interrupted");
+        count = static_cast<unsigned int>(micros.size());
+        if (count == 0) {
+            out.Fields().Int("count", 0).Int("size", size);
+            return kExitInterrupted;
+        }
+    }
     if (status != 0) {
         micros.pop_back();
         out.Fields().Int("completed", micros.size());
         out.Text("round trip %zu failed after %zu completed\n", micros.size() + 1, micros.size());
-        out.Status("status", "status", status, target.lib.get());
+        out.Status("status", "round trip " + std::to_string(micros.size() + 1), status,
+                   target.lib.get());
         return kExitFailed;
     }
     std::sort(micros.begin(), micros.end());
@@ -125,7 +160,7 @@ int RunPing(Invocation& invocation) {
              "%.0f round trips/s (%.0f messages/s, each way counted)\n",
              count, size, micros.front(), Percentile(micros, 0.5), Percentile(micros, 0.99),
              micros.back(), perSecond, 2 * perSecond);
-    return kExitOk;
+    return s_interrupted ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ int RunData(Invocation& invocation) {
         return kExitUsage;
     }
     if (set && words[1].size() > kBoardDataMax) {
-        invocation.out.Error("board data holds at most 4096 bytes here");
+        invocation.out.Error("TEXT takes 0 to 4096 bytes, not " + std::to_string(words[1].size()));
         return kExitUsage;
     }
     Target target;
@@ -174,8 +174,10 @@ int RunReset(Invocation& invocation) {
 
 int RunRelease(Invocation& invocation) {
     unsigned int timeout = 0;
-    if (!invocation.args.Unsigned("--timeout", 5000, &timeout) || timeout > kMaxTimeoutMs) {
-        invocation.out.Error("--timeout takes 0 to 2147483647 milliseconds");
+    const std::string wrong =
+        invocation.args.Number("--timeout", 5000, 0, kMaxTimeoutMs, "milliseconds", &timeout);
+    if (!wrong.empty()) {
+        invocation.out.Error(wrong);
         return kExitUsage;
     }
     Target target;
@@ -185,14 +187,21 @@ int RunRelease(Invocation& invocation) {
     }
     const int status = target.lib->LiftBoardReset(target.id, timeout);
     invocation.out.Status("status", "release from reset", status, target.lib.get());
+    if (status == PKERR_UNKNOWN && target.driver == PELKLIB_DRIVER_ZBHOST) {
+        invocation.out.Error("the board emulator does not emulate release from reset, so "
+                             "release always fails with -1 on a zbhost board");
+    }
     return status == 0 ? kExitOk : kExitFailed;
 }
 
 int RunStats(Invocation& invocation) {
     unsigned int selector1 = 0, selector2 = 0;
-    if (!invocation.args.Unsigned("--selector1", 0, &selector1) ||
-        !invocation.args.Unsigned("--selector2", 0, &selector2)) {
-        invocation.out.Error("selectors are decimal numbers");
+    std::string wrong = invocation.args.Number("--selector1", 0, 0, 0xFFFFFFFFu, "", &selector1);
+    if (wrong.empty()) {
+        wrong = invocation.args.Number("--selector2", 0, 0, 0xFFFFFFFFu, "", &selector2);
+    }
+    if (!wrong.empty()) {
+        invocation.out.Error(wrong);
         return kExitUsage;
     }
     Target target;
@@ -238,11 +247,13 @@ const Command kDataCommand = {"data", "set TEXT | get", "store TEXT as board dat
 const Command kResetCommand = {"reset", "", "hold the board in reset", kNoOptions, true, 0, 0,
                                RunReset};
 const Command kReleaseCommand = {
-    "release", "", "release the board from reset and wait until it is ready",
+    "release", "",
+    "release the board from reset and wait until it is ready (always -1 on the emulator, which "
+    "does not emulate it)",
     {{"--timeout", "MS", "how long to wait for the board (default 5000)"}}, true, 0, 0,
     RunRelease};
 const Command kStatsCommand = {
-    "stats", "", "read the driver statistics",
+    "stats", "", "read the driver statistics (-17 on the emulator, which does not provide them)",
     {{"--zero", nullptr, "zero the statistics after reading them"},
      {"--selector1", "N", "first selector word (default 0)"},
      {"--selector2", "N", "second selector word (default 0)"}},

@@ -5,36 +5,13 @@
 
 #include "tools/pelk/command.h"
 #include "tools/pelk/options.h"
+#include "tools/pelk/resolution.h"
 #include "tools/pelk/status.h"
 #include "tools/pelk/target.h"
 
 namespace {
 
 constexpr int kMaxBoards = 1000;
-
-int ResolveBoard(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id) {
-    PelklibAttachOAM();
-    const int status = PelklibGetBoardDriver(board, type, id);
-    PelklibDetachOAM();
-    return status;
-}
-
-JsonObject ResolutionJson(int status, PELKLIB_DRIVER_TYPE type, unsigned int id) {
-    JsonObject json;
-    json.Obj("status", StatusJson(DescribeStatus(status, nullptr)));
-    if (status == 0) {
-        json.Int("driverType", type).Str("driver", DriverName(type)).Int("id", id);
-    }
-    return json;
-}
-
-std::string ResolutionText(int status, PELKLIB_DRIVER_TYPE type, unsigned int id) {
-    if (status != 0) {
-        return StatusLine(DescribeStatus(status, nullptr));
-    }
-    return "type " + std::to_string(type) + " (" + DriverName(type) + "), ID " +
-           std::to_string(id);
-}
 
 // Copies the whole table at once, so the list is a table that existed.
 int ReadTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
@@ -57,6 +34,10 @@ int RunBoards(Invocation& invocation) {
     const int status = ReadTable(&boards, &qm);
     if (status != 0) {
         out.Status("status", "board-identity table", status, nullptr);
+        if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+            out.Error("there is no board-identity table on this host (its OAM supervisor, or "
+                      "oamtab, writes it)");
+        }
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);
@@ -66,36 +47,43 @@ int RunBoards(Invocation& invocation) {
     for (const OAMSHADOW_BOARD& board : boards) {
         JsonObject json;
         json.Str("name", board.name);
-        PELKLIB_DRIVER_TYPE type = PELKLIB_DRIVER_QM;
-        unsigned int id = 0;
-        const int resolved = ResolveBoard(board.number, &type, &id);
+        const Resolution resolution = ResolveBoard(board.number);
         list.Obj(json.Int("number", board.number)
                      .Str("driverName", board.driverName)
                      .Str("driverBoardID", board.driverBoardID)
                      .Bool("aLaw", board.isUsingALaw)
-                     .Obj("resolution", ResolutionJson(resolved, type, id)));
+                     .Obj("resolution", ResolutionJson(resolution)));
         out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name, board.number, board.driverName,
                  JsonQuote(board.driverBoardID).c_str(), board.isUsingALaw ? "yes" : "no",
-                 ResolutionText(resolved, type, id).c_str());
+                 ResolutionText(resolution).c_str());
     }
     out.Fields().Arr("boards", list);
-    out.Text("%zu board(s)\n", boards.size());
+    if (boards.empty()) {
+        out.Text("the board-identity table holds no boards\n");
+    } else {
+        out.Text("%zu board(s)\n", boards.size());
+    }
     return kExitOk;
 }
 
 int RunResolve(Invocation& invocation) {
     Output& out = invocation.out;
     unsigned int board = 0;
-    if (!ParseUnsigned(invocation.args.Positional()[0], &board)) {
-        out.Error("N must be a decimal board number");
+    const std::string& word = invocation.args.Positional()[0];
+    if (!ParseUnsigned(word, &board)) {
+        out.Error("N takes 0 to 4294967295, not \"" + word + "\"");
         return kExitUsage;
     }
-    PELKLIB_DRIVER_TYPE type = PELKLIB_DRIVER_QM;
-    unsigned int id = 0;
-    const int status = ResolveBoard(board, &type, &id);
-    out.Fields().Int("board", board).Obj("resolution", ResolutionJson(status, type, id));
-    out.Text("board %u: %s\n", board, ResolutionText(status, type, id).c_str());
-    return status == 0 ? kExitOk : kExitFailed;
+    const Resolution resolution = ResolveBoard(board);
+    out.Fields().Obj("resolution", ResolutionJson(resolution));
+    out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
+    if (resolution.status != 0) {
+        out.Doing("resolve board " + std::to_string(board));
+        out.Failure(resolution.status, nullptr);
+        out.Error(resolution.cause.empty() ? DescribeStatus(resolution.status, nullptr).meaning
+                                           : resolution.cause);
+    }
+    return resolution.status == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -29,19 +29,25 @@ std::string Arguments::Parse(const std::vector<OptionDef>& allowed,
             m_positional.push_back(word);
             continue;
         }
+        const size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
         const OptionDef* known = nullptr;
         for (const OptionDef& candidate : allowed) {
-            known = word == candidate.name ? &candidate : known;
+            known = name == candidate.name ? &candidate : known;
         }
         if (known == nullptr) {
-            return "unknown option " + word;
+            return "unknown option " + name;
         }
-        if (known->value == nullptr) {
-            m_options[word];
+        if (known->value == nullptr && equals != std::string::npos) {
+            return name + " takes no value";
+        } else if (known->value == nullptr) {
+            m_options[name];
+        } else if (equals != std::string::npos) {
+            m_options[name] = word.substr(equals + 1);
         } else if (i + 1 < words.size()) {
-            m_options[word] = words[++i];
+            m_options[name] = words[++i];
         } else {
-            return word + " needs a value " + known->value;
+            return name + " needs a value " + known->value;
         }
     }
     return "";
@@ -57,11 +63,15 @@ const std::string& Arguments::Value(const std::string& name) const {
     return found == m_options.end() ? kNone : found->second;
 }
 
-bool Arguments::Unsigned(const std::string& name, unsigned int fallback,
-                         unsigned int* value) const {
+std::string Arguments::Number(const std::string& name, unsigned int fallback, unsigned int low,
+                              unsigned int high, const char* unit, unsigned int* value) const {
     if (!Has(name)) {
         *value = fallback;
-        return true;
+        return "";
     }
-    return ParseUnsigned(Value(name), value);
+    if (ParseUnsigned(Value(name), value) && *value >= low && *value <= high) {
+        return "";
+    }
+    return name + " takes " + std::to_string(low) + " to " + std::to_string(high) +
+           (*unit ? " " : "") + unit + ", not \"" + Value(name) + "\"";
 }

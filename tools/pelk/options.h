@@ -1,4 +1,5 @@
-// Command-line options: "--name" or "--name VALUE" words, the rest positional.
+// Command-line options: "--name", "--name VALUE" or "--name=VALUE" words,
+// the rest positional.
 #ifndef PELK_TOOL_OPTIONS_H
 #define PELK_TOOL_OPTIONS_H
 
@@ -21,9 +22,11 @@ public:
                       const std::vector<std::string>& words);
     bool Has(const std::string& name) const;
     const std::string& Value(const std::string& name) const;  // empty when absent
-    // The option's whole decimal number, or fallback when absent; false when
-    // the value is not a number from 0 to 4294967295.
-    bool Unsigned(const std::string& name, unsigned int fallback, unsigned int* value) const;
+    // The option's whole decimal number from low to high (unit after the
+    // range in the message), or fallback when absent. Returns an empty
+    // string, or a message naming the option, its range and the wrong value.
+    std::string Number(const std::string& name, unsigned int fallback, unsigned int low,
+                       unsigned int high, const char* unit, unsigned int* value) const;
     const std::vector<std::string>& Positional() const { return m_positional; }
 
 private:

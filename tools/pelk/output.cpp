@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "tools/pelk/status.h"
-
 void Output::Text(const char* format, ...) {
     if (m_json) {
         return;
@@ -19,23 +17,50 @@ void Output::Status(const std::string& key, const std::string& label, int code, 
     const StatusInfo status = DescribeStatus(code, lib);
     m_fields.Obj(key, StatusJson(status));
     Text("%s: %s\n", label.c_str(), StatusLine(status).c_str());
+    if (code != 0) {
+        Doing(label);
+        Failure(code, lib);
+    }
+}
+
+void Output::Failure(int code, cPelkLib* lib) {
+    m_status = DescribeStatus(code, lib);
+    m_hasStatus = true;
 }
 
 void Output::Error(const std::string& message) {
     if (m_json) {
-        m_error += (m_error.empty() ? "" : "; ") + message;
+        m_messages += (m_messages.empty() ? "" : "; ") + message;
     } else {
         std::fflush(stdout);  // keeps the message after the lines before it
         std::fprintf(stderr, "pelk %s: %s\n", m_command.c_str(), message.c_str());
     }
 }
 
+JsonObject Output::ErrorJson(int exitCode) const {
+    JsonObject error;
+    if (m_hasStatus) {
+        error.Int("status", m_status.code).Str("name", m_status.name);
+    } else {
+        error.Null("status").Str("name", exitCode == kExitUsage         ? "usage"
+                                         : exitCode == kExitInterrupted ? "interrupted"
+                                                                        : "failed");
+    }
+    error.Str("text", !m_messages.empty() ? m_messages
+                      : m_hasStatus       ? m_status.meaning
+                                          : "the command failed");
+    error.Str("during", !m_doing.empty()           ? m_doing
+                        : exitCode == kExitUsage ? "reading the command line"
+                                                 : m_command);
+    return error;
+}
+
 int Output::Finish(int exitCode) {
     if (m_json) {
         JsonObject result;
         result.Str("command", m_command).Bool("ok", exitCode == kExitOk);
-        if (!m_error.empty()) {
-            result.Str("error", m_error);
+        if (exitCode != kExitOk) {
+            result.Obj("error", ErrorJson(exitCode));
         }
         std::string json = result.Render();
         const std::string fields = m_fields.Render();

@@ -1,9 +1,11 @@
 // pelk: command-line access to zb5t boards and the board-identity table
 // through pelklib's public API.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tools/common/tool_version.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
 
@@ -23,14 +25,17 @@ std::string Usage(const Command& command) {
            command.usage;
 }
 
-void PrintHelp() {
-    std::printf(
-        "Usage: pelk COMMAND [OPTIONS] [ARGUMENTS]\n"
+void PrintHelp(FILE* to) {
+    std::fprintf(to,
+        "Usage: pelk [--json] COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       pelk --help | --version\n"
         "\n"
         "Shows the board-identity table and talks to boards through pelklib.\n"
-        "Every command takes --json (one JSON object on stdout) and --help.\n"
+        "Every command takes --json (one JSON object on stdout; a failure has an\n"
+        "\"error\" object) and --help. Options take their value as --name VALUE or\n"
+        "--name=VALUE. The library's diagnostic texts go to standard error.\n"
         "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
-        "command line.\n"
+        "command line, 130 when interrupted.\n"
         "\n"
         "info, ping, data, reset, release and stats work on the board chosen by\n"
         "--board N (logical number in the board-identity table) or by --driver\n"
@@ -39,7 +44,7 @@ void PrintHelp() {
         "Commands:\n");
     for (const Command* command : kCommands) {
         std::string call = std::string(command->name) + " " + command->usage;
-        std::printf("  %-24s %s\n", call.c_str(), command->summary);
+        std::fprintf(to, "  %-24s %s\n", call.c_str(), command->summary);
     }
 }
 
@@ -60,12 +65,30 @@ void PrintCommandHelp(const Command& command) {
     PrintOptions(kCommonOptions);
 }
 
+// The library's diagnostics never mix with the results on stdout.
+extern "C" void ToStandardError(const char* text, void*) {
+    std::fputs(text, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string name = argc > 1 ? argv[1] : "";
+    pelkSetLogCallback(ToStandardError, nullptr);
+    // Global options may come before the command; they are passed on to it
+    // ahead of its own words (so never after a "--").
+    std::vector<std::string> words(argv + 1, argv + argc);
+    std::vector<std::string> leading;
+    while (!words.empty() && words.front() == "--json") {
+        leading.push_back(words.front());
+        words.erase(words.begin());
+    }
+    const std::string name = words.empty() ? "" : words.front();
     if (name == "--help" || name == "-h" || name == "help") {
-        PrintHelp();
+        PrintHelp(stdout);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        PrintToolVersion("pelk", pelklibVersion());
         return kExitOk;
     }
     const Command* command = nullptr;
@@ -73,8 +96,17 @@ int main(int argc, char** argv) {
         command = name == candidate->name ? candidate : command;
     }
     if (command == nullptr) {
+        // With --json the failure is a JSON object like any other.
+        const bool json = !leading.empty() ||
+                          std::find(words.begin(), words.end(), "--json") != words.end();
+        if (json) {
+            Output out(name, true);
+            out.Error(name.empty() ? "no command given (see pelk --help)"
+                                   : "unknown command " + name + " (see pelk --help)");
+            return out.Finish(kExitUsage);
+        }
         if (name.empty()) {
-            PrintHelp();
+            PrintHelp(stderr);
         } else {
             std::fprintf(stderr, "pelk: unknown command %s (see pelk --help)\n", name.c_str());
         }
@@ -86,7 +118,8 @@ int main(int argc, char** argv) {
         allowed.insert(allowed.end(), kTargetOptions.begin(), kTargetOptions.end());
     }
     allowed.insert(allowed.end(), kCommonOptions.begin(), kCommonOptions.end());
-    const std::vector<std::string> words(argv + 2, argv + argc);
+    words.erase(words.begin());
+    words.insert(words.begin(), leading.begin(), leading.end());
     Arguments args;
     const std::string error = args.Parse(allowed, words);
     bool json = false;

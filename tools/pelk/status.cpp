@@ -72,6 +72,24 @@ StatusInfo DescribeStatus(int code, cPelkLib* lib) {
     return status;
 }
 
+bool StatusByName(const std::string& name, int* code) {
+    for (const NamedStatus& known : kStatuses) {
+        if (name == known.name) {
+            *code = known.code;
+            return true;
+        }
+    }
+    // errno values are small positive numbers.
+    for (int number = 1; number < 4096; ++number) {
+        const char* errnoName = strerrorname_np(number);
+        if (errnoName != nullptr && name == errnoName) {
+            *code = number;
+            return true;
+        }
+    }
+    return false;
+}
+
 JsonObject StatusJson(const StatusInfo& status) {
     JsonObject json;
     json.Int("code", status.code).Str("name", status.name).Str("meaning", status.meaning);

@@ -6,7 +6,7 @@
 
 #include <pelklib.h>
 
-#include "tools/pelk/json.h"
+#include "tools/common/json.h"
 
 struct StatusInfo {
     int code = 0;
@@ -17,6 +17,9 @@ struct StatusInfo {
 
 // lib may be null; with an object, negative codes also get its text.
 StatusInfo DescribeStatus(int code, cPelkLib* lib);
+
+// The code of a status name (PKERR_TIMEOUT, ENOENT, ...); false for none.
+bool StatusByName(const std::string& name, int* code);
 
 // {"code":-2,"name":"PKERR_TIMEOUT","meaning":"...","text":"PKERR_TIMEOUT"}
 JsonObject StatusJson(const StatusInfo& status);

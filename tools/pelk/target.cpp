@@ -1,5 +1,7 @@
 #include "tools/pelk/target.h"
 
+#include "tools/pelk/resolution.h"
+
 #include <cerrno>
 #include <string>
 
@@ -9,28 +11,23 @@ const std::vector<OptionDef> kTargetOptions = {
     {"--id", "ID", "with --driver: the board's ID within the driver (default 0)"},
 };
 
-const char* DriverName(int type) {
-    switch (type) {
-        case PELKLIB_DRIVER_QM: return "qm";
-        case PELKLIB_DRIVER_ZB5T: return "zb5t";
-        case PELKLIB_DRIVER_ZBHOST: return "zbhost";
-    }
-    return "unknown";
-}
-
 namespace {
 
 // Resolves the logical board number, then has the library make the object.
 int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target) {
     Output& out = invocation.out;
-    PELKLIB_DRIVER_TYPE type = PELKLIB_DRIVER_QM;
-    PelklibAttachOAM();
-    const int status = PelklibGetBoardDriver(board, &type, &target->id);
-    PelklibDetachOAM();
-    if (status != 0) {
-        out.Status("resolution", "board " + std::to_string(board), status, nullptr);
+    out.Doing("resolve board " + std::to_string(board));
+    const Resolution resolution = ResolveBoard(board);
+    out.Fields().Obj("resolution", ResolutionJson(resolution));
+    if (resolution.status != 0) {
+        out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
+        out.Failure(resolution.status, nullptr);
+        out.Error(resolution.cause.empty() ? DescribeStatus(resolution.status, nullptr).meaning
+                                           : resolution.cause);
         return kExitFailed;
     }
+    const PELKLIB_DRIVER_TYPE type = resolution.type;
+    target->id = resolution.id;
     target->driver = type;
     target->lib.reset(NewPelkLibByBoardNumber(static_cast<int>(board)));
     out.Fields().Obj("target", JsonObject()
@@ -41,6 +38,7 @@ int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target
     out.Text("board %u: driver %s (type %d), driver board ID %u\n", board, DriverName(type),
              static_cast<int>(type), target->id);
     if (!target->lib) {
+        out.Doing("make an object for driver " + std::string(DriverName(type)));
         out.Error("board " + std::to_string(board) + " is served by driver " + DriverName(type) +
                   ", which this library cannot reach");
         return kExitFailed;
@@ -53,11 +51,12 @@ int MakeByDriver(Invocation& invocation, Target* target) {
     if (name == "zb5t" || name == "zbhost" || name.empty()) {
         target->driver = name == "zb5t" ? PELKLIB_DRIVER_ZB5T : PELKLIB_DRIVER_ZBHOST;
     } else {
-        invocation.out.Error("--driver takes zb5t or zbhost, not " + name);
+        invocation.out.Error("--driver takes zb5t or zbhost, not \"" + name + "\"");
         return kExitUsage;
     }
-    if (!invocation.args.Unsigned("--id", 0, &target->id)) {
-        invocation.out.Error("--id takes a decimal number");
+    const std::string wrong = invocation.args.Number("--id", 0, 0, 0xFFFFFFFFu, "", &target->id);
+    if (!wrong.empty()) {
+        invocation.out.Error(wrong);
         return kExitUsage;
     }
     target->lib.reset(NewPelkLibByType(target->driver));
@@ -80,8 +79,9 @@ int OpenTarget(Invocation& invocation, Target* target) {
         out.Error("--board cannot be combined with --driver or --id");
         return kExitUsage;
     }
-    if (!args.Unsigned("--board", 0, &board)) {
-        out.Error("--board takes a decimal number");
+    const std::string wrong = args.Number("--board", 0, 0, 0xFFFFFFFFu, "", &board);
+    if (!wrong.empty()) {
+        out.Error(wrong);
         return kExitUsage;
     }
     const int made = args.Has("--board") ? MakeByBoardNumber(invocation, board, target)
@@ -89,6 +89,7 @@ int OpenTarget(Invocation& invocation, Target* target) {
     if (made != kExitOk) {
         return made;
     }
+    out.Doing("open");
     const int status = target->lib->Open(PK_MAX_HEADER_LEN, &target->waitHandle);
     out.Status("open", "open", status, target->lib.get());
     if (status == ENOENT && target->driver == PELKLIB_DRIVER_ZB5T) {

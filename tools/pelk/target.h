@@ -24,9 +24,6 @@ struct Target {
 
 extern const std::vector<OptionDef> kTargetOptions;
 
-// "qm", "zb5t", "zbhost", or "unknown".
-const char* DriverName(int type);
-
 // Makes the object for the chosen board and opens it, reporting each step
 // through invocation.out. Returns kExitOk, or the exit code of the failure.
 int OpenTarget(Invocation& invocation, Target* target);

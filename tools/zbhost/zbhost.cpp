@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "emu/emulator_paths.h"
+#include "tools/common/tool_version.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/fifo.h"
 #include "tools/zbhost/manager.h"
@@ -77,7 +78,8 @@ const char kHelp[] =
     "                          (2^20 to 2^40, default 268435456: 256 MiB)\n"
     "  --open-timeout SECONDS  time a client has to open its pair (1 to 3600,\n"
     "                          default 10)\n"
-    "  --help                  show this text\n";
+    "  --help                  show this text\n"
+    "  --version               show zbhost's version\n";
 
 bool s_verbose = false;
 unsigned long long s_maxQueued = kDefaultMaxQueued;
@@ -384,6 +386,10 @@ int main(int argc, char** argv) {
         }
         if (!inlineValue && (option == "--help" || option == "-h")) {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            PrintToolVersion("zbhost", nullptr);
             return 0;
         }
         if (!inlineValue && (option == "--verbose" || option == "-v")) {

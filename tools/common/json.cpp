@@ -1,12 +1,50 @@
-#include "tools/pelk/json.h"
+#include "tools/common/json.h"
 
 #include <cmath>
 #include <cstdio>
 
+namespace {
+
+// The length of the valid UTF-8 sequence at text[at], or 0 when the byte
+// there does not start one (overlong forms and surrogates are not valid).
+size_t Utf8Length(const std::string& text, size_t at) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    size_t length = 0;
+    unsigned int low = 0x80, high = 0xbf;  // range of the second byte
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    }
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[at + i]);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xbf)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+}  // namespace
+
 std::string JsonQuote(const std::string& text) {
     std::string quoted = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        const size_t utf8 = c >= 0x80 ? Utf8Length(text, at) : 0;
+        if (utf8 != 0) {
+            quoted.append(text, at, utf8);
+            at += utf8 - 1;
+        } else if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += static_cast<char>(c);
         } else if (c == '\n') {
@@ -49,6 +87,10 @@ JsonObject& JsonObject::Num(const std::string& key, double value) {
 
 JsonObject& JsonObject::Bool(const std::string& key, bool value) {
     return Raw(key, value ? "true" : "false");
+}
+
+JsonObject& JsonObject::Null(const std::string& key) {
+    return Raw(key, "null");
 }
 
 JsonObject& JsonObject::Obj(const std::string& key, const JsonObject& value) {

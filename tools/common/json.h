@@ -1,13 +1,15 @@
 // A small builder of JSON text: objects keep their keys in the order added.
-#ifndef PELK_TOOL_JSON_H
-#define PELK_TOOL_JSON_H
+#ifndef PELK_TOOLS_JSON_H
+#define PELK_TOOLS_JSON_H
 
 #include <string>
 #include <utility>
 #include <vector>
 
-// text as a JSON string literal, quotes included. Control characters and
-// bytes above 0x7e are written as \u00XX, so any bytes give valid JSON.
+// text as a JSON string literal, quotes included. UTF-8 characters are kept
+// as they are; control characters, DEL and each byte that is not part of
+// valid UTF-8 are written as \u00XX (XX the byte), so any bytes give valid
+// JSON.
 std::string JsonQuote(const std::string& text);
 
 class JsonArray;
@@ -18,6 +20,7 @@ public:
     JsonObject& Int(const std::string& key, long long value);
     JsonObject& Num(const std::string& key, double value);
     JsonObject& Bool(const std::string& key, bool value);
+    JsonObject& Null(const std::string& key);
     JsonObject& Obj(const std::string& key, const JsonObject& value);
     JsonObject& Arr(const std::string& key, const JsonArray& value);
     std::string Render() const;

@@ -1,0 +1,90 @@
+#include "services/pelk_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+struct LogRoute {
+    std::mutex lock;
+    PelkLogSink callback = nullptr;
+    void* user = nullptr;
+    bool configured = false;  // PELK_LOG has been read
+    FILE* stream = nullptr;   // without a callback; null: off
+};
+
+LogRoute& Route() {
+    static LogRoute route;
+    return route;
+}
+
+// Where texts go without a callback. A file that cannot be opened gets one
+// line on standard error, and texts go nowhere.
+FILE* StreamFromEnvironment() {
+    const char* setting = std::getenv("PELK_LOG");
+    if (setting == nullptr || *setting == '\0' || std::strcmp(setting, "stdout") == 0) {
+        return stdout;
+    }
+    if (std::strcmp(setting, "stderr") == 0) {
+        return stderr;
+    }
+    if (std::strcmp(setting, "off") == 0) {
+        return nullptr;
+    }
+    FILE* file = std::fopen(setting, "ae");
+    if (file == nullptr) {
+        std::fprintf(stderr, "pelklib: PELK_LOG file %s: %s; diagnostics are off\n", setting,
+                     std::strerror(errno));
+    }
+    return file;
+}
+
+}  // namespace
+
+void PelkLogSetCallback(PelkLogSink callback, void* user) {
+    LogRoute& route = Route();
+    std::lock_guard<std::mutex> guard(route.lock);
+    route.callback = callback;
+    route.user = user;
+}
+
+void PelkLogV(const char* format, va_list arguments) {
+    va_list measuring;
+    va_copy(measuring, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length < 0) {
+        return;
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, arguments);
+    text.pop_back();
+
+    LogRoute& route = Route();
+    PelkLogSink callback;
+    void* user;
+    FILE* stream;
+    {
+        std::lock_guard<std::mutex> guard(route.lock);
+        if (!route.configured) {
+            route.stream = StreamFromEnvironment();
+            route.configured = true;
+        }
+        callback = route.callback;
+        user = route.user;
+        stream = route.stream;
+    }
+    // The callback runs unlocked, so it may itself install another one.
+    if (callback != nullptr) {
+        callback(text.c_str(), user);
+    } else if (stream != nullptr) {
+        std::fputs(text.c_str(), stream);
+        if (stream != stdout) {
+            std::fflush(stream);
+        }
+    }
+}

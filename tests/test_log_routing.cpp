@@ -1,0 +1,86 @@
+// The library's diagnostic texts reach the place PELK_LOG names, or the
+// callback the application installs, each text whole and unchanged.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <pelklib.h>
+
+#include "support/child_process.h"
+
+namespace {
+
+// With a reply pipe but no request pipe (a runtime that died half-way),
+// opening an emulated board logs the failed open.
+const char kNoRuntime[] =
+    "DeterminePipe trying to open ManagerOut, open returned -1, errno 2: No such file or "
+    "directory\n";
+
+void OpenWithoutRuntime() {
+    std::ofstream("/dev/ZBHostManagerOut");
+    cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+    EXPECT_NE(lib->Open(PK_MAX_HEADER_LEN, nullptr), 0);
+    deletePelkLib(lib);
+}
+
+std::string Contents(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// PELK_LOG is read at the first text, so each setting runs in a child that
+// has not logged yet. (This test comes first in the file for that reason.)
+TEST(LogRouting, PelkLogChoosesWhereTextsGo) {
+    const std::string out = "/dev/shm/log_stdout", err = "/dev/shm/log_stderr",
+                      file = "/dev/shm/log_file";
+    const struct {
+        const char* setting;  // null: unset
+        std::string onStdout, onStderr, inFile;
+    } cases[] = {{nullptr, kNoRuntime, "", ""},
+                 {"stdout", kNoRuntime, "", ""},
+                 {"stderr", "", kNoRuntime, ""},
+                 {"off", "", "", ""},
+                 {"/dev/shm/log_file", "", "", std::string(kNoRuntime) + kNoRuntime}};
+    for (const auto& expected : cases) {
+        for (const std::string& path : {out, err, file}) std::remove(path.c_str());
+        pid_t child = StartChild([&] {
+            expected.setting ? setenv("PELK_LOG", expected.setting, 1) : unsetenv("PELK_LOG");
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT, 0600), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT, 0600), STDERR_FILENO);
+            OpenWithoutRuntime();
+            OpenWithoutRuntime();  // a file is appended to, not rewritten
+            std::fflush(nullptr);
+            return 0;
+        });
+        ASSERT_EQ(WaitChild(child), 0);
+        const std::string stdoutText = Contents(out);
+        EXPECT_EQ(stdoutText.substr(0, expected.onStdout.size()), expected.onStdout);
+        EXPECT_EQ(stdoutText.empty(), expected.onStdout.empty()) << expected.setting;
+        EXPECT_EQ(Contents(err).substr(0, expected.onStderr.size()), expected.onStderr);
+        EXPECT_EQ(Contents(err).empty(), expected.onStderr.empty()) << expected.setting;
+        EXPECT_EQ(Contents(file), expected.inFile) << expected.setting;
+    }
+}
+
+TEST(LogRouting, CallbackReceivesEveryTextInstead) {
+    std::vector<std::string> texts;
+    pelkSetLogCallback(
+        [](const char* text, void* user) {
+            static_cast<std::vector<std::string>*>(user)->push_back(text);
+        },
+        &texts);
+    OpenWithoutRuntime();
+    pelkSetLogCallback(nullptr, nullptr);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], kNoRuntime);
+}
+
+}  // namespace
