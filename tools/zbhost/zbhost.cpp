@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "emu/pipe_frame.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
+#include "tools/zbhost/replay.h"
 
 namespace {
 
@@ -29,7 +31,7 @@ constexpr size_t kMaxQueuedAnswers = 64;
 constexpr size_t kMaxQueuedAnswerBytes = 32u * 1024u * 1024u;
 
 const char kHelp[] =
-    "Usage: zbhost [--verbose]\n"
+    "Usage: zbhost [--verbose] [--replay FILE [--ignore FIELD,...] [--timing]]\n"
     "\n"
     "Board emulator runtime for pelklib's emulator backend (driver type zbhost).\n"
     "\n"
@@ -53,6 +55,15 @@ const char kHelp[] =
     "one that cannot create its pipes (is /dev writable?).\n"
     "\n"
     "  --verbose   log every pair opened and closed on standard error\n"
+    "  --replay FILE  serve one client session from a capture file instead of\n"
+    "              echoing: compare each message the client sends with the next\n"
+    "              one the recorded application sent (differences on standard\n"
+    "              error, field by field), answer with what it received; exit 0\n"
+    "              only if every message matched\n"
+    "  --ignore FIELD,...  with --replay: fields left out of the comparison:\n"
+    "              type, dst1, dst2, tag, numbufs, header_len, word0, word1,\n"
+    "              opaque, word4, param_count, param0 to param7, header, buflen, data\n"
+    "  --timing    with --replay: keep the recorded delays of the answers\n"
     "  --help      show this text\n";
 
 bool s_verbose = false;
@@ -245,6 +256,7 @@ void Runtime::RemoveEverything() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ReplayOptions replay;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -255,7 +267,31 @@ int main(int argc, char** argv) {
             s_verbose = true;
             continue;
         }
+        if (option == "--timing") {
+            replay.timing = true;
+            continue;
+        }
+        if ((option == "--replay" || option == "--ignore") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (option == "--replay") replay.file = value;
+            for (size_t at = 0; option == "--ignore" && at <= value.size();) {
+                const size_t comma = std::min(value.find(',', at), value.size());
+                replay.ignored.insert(value.substr(at, comma - at));
+                at = comma + 1;
+            }
+            continue;
+        }
         std::fprintf(stderr, "zbhost: unknown option %s (see zbhost --help)\n", option.c_str());
+        return 2;
+    }
+    std::string unknown;
+    if (!ValidReplayFields(replay.ignored, &unknown)) {
+        std::fprintf(stderr, "zbhost: --ignore: unknown field \"%s\"; known: %s\n",
+                     unknown.c_str(), ReplayFieldNames());
+        return 2;
+    }
+    if (replay.file.empty() && (replay.timing || !replay.ignored.empty())) {
+        std::fprintf(stderr, "zbhost: --ignore and --timing need --replay FILE\n");
         return 2;
     }
 
@@ -294,7 +330,8 @@ int main(int argc, char** argv) {
     }
 
     Runtime runtime;
-    const int status = runtime.Serve(signals);
+    const int status =
+        replay.file.empty() ? runtime.Serve(signals) : RunReplay(replay, signals, s_verbose);
     unlink(kLockPath);
     close(lock);
     return status;
