@@ -129,20 +129,20 @@ uint32_t CaptureFile::AddInterface(const std::string& name) {
 }
 
 void CaptureFile::WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t flags,
-                              const std::string& packet) {
-    std::string body;
-    body.reserve(packet.size() + 40);
-    Append32(body, interface);
-    Append32(body, static_cast<uint32_t>(timestampNs >> 32));
-    Append32(body, static_cast<uint32_t>(timestampNs));
-    Append32(body, static_cast<uint32_t>(packet.size()));
-    Append32(body, static_cast<uint32_t>(packet.size()));
-    AppendPadded(body, packet.data(), packet.size());
-    Append16(body, kOptionEpbFlags);
-    Append16(body, 4);
-    Append32(body, flags);
-    AppendOption(body, kOptionEnd, nullptr, 0);
-    const std::string block = Block(kEnhancedPacketBlock, body);
+                              std::string& block) {
+    const uint32_t packet = static_cast<uint32_t>(block.size() - kPacketOffset);
+    block.append((4 - packet % 4) % 4, '\0');
+    Append16(block, kOptionEpbFlags);
+    Append16(block, 4);
+    Append32(block, flags);
+    AppendOption(block, kOptionEnd, nullptr, 0);
+    const uint32_t total = static_cast<uint32_t>(block.size() + 4);
+    Append32(block, total);
+    uint8_t* head = reinterpret_cast<uint8_t*>(&block[0]);
+    const uint32_t words[7] = {kEnhancedPacketBlock, total, interface,
+                               static_cast<uint32_t>(timestampNs >> 32),
+                               static_cast<uint32_t>(timestampNs), packet, packet};
+    for (size_t i = 0; i < 7; ++i) PutLe32(head + 4 * i, words[i]);
     std::lock_guard<std::mutex> lock(m_mutex);
     WriteBlock(block);
 }

@@ -21,10 +21,14 @@ public:
 
     // Writes an Interface Description Block named name; returns its number.
     uint32_t AddInterface(const std::string& name);
-    // Writes an Enhanced Packet Block for interface with the timestamp in
-    // nanoseconds since the epoch and the direction flags.
+    // Bytes a packet block holds in front of the packet data.
+    static constexpr size_t kPacketOffset = 28;
+    // Completes block, kPacketOffset reserved bytes followed by the packet
+    // data, into an Enhanced Packet Block for interface with the timestamp in
+    // nanoseconds since the epoch and the direction flags, and writes it.
+    // Building the record in place spares a copy of its data.
     void WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t flags,
-                     const std::string& packet);
+                     std::string& block);
 
 private:
     explicit CaptureFile(int fd) : m_fd(fd) {}

@@ -70,16 +70,28 @@ std::string cPelkLib_Capture::InterfaceName() const {
     return m_backend_name + " pipe " + std::to_string(std::atoi(digits));
 }
 
-void cPelkLib_Capture::Record(uint32_t flags, const std::string& packet) {
+// Each thread builds its blocks in a buffer of its own, kept between records.
+std::string& cPelkLib_Capture::StartBlock() {
+    thread_local std::string block;
+    if (block.capacity() > (1u << 20)) {
+        std::string().swap(block);  // a large message's room is not kept
+    }
+    block.assign(CaptureFile::kPacketOffset, '\0');
+    return block;
+}
+
+void cPelkLib_Capture::Record(uint32_t flags, std::string& block) {
     const uint64_t now = CaptureNow();
     std::call_once(m_interface_written,
                    [this] { m_interface = m_file.AddInterface(InterfaceName()); });
-    m_file.WritePacket(m_interface, now, flags, packet);
+    m_file.WritePacket(m_interface, now, flags, block);
 }
 
 int cPelkLib_Capture::Operation(CaptureOp op, int status, std::initializer_list<uint32_t> args,
                                 std::initializer_list<BytePiece> reply) {
-    Record(kFlagOutbound, EncodeOperation(op, status, args, reply));
+    std::string& block = StartBlock();
+    EncodeOperation(block, op, status, args, reply);
+    Record(kFlagOutbound, block);
     return status;
 }
 
@@ -108,7 +120,9 @@ int cPelkLib_Capture::RecordSend(CaptureOp op, int status, const PK_SEND_INFO& i
         total += lengths[i];
     }
     const size_t pieces = total <= kMaxRecordedData ? count : 0;
-    Record(kFlagOutbound, EncodeMessage(RecordKind::Sent, op, status, 0, desc, header, data, pieces));
+    std::string& block = StartBlock();
+    EncodeMessage(block, RecordKind::Sent, op, status, 0, desc, header, data, pieces);
+    Record(kFlagOutbound, block);
     return status;
 }
 
@@ -153,7 +167,9 @@ int cPelkLib_Capture::RecordReceive(CaptureOp op, int status, const PK_REC_INFO*
         header = {nullptr, 0};
     }
     m_pending = desc;
-    Record(kFlagInbound, EncodeMessage(RecordKind::Received, op, status, 0, desc, header, nullptr, 0));
+    std::string& block = StartBlock();
+    EncodeMessage(block, RecordKind::Received, op, status, 0, desc, header, nullptr, 0);
+    Record(kFlagInbound, block);
     return status;
 }
 
@@ -189,8 +205,10 @@ int cPelkLib_Capture::ReceiveBuffers(unsigned int* lengths, void** buffers) {
     desc.Buflen[0] = 0;
     const size_t pieces = status == 0 && total <= kMaxRecordedData ? count : 0;
     std::memset(&m_pending, 0, sizeof m_pending);
-    Record(kFlagInbound, EncodeMessage(RecordKind::Buffers, CaptureOp::ReceiveBuffers, status, 0,
-                                       desc, {nullptr, 0}, data, pieces));
+    std::string& block = StartBlock();
+    EncodeMessage(block, RecordKind::Buffers, CaptureOp::ReceiveBuffers, status, 0,
+                  desc, {nullptr, 0}, data, pieces);
+    Record(kFlagInbound, block);
     return status;
 }
 
@@ -201,8 +219,10 @@ int cPelkLib_Capture::FlushMessageBuffers() {
     for (uint32_t i = 1; i < desc.numbufs && i < 5; ++i) dropped += desc.Buflen[i];
     desc.Buflen[0] = 0;
     std::memset(&m_pending, 0, sizeof m_pending);
-    Record(kFlagInbound, EncodeMessage(RecordKind::Flushed, CaptureOp::FlushMessageBuffers, status,
-                                       dropped, desc, {nullptr, 0}, nullptr, 0));
+    std::string& block = StartBlock();
+    EncodeMessage(block, RecordKind::Flushed, CaptureOp::FlushMessageBuffers, status,
+                  dropped, desc, {nullptr, 0}, nullptr, 0);
+    Record(kFlagInbound, block);
     return status;
 }
 

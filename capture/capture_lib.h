@@ -63,8 +63,11 @@ public:
     int StartCore(unsigned int board) override;
 
 private:
-    // Writes one record, preceded by this object's interface block the first time.
-    void Record(uint32_t flags, const std::string& packet);
+    // The calling thread's block buffer, emptied, for the next record.
+    static std::string& StartBlock();
+    // Writes the record in block, preceded by this object's interface block
+    // the first time.
+    void Record(uint32_t flags, std::string& block);
     int Operation(CaptureOp op, int status, std::initializer_list<uint32_t> args,
                   std::initializer_list<BytePiece> reply = {});
     int RecordSend(CaptureOp op, int status, const PK_SEND_INFO& info, BytePiece header,

@@ -19,16 +19,15 @@ void AppendHead(std::string& out, RecordKind kind, CaptureOp op, int status, uin
 
 }  // namespace
 
-std::string EncodeMessage(RecordKind kind, CaptureOp op, int status, uint32_t first,
-                          const PK_MSG_DESC& desc, BytePiece header, const BytePiece* data,
-                          size_t pieces) {
+void EncodeMessage(std::string& out, RecordKind kind, CaptureOp op, int status, uint32_t first,
+                   const PK_MSG_DESC& desc, BytePiece header, const BytePiece* data,
+                   size_t pieces) {
     size_t dataBytes = 0;
     for (size_t i = 0; i < pieces; ++i) {
         dataBytes += data[i].data != nullptr ? data[i].length : 0;
     }
     const size_t headerBytes = header.data != nullptr ? header.length : 0;
-    std::string out;
-    out.reserve(kRecordHeadLen + kRecordDescLen + headerBytes + dataBytes);
+    out.reserve(out.size() + kRecordHeadLen + kRecordDescLen + headerBytes + dataBytes + 32);
     const uint32_t headField = kind == RecordKind::Flushed ? first : static_cast<uint32_t>(headerBytes);
     AppendHead(out, kind, op, status, headField, static_cast<uint32_t>(dataBytes));
     const uint32_t words[12] = {desc.type,     desc.srcAddr2,  desc.dstAddr2,  desc.srcAddr1,
@@ -47,16 +46,14 @@ std::string EncodeMessage(RecordKind kind, CaptureOp op, int status, uint32_t fi
             out.append(static_cast<const char*>(data[i].data), data[i].length);
         }
     }
-    return out;
 }
 
-std::string EncodeOperation(CaptureOp op, int status, std::initializer_list<uint32_t> args,
-                            std::initializer_list<BytePiece> reply) {
+void EncodeOperation(std::string& out, CaptureOp op, int status,
+                     std::initializer_list<uint32_t> args, std::initializer_list<BytePiece> reply) {
     size_t replyBytes = 0;
     for (const BytePiece& piece : reply) {
         replyBytes += piece.data != nullptr ? piece.length : 0;
     }
-    std::string out;
     AppendHead(out, RecordKind::Operation, op, status, static_cast<uint32_t>(args.size()),
                static_cast<uint32_t>(replyBytes));
     for (uint32_t word : args) {
@@ -69,7 +66,6 @@ std::string EncodeOperation(CaptureOp op, int status, std::initializer_list<uint
             out.append(static_cast<const char*>(piece.data), piece.length);
         }
     }
-    return out;
 }
 
 void PelkorHeaderToLe(const _PELKOR_MSG_HEADER& header, uint8_t out[56]) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "capture/capture_reader.h"
@@ -117,15 +118,25 @@ public:
     int Run();
 
 private:
+    // A client's pipe pair with the bytes it sent that form no whole message yet.
+    struct Client {
+        EchoPair pair;  // its pipes only: the replay does its own reading and writing
+        std::vector<char> input;
+    };
+
     bool Serve();  // false when stopped by a signal
+    void AnswerRequests();
+    // Reads from a client; false when the session ends with it.
+    bool ServeClient(int number);
     void Answer(const std::vector<Message>& answers, uint64_t sentNs);
-    // Compares the client's next message; false for a malformed stream.
-    bool TakeMessages();
+    // Compares the client's messages; false for a malformed stream.
+    bool TakeMessages(int number);
     void Compare(const PK_PIPE_FRAME& frame, const char* header, const char* data);
     void Differ(const std::string& field, const std::string& recorded, const std::string& got);
     bool Ignored(const char* field) const { return m_options.ignored.count(field) != 0; }
     void Write();
     bool Exhausted() const { return m_next == m_script.steps.size() && m_queue.empty(); }
+    int ToClient() { return m_clients.at(m_bound).pair.ToLibrary(); }
 
     struct Pending {
         std::string bytes;
@@ -137,9 +148,11 @@ private:
     int m_signals;
     bool m_verbose;
     Manager m_manager;
-    EchoPair m_pair;  // its pipes only: the replay does its own reading and writing
-    bool m_paired = false;
-    std::vector<char> m_input;
+    // Every client gets a pair, so an application may open objects that send
+    // nothing; the session is the first client that sends (or the first
+    // client, when the recording begins with received messages).
+    std::map<int, Client> m_clients;
+    int m_bound = -1;
     std::deque<Pending> m_queue;
     size_t m_written = 0;  // of m_queue.front()
     size_t m_next = 0;     // next step to match
@@ -213,11 +226,13 @@ void Session::Compare(const PK_PIPE_FRAME& frame, const char* header, const char
     m_this_differs ? ++m_differing : ++m_matched;
 }
 
-bool Session::TakeMessages() {
+bool Session::TakeMessages(int number) {
+    std::vector<char>& input = m_clients.at(number).input;
+    if (m_bound == -1) m_bound = number;
     size_t consumed = 0;
-    while (m_input.size() - consumed >= ZBHOST_SEND_BLOCK_LEN) {
+    while (input.size() - consumed >= ZBHOST_SEND_BLOCK_LEN) {
         PK_PIPE_FRAME frame;
-        std::memcpy(&frame, m_input.data() + consumed, sizeof frame);
+        std::memcpy(&frame, input.data() + consumed, sizeof frame);
         const PK_MSG_DESC& desc = frame.desc;
         if (std::memcmp(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic) != 0 ||
             desc.numbufs < 1 || desc.numbufs > 5 || desc.Buflen[0] > PK_MAX_HEADER_LEN) {
@@ -232,10 +247,14 @@ bool Session::TakeMessages() {
             return false;
         }
         const size_t whole = ZBHOST_SEND_BLOCK_LEN + static_cast<size_t>(dataBytes);
-        if (m_input.size() - consumed < whole) break;
+        if (input.size() - consumed < whole) break;
         ++m_message;
-        const char* header = m_input.data() + consumed + ZBHOST_FRAME_LEN;
-        if (m_next < m_script.steps.size()) {
+        const char* header = input.data() + consumed + ZBHOST_FRAME_LEN;
+        if (number != m_bound) {
+            std::fprintf(stderr, "zbhost: message (tag %u) from a second client is not replayed\n",
+                         desc.tag);
+            ++m_differing;
+        } else if (m_next < m_script.steps.size()) {
             Compare(frame, header, header + PK_MAX_HEADER_LEN);
             Answer(m_script.steps[m_next].answers, m_script.steps[m_next].expected.timestampNs);
             ++m_next;
@@ -246,7 +265,7 @@ bool Session::TakeMessages() {
         }
         consumed += whole;
     }
-    m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(consumed));
+    input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(consumed));
     return true;
 }
 
@@ -271,7 +290,7 @@ void Session::Write() {
         const std::string& bytes = m_queue.front().bytes;
         size_t length = bytes.size() - m_written;
         if (m_written == 0 && length > PIPE_BUF) length = PIPE_BUF;
-        const ssize_t written = write(m_pair.ToLibrary(), bytes.data() + m_written, length);
+        const ssize_t written = write(ToClient(), bytes.data() + m_written, length);
         if (written <= 0) return;
         m_written += static_cast<size_t>(written);
         if (m_written == bytes.size()) {
@@ -281,55 +300,72 @@ void Session::Write() {
     }
 }
 
+void Session::AnswerRequests() {
+    size_t dropped = 0;
+    for (int requests = m_manager.TakeRequests(&dropped); requests > 0; --requests) {
+        const int number = m_clients.empty() ? 0 : m_clients.rbegin()->first + 1;
+        std::string reason;
+        if (!m_clients[number].pair.Create(number, &reason)) {
+            std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
+            m_clients.erase(number);
+            m_manager.Reply(-1);
+            continue;
+        }
+        m_manager.Reply(number);
+        if (m_bound == -1 && !m_script.opening.empty()) {
+            m_bound = number;
+            Answer(m_script.opening, m_script.opening.front().timestampNs);
+        }
+    }
+}
+
+bool Session::ServeClient(int number) {
+    Client& client = m_clients.at(number);
+    char chunk[64 * 1024];
+    const ssize_t got = read(client.pair.FromLibrary(), chunk, sizeof chunk);
+    if (got < 0) return errno == EAGAIN || errno == EINTR;
+    if (got > 0) {
+        client.input.insert(client.input.end(), chunk, chunk + got);
+        return TakeMessages(number);
+    }
+    if (number == m_bound) return false;  // the session's client closed its pipes
+    client.pair.Remove();
+    m_clients.erase(number);
+    return true;
+}
+
 bool Session::Serve() {
+    std::vector<pollfd> polled;
+    std::vector<int> numbers;
     for (;;) {
-        if (m_paired && Exhausted()) return true;
-        pollfd polled[4] = {{m_signals, POLLIN, 0}, {m_manager.RequestFd(), POLLIN, 0},
-                            {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
+        if (m_bound != -1 && Exhausted()) return true;
+        polled = {{m_signals, POLLIN, 0}, {m_manager.RequestFd(), POLLIN, 0}, {-1, POLLOUT, 0}};
+        numbers.clear();
+        for (const auto& entry : m_clients) {
+            polled.push_back({entry.second.pair.FromLibrary(), POLLIN, 0});
+            numbers.push_back(entry.first);
+        }
         int timeout = -1;
-        if (m_paired) {
-            polled[2].fd = m_pair.FromLibrary();
-            if (!m_queue.empty()) {
-                const auto wait = m_queue.front().due - Clock::now();
-                if (wait <= Clock::duration::zero()) {
-                    polled[3].fd = m_pair.ToLibrary();
-                } else {
-                    timeout = static_cast<int>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1);
-                }
+        if (!m_queue.empty()) {
+            const auto wait = m_queue.front().due - Clock::now();
+            if (wait <= Clock::duration::zero()) {
+                polled[2].fd = ToClient();
+            } else {
+                timeout = static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1);
             }
         }
-        if (poll(polled, 4, timeout) < 0 && errno != EINTR) {
+        if (poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) {
             std::perror("zbhost: poll");
             return true;
         }
         if (polled[0].revents & POLLIN) return false;
-        if (polled[1].revents & POLLIN) {
-            size_t dropped = 0;
-            for (int requests = m_manager.TakeRequests(&dropped); requests > 0; --requests) {
-                std::string reason;
-                if (m_paired) {
-                    m_manager.Reply(-1);  // one session only
-                } else if (!m_pair.Create(0, &reason)) {
-                    std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
-                    m_manager.Reply(-1);
-                } else {
-                    m_paired = true;
-                    m_manager.Reply(0);
-                    Answer(m_script.opening, m_script.opening.empty()
-                                                 ? 0 : m_script.opening.front().timestampNs);
-                }
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            if ((polled[3 + i].revents & (POLLIN | POLLHUP | POLLERR)) && !ServeClient(numbers[i])) {
+                return true;
             }
         }
-        if (polled[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char chunk[64 * 1024];
-            const ssize_t got = read(m_pair.FromLibrary(), chunk, sizeof chunk);
-            if (got == 0) return true;  // the client closed its pipes
-            if (got > 0) {
-                m_input.insert(m_input.end(), chunk, chunk + got);
-                if (!TakeMessages()) return true;
-            }
-        }
+        if (polled[1].revents & POLLIN) AnswerRequests();
         Write();
     }
 }
@@ -345,7 +381,7 @@ int Session::Run() {
                      m_options.file.c_str());
     }
     const bool finished = Serve();
-    if (m_paired) m_pair.Remove();
+    for (auto& entry : m_clients) entry.second.pair.Remove();
     m_manager.Remove();
     const size_t unanswered = m_script.steps.size() - m_next;
     std::fprintf(stderr, "zbhost: replay %s: %zu matched, %zu differing, %zu unanswered%s\n",
