@@ -60,7 +60,9 @@ std::string ExpandPath(const char* pattern) {
     std::string path;
     for (const char* at = pattern; *at != '\0'; ++at) {
         if (at[0] == '%' && at[1] == 'p') {
-            path += std::to_string(getpid());
+            char pid[16];
+            std::snprintf(pid, sizeof pid, "%d", static_cast<int>(getpid()));
+            path += pid;
             ++at;
         } else {
             path += *at;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "capture/capture_file.h"
@@ -55,9 +56,10 @@ std::string cPelkLib_Capture::InterfaceName() const {
     if (m_backend_name != "zbhost" || fd < 0) {
         return m_backend_name;
     }
-    char target[256];
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    // std::to_string would export a symbol of the standard library's.
+    char link[64], target[256];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, target, sizeof target - 1);
     if (length <= 0) {
         return m_backend_name;
     }
@@ -67,7 +69,9 @@ std::string cPelkLib_Capture::InterfaceName() const {
     if (*digits == '\0') {
         return m_backend_name;
     }
-    return m_backend_name + " pipe " + std::to_string(std::atoi(digits));
+    char name[64];
+    std::snprintf(name, sizeof name, "%s pipe %d", m_backend_name.c_str(), std::atoi(digits));
+    return name;
 }
 
 // Each thread builds its blocks in a buffer of its own, kept between records.
