@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -93,8 +94,11 @@ private:
 // The same message through the emulator backend.
 class LibraryPair {
 public:
-    bool Open() {
+    // captureFile: record the pair's traffic there (PELK_CAPTURE), or null.
+    bool Open(const char* captureFile = nullptr) {
+        if (captureFile != nullptr) setenv("PELK_CAPTURE", captureFile, 1);
         m_lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+        unsetenv("PELK_CAPTURE");
         return m_lib->Open(PK_MAX_HEADER_LEN, nullptr) == 0;
     }
     ~LibraryPair() { deletePelkLib(m_lib); }
@@ -179,9 +183,47 @@ void BM_InterleavedRatio(benchmark::State& state) {
     state.counters["ratio"] = librarySeconds / floorSeconds;
 }
 
+// The same round trip captured and uncaptured, in alternating blocks:
+// reports the ratio of captured to uncaptured time (goal: <= 1.3).
+void BM_CapturedRatio(benchmark::State& state) {
+    char path[] = "/tmp/pelk-bench-capture-XXXXXX";
+    close(mkstemp(path));
+    LibraryPair plain, captured;
+    if (!plain.Open() || !captured.Open(path)) {
+        state.SkipWithError("no pipe pairs from zbhost");
+        unlink(path);
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::duration plainTime{}, capturedTime{};
+    constexpr int kBlock = 32;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (int i = 0; i < kBlock; ++i) {
+            if (!plain.RoundTrip()) state.SkipWithError("round trip failed");
+        }
+        auto middle = Clock::now();
+        for (int i = 0; i < kBlock; ++i) {
+            if (!captured.RoundTrip()) state.SkipWithError("captured round trip failed");
+        }
+        auto end = Clock::now();
+        plainTime += middle - start;
+        capturedTime += end - middle;
+    }
+    unlink(path);
+    const double rounds = static_cast<double>(state.iterations()) * kBlock;
+    state.counters["plain_msg/s"] = rounds / std::chrono::duration<double>(plainTime).count();
+    state.counters["captured_msg/s"] =
+        rounds / std::chrono::duration<double>(capturedTime).count();
+    state.counters["capture_ratio"] =
+        std::chrono::duration<double>(capturedTime).count() /
+        std::chrono::duration<double>(plainTime).count();
+}
+
 BENCHMARK(BM_FloorRoundTrip)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LibraryRoundTrip)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_InterleavedRatio)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_CapturedRatio)->UseRealTime()->Iterations(300)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // Keeps the median time per round trip of each benchmark.
 class MedianKeeper : public benchmark::ConsoleReporter {
@@ -232,6 +274,12 @@ int main(int argc, char** argv) {
         std::printf("\nseparate runs, median: floor %.2f us (%.0f msg/s), library %.2f us "
                     "(%.0f msg/s), ratio %.3f\n",
                     floor / 1000, 1e9 / floor, library / 1000, 1e9 / library, library / floor);
+    }
+    if (reporter.counters.count("capture_ratio") != 0) {
+        std::printf("captured, median: %.0f msg/s against %.0f uncaptured, ratio %.3f "
+                    "(goal <= 1.3)\n",
+                    reporter.counters["captured_msg/s"], reporter.counters["plain_msg/s"],
+                    reporter.counters["capture_ratio"]);
     }
     if (reporter.counters.count("ratio") != 0) {
         std::printf("interleaved, median: floor %.0f msg/s, library %.0f msg/s, "

@@ -1,6 +1,8 @@
-// Factories of the board-access objects.
+// Factories of the board-access objects. With PELK_CAPTURE set, each object
+// comes wrapped in the recording decorator of capture/.
 #include <pelklib.h>
 
+#include "capture/capture_lib.h"
 #include "emu/pelklib_emu.h"
 #include "front/resolution.h"
 #include "unix/pelklib.h"
@@ -10,9 +12,9 @@ PELK_API extern const int _lib_version = 1;
 cPelkLib* NewPelkLibByType(PELKLIB_DRIVER_TYPE type) {
     switch (type) {
         case PELKLIB_DRIVER_ZB5T:
-            return new cPelkLib_Unix();
+            return CaptureIfRequested(new cPelkLib_Unix(), "zb5t");
         case PELKLIB_DRIVER_ZBHOST:
-            return new cPelkLib_Emu();
+            return CaptureIfRequested(new cPelkLib_Emu(), "zbhost");
         default:
             return nullptr;
     }
@@ -29,7 +31,7 @@ cPelkLib* NewPelkLibByBoardNumber(int board) {
 }
 
 extern "C" cPelkLib* newPelkLib(void) {
-    return new cPelkLib_Unix();
+    return CaptureIfRequested(new cPelkLib_Unix(), "zb5t");
 }
 
 extern "C" cPelkLib* pelklibInit(void) {

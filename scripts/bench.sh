@@ -45,6 +45,8 @@ unix = load("bench_unix_roundtrip")
 lib, floor = unix["BM_LibraryRoundTrip"], unix["BM_DriverFloor"]
 allocs = lib.get("send_allocs_per_msg", 0) + lib.get("receive_allocs_per_msg", 0)
 rows.append(("kernel driver: round trip (56+1024 B)", us(lib), us(floor), f"{allocs:.2f}"))
+rows.append(("kernel driver: round trip, captured", us(unix["BM_CapturedRoundTrip/iterations:20000"]),
+             us(lib), "-"))
 
 emu = load("bench_emu_roundtrip")
 def median(name):  # the median of a repeated benchmark
@@ -53,6 +55,9 @@ def median(name):  # the median of a repeated benchmark
 inter = median("BM_InterleavedRatio")
 rows.append(("emulator: round trip (56+1024 B), interleaved",
              1e6 / inter["library_msg/s"], 1e6 / inter["floor_msg/s"], "-"))
+captured = median("BM_CapturedRatio/iterations:300")
+rows.append(("emulator: round trip, captured (floor: uncaptured)",
+             1e6 / captured["captured_msg/s"], 1e6 / captured["plain_msg/s"], "-"))
 rows.append(("emulator: round trip, separate runs",
              us(median("BM_LibraryRoundTrip")), us(median("BM_FloorRoundTrip")), "-"))
 

@@ -2,7 +2,8 @@
 # Builds pelklib and its tools, then, inside a private sandbox (its own /dev,
 # /dev/shm and IPC namespace), starts the board emulator runtime zbhost,
 # writes a sample board-identity table with oamtab, and finds and drives
-# boards by their logical numbers with pelk. zbhost is stopped at the end;
+# boards by their logical numbers with pelk, records a session and replays
+# it with zbhost --replay. zbhost is stopped at the end;
 # the sandbox leaves nothing behind on the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -75,6 +76,12 @@ show_failure pelk ping --board 4
 step "the same facts for scripts"
 show pelk resolve 2 --json
 
+step "recording a session: ping with capture, then the records as text"
+capture_dir=$(mktemp -d)
+capture=$capture_dir/ping.pcapng
+show pelk ping --board 1 --count 3 --size 16 --capture "$capture"
+show pelk trace "$capture"
+
 step "stopping zbhost"
 echo "\$ kill -TERM $zbhost_pid"
 kill -TERM "$zbhost_pid"
@@ -82,5 +89,18 @@ wait "$zbhost_pid" && echo "zbhost exited with status 0"
 trap - EXIT
 kill -0 "$zbhost_pid" 2>/dev/null && echo "zbhost still runs" || echo "zbhost is gone"
 printf 'left in /dev: %s\n' "$(ls /dev | grep ZBHost | tr '\n' ' ')"
+
+step "replaying the recording: zbhost answers from the capture and compares"
+echo "\$ zbhost --replay $capture &"
+zbhost --replay "$capture" &
+replay_pid=$!
+for _ in $(seq 100); do
+    [ -p /dev/ZBHostManagerOut ] && break
+    sleep 0.05
+done
+show pelk ping --board 1 --count 3 --size 16
+wait "$replay_pid" && echo "zbhost --replay exited with status 0: every message matched"
+rm -rf "$capture_dir"
+
 echo "(the semaphore marker is the library's own; leaving the sandbox removes"
 echo " it with the sandbox's /dev, /dev/shm and IPC objects)"

@@ -3,7 +3,7 @@
 # root and when any is missing.
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils util-linux mount pkg-config
-          clang libclang-rt-14-dev python3 scdoc man-db groff-base passwd)
+          clang libclang-rt-14-dev python3 scdoc man-db groff-base passwd tshark)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep 'install ok installed' >/dev/null ||
@@ -15,5 +15,7 @@ if [ ${#missing[@]} -gt 0 ]; then
         exit 1
     fi
     apt-get update -qq
+    # tshark asks whether non-root users may capture: no (it only reads files here).
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi

@@ -43,5 +43,7 @@ extern const Command kStatsCommand;
 extern const Command kPingCommand;
 // Status texts (command_errtext.cpp).
 extern const Command kErrtextCommand;
+// Capture files (command_trace.cpp).
+extern const Command kTraceCommand;
 
 #endif

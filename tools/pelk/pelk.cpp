@@ -13,7 +13,8 @@ namespace {
 
 const Command* const kCommands[] = {&kBoardsCommand, &kResolveCommand, &kInfoCommand,
                                     &kPingCommand,   &kDataCommand,    &kResetCommand,
-                                    &kReleaseCommand, &kStatsCommand,  &kErrtextCommand};
+                                    &kReleaseCommand, &kStatsCommand,  &kErrtextCommand,
+                                    &kTraceCommand};
 
 const std::vector<OptionDef> kCommonOptions = {
     {"--json", nullptr, "print one JSON object on stdout instead of text"},

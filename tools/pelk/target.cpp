@@ -3,12 +3,14 @@
 #include "tools/pelk/resolution.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 const std::vector<OptionDef> kTargetOptions = {
     {"--board", "N", "the board with logical number N in the board-identity table"},
     {"--driver", "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
     {"--id", "ID", "with --driver: the board's ID within the driver (default 0)"},
+    {"--capture", "FILE", "record the board's traffic into FILE (as PELK_CAPTURE does)"},
 };
 
 namespace {
@@ -83,6 +85,10 @@ int OpenTarget(Invocation& invocation, Target* target) {
     if (!wrong.empty()) {
         out.Error(wrong);
         return kExitUsage;
+    }
+    // The library reads the variable when it makes the object.
+    if (args.Has("--capture")) {
+        setenv("PELK_CAPTURE", args.Value("--capture").c_str(), 1);
     }
     const int made = args.Has("--board") ? MakeByBoardNumber(invocation, board, target)
                                          : MakeByDriver(invocation, target);

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/fifo.h"
 #include "tools/zbhost/manager.h"
+#include "tools/zbhost/replay.h"
 
 namespace {
 
@@ -44,6 +46,7 @@ constexpr std::chrono::milliseconds kOpenCheckPeriod(250);
 
 const char kHelp[] =
     "Usage: zbhost [--verbose] [--max-queued BYTES] [--open-timeout SECONDS]\n"
+    "              [--replay FILE [--ignore FIELD,...] [--timing]]\n"
     "\n"
     "Board emulator runtime for pelklib's emulator backend (driver type zbhost).\n"
     "\n"
@@ -78,6 +81,17 @@ const char kHelp[] =
     "                          (2^20 to 2^40, default 268435456: 256 MiB)\n"
     "  --open-timeout SECONDS  time a client has to open its pair (1 to 3600,\n"
     "                          default 10)\n"
+    "  --replay FILE           serve one client session from a capture file instead\n"
+    "                          of echoing: compare each message the client sends\n"
+    "                          with the next one the recorded application sent\n"
+    "                          (differences on standard error, field by field),\n"
+    "                          answer with what it received; exit 0 only if every\n"
+    "                          message matched\n"
+    "  --ignore FIELD,...      with --replay: fields left out of the comparison:\n"
+    "                          type, dst1, dst2, tag, numbufs, header_len, word0,\n"
+    "                          word1, opaque, word4, param_count, param0 to param7,\n"
+    "                          header, buflen, data\n"
+    "  --timing                with --replay: keep the recorded delays of the answers\n"
     "  --help                  show this text\n"
     "  --version               show zbhost's version\n";
 
@@ -375,6 +389,7 @@ bool ParseNumber(const std::string& text, const unsigned long long (&range)[2],
 }  // namespace
 
 int main(int argc, char** argv) {
+    ReplayOptions replay;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         std::string value;
@@ -394,6 +409,26 @@ int main(int argc, char** argv) {
         }
         if (!inlineValue && (option == "--verbose" || option == "-v")) {
             s_verbose = true;
+            continue;
+        }
+        if (!inlineValue && option == "--timing") {
+            replay.timing = true;
+            continue;
+        }
+        if (option == "--replay" || option == "--ignore") {
+            if (!inlineValue) {
+                if (i + 1 == argc) {
+                    std::fprintf(stderr, "zbhost: %s needs a value\n", option.c_str());
+                    return 2;
+                }
+                value = argv[++i];
+            }
+            if (option == "--replay") replay.file = value;
+            for (size_t at = 0; option == "--ignore" && at <= value.size();) {
+                const size_t comma = std::min(value.find(',', at), value.size());
+                replay.ignored.insert(value.substr(at, comma - at));
+                at = comma + 1;
+            }
             continue;
         }
         const unsigned long long(*range)[2] = nullptr;
@@ -416,6 +451,16 @@ int main(int argc, char** argv) {
                          option.c_str(), (*range)[0], (*range)[1], value.c_str());
             return 2;
         }
+    }
+    std::string unknown;
+    if (!ValidReplayFields(replay.ignored, &unknown)) {
+        std::fprintf(stderr, "zbhost: --ignore: unknown field \"%s\"; known: %s\n",
+                     unknown.c_str(), ReplayFieldNames());
+        return 2;
+    }
+    if (replay.file.empty() && (replay.timing || !replay.ignored.empty())) {
+        std::fprintf(stderr, "zbhost: --ignore and --timing need --replay FILE\n");
+        return 2;
     }
 
     if (EmulatorFile(ZBHOST_LOCK_NAME).text[0] == '\0') {
@@ -465,7 +510,8 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     Runtime runtime;
-    const int status = runtime.Serve(signals);
+    const int status =
+        replay.file.empty() ? runtime.Serve(signals) : RunReplay(replay, signals, s_verbose);
     unlink(EmulatorFile(ZBHOST_LOCK_NAME).text);
     close(lock);
     return status;

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Records a pelk ping session, reads it back with tshark and the dissector
+# field by field and with pelk trace, replays it through zbhost --replay
+# (unchanged, and with one recorded tag changed), and feeds damaged copies to
+# all three readers. Runs inside tests/support/sandbox.sh.
+# Usage: check_capture.sh ZBHOST PELK DISSECTOR
+set -euo pipefail
+zbhost=$1 pelk=$2 lua=$3
+command -v tshark >/dev/null || { echo "tshark is not installed"; exit 77; }
+work=$(mktemp -d)
+trap 'kill %1 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+wait_zbhost() { for _ in $(seq 100); do [ -p /dev/ZBHostManagerOut ] && return; sleep 0.05; done; fail "zbhost did not start"; }
+
+"$zbhost" & wait_zbhost
+"$pelk" ping --count 3 --size 5 --capture "$work/golden.pcapng" >/dev/null
+kill %1; wait %1 || true
+
+fields() { tshark -X "lua_script:$lua" -r "$1" -T fields -E separator=' ' "${@:2}" 2>/dev/null; }
+# What pelk ping sent: type 1 to address 1:0, tag n, word0 n, one parameter
+# (the size) and five bytes "abcde"; the echo comes back from 1:0.
+expected_out="" expected_in=""
+for n in 1 2 3; do
+    expected_out+="out 1 1 0 $n 2 5 $n 1 5 6162636465 0 PKERR_OK zbhost pipe 0"$'\n'
+    expected_in+="in 1 1 0 $n 2 5 $n 1 5 0 PKERR_OK"$'\n'
+done
+[ "$(fields "$work/golden.pcapng" -Y 'pelk.kind == 1' -e pelk.direction -e pelk.type -e pelk.dst1 \
+      -e pelk.dst2 -e pelk.tag -e pelk.numbufs -e pelk.buflen -e pelk.word0 -e pelk.param_count \
+      -e pelk.param0 -e pelk.data -e pelk.status -e pelk.status_name -e frame.interface_name)" \
+  = "${expected_out%$'\n'}" ] || fail "sent records differ in tshark"
+[ "$(fields "$work/golden.pcapng" -Y 'pelk.kind == 2' -e pelk.direction -e pelk.type -e pelk.src1 \
+      -e pelk.src2 -e pelk.tag -e pelk.numbufs -e pelk.buflen -e pelk.word0 -e pelk.param_count \
+      -e pelk.param0 -e pelk.status -e pelk.status_name)" \
+  = "${expected_in%$'\n'}" ] || fail "received records differ in tshark"
+[ "$(fields "$work/golden.pcapng" -Y 'pelk.tag == 2 && pelk.kind == 3' -e pelk.data)" = 6162636465 ] ||
+    fail "pelk.tag filter or received data"
+
+"$pelk" trace "$work/golden.pcapng" >"$work/trace.txt"
+[ "$(grep -c ' tag 2 header 56 buffers 5 status 0 OK$' "$work/trace.txt")" = 2 ] || fail "pelk trace"
+[ "$("$pelk" trace --json "$work/golden.pcapng" | grep -c '"kind":"sent"')" = 3 ] || fail "trace --json"
+
+replay() {  # capture, then the exit status of zbhost --replay against pelk ping
+    "$zbhost" --replay "$1" 2>"$work/replay.err" & wait_zbhost
+    "$pelk" ping --count 3 --size 5 >/dev/null || true
+    local status=0; wait %1 || status=$?; echo $status
+}
+[ "$(replay "$work/golden.pcapng")" = 0 ] || fail "unchanged replay: $(cat "$work/replay.err")"
+grep -q '3 matched, 0 differing, 0 unanswered' "$work/replay.err" || fail "replay summary"
+
+# Tag 2 of the second sent record becomes 9.
+offset=$("$pelk" trace --json "$work/golden.pcapng" | grep '"kind":"sent"' | sed -n 2p |
+         sed 's/.*"offset":\([0-9]*\).*/\1/')
+cp "$work/golden.pcapng" "$work/changed.pcapng"
+printf '\x09' | dd of="$work/changed.pcapng" bs=1 seek=$((offset + 64)) conv=notrunc 2>/dev/null
+[ "$(replay "$work/changed.pcapng")" = 1 ] || fail "changed replay passed"
+grep -q "capture offset $offset): tag: recorded 9, received 2" "$work/replay.err" ||
+    fail "difference not named: $(cat "$work/replay.err")"
+
+# A copy cut inside its last block, and one whose first record has version 7.
+size=$(stat -c %s "$work/golden.pcapng")
+head -c $((size - 6)) "$work/golden.pcapng" >"$work/cut.pcapng"
+cp "$work/golden.pcapng" "$work/version.pcapng"
+printf '\x07' | dd of="$work/version.pcapng" bs=1 seek=$((96 + 28)) conv=notrunc 2>/dev/null
+for damaged in cut version; do
+    status=0; "$pelk" trace "$work/$damaged.pcapng" >/dev/null 2>"$work/err" || status=$?
+    [ $status = 1 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "pelk trace on $damaged file"
+    status=0; "$zbhost" --replay "$work/$damaged.pcapng" 2>"$work/err" || status=$?
+    [ $status = 2 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "zbhost --replay on $damaged file"
+done
+[ "$(fields "$work/version.pcapng" -e pelk.error | head -1)" = "offset 0: record version 7 is not supported" ] ||
+    fail "dissector on a bad record"
+echo "capture checks passed"

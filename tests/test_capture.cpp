@@ -1,0 +1,140 @@
+// The capture decorator made by the factories: present only with
+// PELK_CAPTURE, one file shared by objects on many threads with each
+// object's records in order, and a file readable after SIGKILL. Each case
+// runs in a child process, since the capture file is process-wide.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_reader.h"
+#include "emu/pelklib_emu.h"
+#include "tests/support/child_process.h"
+#include "tests/support/zbhost_process.h"
+#include "unix/pelklib.h"
+
+namespace {
+
+// A protocol message tagged tag, and its echo received whole.
+int RoundTrip(cPelkLib* lib, unsigned int tag) {
+    _PELKOR_MSG_HEADER header = {};
+    header.word0 = tag;
+    char data[8] = "capture";
+    void* buffers[1] = {data};
+    unsigned int lengths[1] = {sizeof data};
+    int status = lib->SendPelkorMessage(&header, 1, 0, tag, 1, buffers, lengths);
+    PK_REC_INFO info;
+    if (status == 0) status = lib->ReceivePelkorMessage(&info, 5000, &header);
+    return status == 0 ? lib->ReceiveBuffers(info.bufLen, buffers) : status;
+}
+
+std::string Path(const char* name) {
+    return std::string("/dev/shm/") + name;
+}
+
+TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
+    const struct {
+        const char* variable;  // null: unset
+        bool wrapped;
+        size_t reports;  // lines on standard error after two objects
+    } cases[] = {{nullptr, false, 0}, {"", false, 0}, {"/nonexistent/dir/c.pcapng", false, 1},
+                 {"/dev/shm/c%p.pcapng", true, 0}};
+    for (const auto& c : cases) {
+        const int errors = memfd_create("stderr", 0);
+        const pid_t child = StartChild([&] {
+            dup2(errors, 2);
+            c.variable ? setenv("PELK_CAPTURE", c.variable, 1) : unsetenv("PELK_CAPTURE");
+            cPelkLib* emu = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+            cPelkLib* unix = newPelkLib();
+            const bool plain = dynamic_cast<cPelkLib_Emu*>(emu) && dynamic_cast<cPelkLib_Unix*>(unix);
+            deletePelkLib(emu);
+            deletePelkLib(unix);
+            return plain == !c.wrapped ? 0 : 1;
+        });
+        EXPECT_EQ(WaitChild(child), 0) << (c.variable ? c.variable : "unset");
+        char text[512] = {};
+        (void)!pread(errors, text, sizeof text - 1, 0);
+        close(errors);
+        EXPECT_EQ(std::count(text, text + std::strlen(text), '\n'), static_cast<long>(c.reports))
+            << text;
+    }
+    struct stat ignored;
+    EXPECT_NE(stat("/dev/shm/c%p.pcapng", &ignored), 0) << "%p not replaced";
+}
+
+TEST(Capture, ObjectsOnManyThreadsShareOneFileInOrder) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    constexpr unsigned int kThreads = 4, kTrips = 50;
+    const std::string file = Path("threads.pcapng");
+    const pid_t child = StartChild([&] {
+        setenv("PELK_CAPTURE", file.c_str(), 1);
+        std::vector<std::thread> threads;
+        int failures = 0;
+        for (unsigned int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+                bool ok = lib->Open(56, nullptr) == 0;
+                for (unsigned int i = 0; ok && i < kTrips; ++i) ok = RoundTrip(lib, t * 1000 + i) == 0;
+                if (!ok) __atomic_add_fetch(&failures, 1, __ATOMIC_RELAXED);
+                deletePelkLib(lib);
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        return failures;
+    });
+    ASSERT_EQ(WaitChild(child), 0);
+    Capture capture;
+    ASSERT_TRUE(ReadCaptureFile(file, &capture)) << capture.error;
+    ASSERT_EQ(capture.interfaces.size(), kThreads);
+    // Per object: Open, then sent, received, buffers for each tag in turn.
+    std::vector<std::vector<const CaptureRecord*>> per(kThreads);
+    for (const CaptureRecord& record : capture.records) per[record.interface].push_back(&record);
+    for (unsigned int i = 0; i < kThreads; ++i) {
+        ASSERT_EQ(per[i].size(), 1 + 3 * kTrips) << capture.interfaces[i];
+        const unsigned int base = per[i][1]->desc.tag - per[i][1]->desc.tag % 1000;
+        for (unsigned int trip = 0; trip < kTrips; ++trip) {
+            const CaptureRecord* const* r = &per[i][1 + 3 * trip];
+            EXPECT_EQ(r[0]->kind, RecordKind::Sent);
+            EXPECT_EQ(r[1]->kind, RecordKind::Received);
+            EXPECT_EQ(r[2]->kind, RecordKind::Buffers);
+            EXPECT_EQ(r[0]->desc.tag, base + trip);
+            EXPECT_EQ(r[1]->desc.tag, base + trip);
+            ASSERT_EQ(r[2]->data.size(), 1u);
+            EXPECT_STREQ(reinterpret_cast<const char*>(r[2]->data[0].data()), "capture");
+            EXPECT_LE(r[0]->timestampNs, r[1]->timestampNs);
+        }
+    }
+}
+
+TEST(Capture, FileOfAKilledProcessReadsToItsLastRecord) {
+    Zbhost zbhost;
+    ASSERT_TRUE(zbhost.WaitReady());
+    const std::string file = Path("killed.pcapng");
+    const pid_t child = StartChild([&] {
+        setenv("PELK_CAPTURE", file.c_str(), 1);
+        cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+        for (unsigned int tag = 0; lib->Open(56, nullptr) == 0;) {
+            while (RoundTrip(lib, tag++) == 0) {
+            }
+        }
+        return 1;
+    });
+    struct stat info = {};
+    ASSERT_TRUE(Zbhost::WaitFor([&] { return stat(file.c_str(), &info) == 0 && info.st_size > 200000; }));
+    kill(child, SIGKILL);
+    EXPECT_EQ(WaitChild(child), -1);
+    Capture capture;
+    EXPECT_TRUE(ReadCaptureFile(file, &capture)) << capture.error;
+    EXPECT_GT(capture.records.size(), 1000u);
+}
+
+}  // namespace
