@@ -238,14 +238,8 @@ py::object Board::Receive(unsigned int timeoutMs, bool pelkor) {
         }
     }
     Check(status);
-    Message message;
-    message.type = info.type;
-    message.srcAddr1 = info.srcAddr1;
-    message.srcAddr2 = info.srcAddr2;
-    message.tag = info.tag;
-    message.header = pelkor ? py::cast(pelkorHeader) : std::move(header);
-    message.buffers = std::move(buffers);
-    return py::cast(std::move(message));
+    return MakeMessage(info.type, info.srcAddr1, info.srcAddr2, info.tag,
+                       pelkor ? py::cast(pelkorHeader) : std::move(header), std::move(buffers));
 }
 
 void Board::Flush() {

@@ -1,4 +1,5 @@
-// pelk.Message: one received message with its data buffers.
+// pelk.Message: one received message with its data buffers. A plain Python
+// class with slots, so scripts read its fields at Python's own speed.
 #ifndef PELK_PYTHON_MESSAGE_H
 #define PELK_PYTHON_MESSAGE_H
 
@@ -6,14 +7,10 @@
 
 #include <pybind11/pybind11.h>
 
-struct Message {
-    uint32_t type = 0;
-    uint32_t srcAddr1 = 0;
-    uint32_t srcAddr2 = 0;
-    uint32_t tag = 0;
-    pybind11::object header;  // bytes, or a PelkorHeader
-    pybind11::list buffers;   // of bytes
-};
+// A new pelk.Message; header is bytes or a PelkorHeader, buffers a list of
+// bytes.
+pybind11::object MakeMessage(uint32_t type, uint32_t srcAddr1, uint32_t srcAddr2, uint32_t tag,
+                             pybind11::object header, pybind11::list buffers);
 
 void DefineMessage(pybind11::module_& module);
 

@@ -48,7 +48,7 @@ def test_other_threads_run_while_one_waits_in_receive(board):
 
     def wait():
         try:
-            board.receive(2000)
+            board.receive(3000)
         except pelk.Timeout:
             pass
         except Exception as error:  # reported to the test below
