@@ -117,8 +117,9 @@ void DefineBoard(py::module_& module) {
         .def("close", &Board::Close,
              "Deletes the library object and closes its descriptors; later calls raise "
              "pelk.NotOpen. Closing twice does nothing.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](Board& board, py::args) { board.Close(); })
+        .def("__enter__", [](py::object self) { return self; }, "Returns the Board itself.")
+        .def("__exit__", [](Board& board, py::args) { board.Close(); },
+             "Closes the Board, also when the block ends by an exception.")
         .def("send", &Board::Send, py::arg("header"), dst, py::arg("tag") = 0,
              py::arg("type") = 1,
              "send(header, *buffers, dst=(a1, a2), tag=0, type=1): sends a message. header is "
