@@ -3,7 +3,9 @@
 # benchmarks inside tests/support/sandbox.sh, as they use fixed names under
 # /dev and /dev/shm) and prints one table: each path, its time per
 # operation, the floor measured in the same run, their ratio, and heap
-# allocations per message where the benchmark counts them. The benchmarks'
+# allocations per message where the benchmark counts them. With the Python
+# module built, Python's round trips through zbhost are timed beside the
+# same from C++ (bench/bench_python_roundtrip.py). The benchmarks'
 # JSON results stay in build/default/bench/results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +13,10 @@ cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default -j2 \
     --target bench_unix_roundtrip bench_emu_roundtrip bench_oam_lookup zbhost >/dev/null
+python_module=$(grep -c '^PELK_BUILD_PYTHON:BOOL=ON' build/default/CMakeCache.txt || true)
+if [ "$python_module" = 1 ]; then
+    cmake --build --preset default -j2 --target pelk_python pelk_tool >/dev/null
+fi
 
 bin=build/default/bench
 results=$bin/results
@@ -26,6 +32,12 @@ run() {  # name [sandbox]
 run bench_unix_roundtrip
 run bench_emu_roundtrip sandbox
 run bench_oam_lookup sandbox
+if [ "$python_module" = 1 ]; then
+    PYTHONPATH=build/default/python tests/support/sandbox.sh /usr/bin/python3 \
+        bench/bench_python_roundtrip.py build/default/tools/zbhost/zbhost \
+        build/default/tools/pelk/pelk "$results/bench_python_roundtrip.json" \
+        >"$results/bench_python_roundtrip.log" 2>&1
+fi
 
 python3 - "$results" <<'EOF'
 import json, sys
@@ -74,8 +86,20 @@ for lookup, floor in (("LookupByNumber", "FloorByNumber"), ("GetDriverIDs", "Flo
                      1e6 / rate(f"Readers<{lookup}>", readers),
                      1e6 / rate(f"Readers<{floor}>", readers), "-"))
 
+python = f"{results}/bench_python_roundtrip.json"
+try:
+    with open(python) as f:
+        py = json.load(f)
+    # The C++ rate is the floor; the ratio is of the paired blocks.
+    rows.append(("python: round trip (56+1024 B) vs C++ pelk ping",
+                 1e6 / py["python_round_trips_per_s"], 1e6 / py["cpp_round_trips_per_s"],
+                 "-", 1 / py["ratio"]))
+except FileNotFoundError:
+    pass
+
 header = ("path", "us/op", "floor us/op", "ratio", "allocs/msg")
-table = [header] + [(p, f"{v:.3f}", f"{f:.3f}", f"{v / f:.2f}", a) for p, v, f, a in rows]
+table = [header] + [(p, f"{v:.3f}", f"{f:.3f}", f"{(r[0] if r else v / f):.2f}", a)
+                    for p, v, f, a, *r in rows]
 widths = [max(len(r[i]) for r in table) for i in range(len(header))]
 for i, row in enumerate(table):
     print("| " + " | ".join(c.ljust(w) for c, w in zip(row, widths)) + " |")

@@ -1,0 +1,27 @@
+// Statuses as Python exceptions: pelk.Error and the subclasses scripts
+// catch, raised with the status's name and a short explanation.
+#ifndef PELK_PYTHON_ERRORS_H
+#define PELK_PYTHON_ERRORS_H
+
+#include <string>
+
+#include <pybind11/pybind11.h>
+
+// "PKERR_TIMEOUT", "ENOENT", "OAMSHADOW_ERR_NOT_FOUND", or "unknown".
+std::string StatusName(int status);
+
+// Raises the pelk.Error subclass for status; text replaces the usual
+// explanation when not empty.
+[[noreturn]] void RaiseStatus(int status, const std::string& text = std::string());
+
+inline void Check(int status) {
+    if (status != 0) {
+        RaiseStatus(status);
+    }
+}
+
+// Adds Error, Timeout, NotOpen, NoSuchBoard, status_name and a constant per
+// named status to the module.
+void DefineErrors(pybind11::module_& module);
+
+#endif

@@ -1,0 +1,45 @@
+"""Fixtures: a zbhost for the whole run and an opened board.
+
+The tests run inside tests/support/sandbox.sh, so /dev and /dev/shm are
+private; PELK_ZBHOST and PELK_OAMTAB name the programs (default: on PATH).
+"""
+import os
+import subprocess
+import time
+
+import pytest
+
+import pelk
+
+
+def _program(variable, name):
+    return os.environ.get(variable, name)
+
+
+@pytest.fixture(scope="session")
+def zbhost():
+    process = subprocess.Popen([_program("PELK_ZBHOST", "zbhost")])
+    deadline = time.monotonic() + 10
+    while not os.path.exists("/dev/ZBHostManagerIn"):
+        assert process.poll() is None and time.monotonic() < deadline, "zbhost did not start"
+        time.sleep(0.01)
+    yield process
+    process.terminate()
+    process.wait()
+
+
+@pytest.fixture
+def board(zbhost):
+    with pelk.Board("zbhost") as opened:
+        yield opened
+
+
+@pytest.fixture
+def oamtab(tmp_path):
+    """Loads a board-identity table from lines NAME NUMBER DRIVER ID [alaw]."""
+    def load(*lines):
+        table = tmp_path / "boards.txt"
+        table.write_text("\n".join(lines) + "\n")
+        subprocess.run([_program("PELK_OAMTAB", "oamtab"), "load", str(table)], check=True,
+                       stdout=subprocess.DEVNULL)
+    return load

@@ -1,0 +1,23 @@
+"""The board-identity table through pelk.boards(), pelk.resolve() and
+pelk.Board.by_number()."""
+import pytest
+
+import pelk
+
+
+def test_table_after_oamtab_load(zbhost, oamtab):
+    oamtab("emu-a 1 zbhost 0", "trunk-1 3 zb5t 7 alaw", "broken 5 zb5t 7x")
+    assert pelk.boards() == [
+        ("broken", 5, "zb5t", "7x", False),
+        ("emu-a", 1, "zbhost", "0", False),
+        ("trunk-1", 3, "zb5t", "7", True),
+    ]
+    assert pelk.boards()[1].driver_board_id == "0"
+    assert pelk.resolve(3) == ("zb5t", 7)
+    for missing in (5, 99):
+        with pytest.raises(pelk.NoSuchBoard):
+            pelk.resolve(missing)
+    with pelk.Board.by_number(1) as board:
+        assert (board.driver, board.id) == ("zbhost", 0)
+        board.send(b"by number", tag=2)
+        assert board.receive(5000).header == b"by number"
