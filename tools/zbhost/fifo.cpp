@@ -7,20 +7,22 @@
 #include <unistd.h>
 
 #include "emu/pipe_frame.h"
+#include "services/shared_access.h"
 
 bool MakeFifo(const std::string& path) {
-    if (mkfifo(path.c_str(), 0666) != 0) {
-        if (errno != EEXIST || unlink(path.c_str()) != 0 || mkfifo(path.c_str(), 0666) != 0) {
+    if (mkfifo(path.c_str(), SharedCreateMode()) != 0) {
+        if (errno != EEXIST || unlink(path.c_str()) != 0 ||
+            mkfifo(path.c_str(), SharedCreateMode()) != 0) {
             return false;
         }
     }
-    return chmod(path.c_str(), 0666) == 0;
+    return SharePath(path.c_str()) == 0;
 }
 
 bool KeepOrMakeFifo(const std::string& path) {
     struct stat found;
     if (lstat(path.c_str(), &found) == 0 && S_ISFIFO(found.st_mode)) {
-        return chmod(path.c_str(), 0666) == 0;
+        return SharePath(path.c_str()) == 0;
     }
     return MakeFifo(path);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "emu/pipe_frame.h"
+#include "services/shared_access.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
 
@@ -60,7 +61,11 @@ bool s_verbose = false;
 // Holds the host-wide lock of the one running zbhost; -1 when another has it.
 int TakeInstanceLock(std::string* reason) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, SharedByGroup() ? 0600 : 0644);
+        if (fd != -1 && SharedByGroup() && (errno = ShareDescriptor(fd)) != 0) {
+            close(fd);
+            fd = -1;
+        }
         if (fd == -1) {
             *reason = std::string("cannot create ") + kLockPath + ": " + std::strerror(errno) +
                       " (is /dev writable?)";
