@@ -22,6 +22,7 @@
 
 #include "emu/dprint.h"
 #include "emu/emulator_paths.h"
+#include "services/shared_access.h"
 
 namespace {
 
@@ -157,12 +158,12 @@ int GetSemaphore() {
         return 0;
     }
     sema_created = false;
-    int fd = open(marker.text, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(marker.text, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, SharedCreateMode());
     if (fd == -1) {
         errno = 0;
     } else {
-        // Every user's process must find it, whatever our umask.
-        fchmod(fd, 0666);
+        // Every sharing process must find it, whatever our umask.
+        ShareDescriptor(fd);
         close(fd);
     }
 
@@ -173,10 +174,10 @@ int GetSemaphore() {
         return PKERR_UNKNOWN;
     }
     bool creator = true;
-    int set = semget(sema_key, 1, IPC_CREAT | IPC_EXCL | 0666);
+    int set = semget(sema_key, 1, IPC_CREAT | IPC_EXCL | static_cast<int>(SharedCreateMode()));
     if (set == -1 && errno == EEXIST) {
         creator = false;
-        set = semget(sema_key, 1, IPC_CREAT | 0666);
+        set = semget(sema_key, 1, IPC_CREAT | static_cast<int>(SharedCreateMode()));
     }
     if (set == -1) {
         int error = errno;
@@ -184,6 +185,11 @@ int GetSemaphore() {
         return PKERR_UNKNOWN;
     }
     zbsema = set;
+    if (creator && ShareSemaphoreSet(zbsema) != 0) {
+        int error = errno;
+        dprint("DeterminePipe: semctl failed, errno %d: %s\n", error, strerror(error));
+        return PKERR_UNKNOWN;
+    }
     if (creator) {
         GiveValueIfNeverSet(zbsema);
     }

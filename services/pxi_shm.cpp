@@ -3,6 +3,8 @@
 // the segment's name (to remove it) and its mapped size (to bound copies).
 #include "services/pxi.h"
 
+#include "services/shared_access.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -139,15 +141,17 @@ uint32_t pxiAllocShMem(const char* name, uint32_t size, uint32_t* handle, void**
     if (size == 0) {
         return EINVAL;
     }
-    int fd = shm_open(objectName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = shm_open(objectName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, SharedCreateMode());
     if (fd == -1) {
         return errno == EEXIST ? PXI_SHMEM_EXISTS : static_cast<uint32_t>(errno);
     }
     // Sized under the segment's lock, so an attacher waits for the size.
-    // Readable and writable by every user whatever the umask.
+    // Shared as the access policy says, whatever the umask.
     uint32_t result = 0;
-    if (flock(fd, LOCK_EX) != 0 || fchmod(fd, 0666) != 0 ||
-        ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (flock(fd, LOCK_EX) != 0) {
+        result = static_cast<uint32_t>(errno);
+    } else if ((result = static_cast<uint32_t>(ShareDescriptor(fd))) != 0) {
+    } else if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
         result = static_cast<uint32_t>(errno);
     } else {
         result = MapAndRemember(fd, objectName, size, handle, address);

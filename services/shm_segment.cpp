@@ -1,5 +1,7 @@
 #include "services/shm_segment.h"
 
+#include "services/shared_access.h"
+
 #include <cerrno>
 #include <cstdint>
 
@@ -22,9 +24,13 @@ int MapLocked(int fd, size_t size, ShmSegment* segment, ShmPrepare prepare) {
         if (size == 0) {
             return EINVAL;
         }
-        // Every user's process locks and stores the segment: read/write
-        // for all, whatever the umask.
-        if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        // Every sharing process locks and stores the segment, whatever
+        // the creator's umask.
+        int error = ShareDescriptor(fd);
+        if (error != 0) {
+            return error;
+        }
+        if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
             return errno;
         }
         created = true;
@@ -50,7 +56,7 @@ int MapLocked(int fd, size_t size, ShmSegment* segment, ShmPrepare prepare) {
 }  // namespace
 
 int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepare prepare) {
-    int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, SharedCreateMode());
     if (fd < 0) {
         return errno;
     }

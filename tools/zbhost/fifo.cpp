@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "emu/emulator_paths.h"
+#include "services/shared_access.h"
 
 namespace {
 
@@ -27,18 +28,19 @@ bool IsPairName(const char* name) {
 }  // namespace
 
 bool MakeFifo(const std::string& path) {
-    if (mkfifo(path.c_str(), 0666) != 0) {
-        if (errno != EEXIST || unlink(path.c_str()) != 0 || mkfifo(path.c_str(), 0666) != 0) {
+    if (mkfifo(path.c_str(), SharedCreateMode()) != 0) {
+        if (errno != EEXIST || unlink(path.c_str()) != 0 ||
+            mkfifo(path.c_str(), SharedCreateMode()) != 0) {
             return false;
         }
     }
-    return chmod(path.c_str(), 0666) == 0;
+    return SharePath(path.c_str()) == 0;
 }
 
 bool KeepOrMakeFifo(const std::string& path) {
     struct stat found;
     if (lstat(path.c_str(), &found) == 0 && S_ISFIFO(found.st_mode)) {
-        return chmod(path.c_str(), 0666) == 0;
+        return SharePath(path.c_str()) == 0;
     }
     return MakeFifo(path);
 }

@@ -23,6 +23,7 @@
 
 #include "emu/emulator_paths.h"
 #include "tools/common/tool_version.h"
+#include "services/shared_access.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/fifo.h"
 #include "tools/zbhost/manager.h"
@@ -115,7 +116,11 @@ bool LockExclusively(int fd) {
 int TakeInstanceLock(std::string* reason) {
     const EmulatorPath lockPath = EmulatorFile(ZBHOST_LOCK_NAME);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = open(lockPath.text, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open(lockPath.text, O_RDWR | O_CREAT | O_CLOEXEC, SharedByGroup() ? 0600 : 0644);
+        if (fd != -1 && SharedByGroup() && (errno = ShareDescriptor(fd)) != 0) {
+            close(fd);
+            fd = -1;
+        }
         if (fd == -1) {
             *reason = std::string("cannot create ") + EmulatorDir() + "/" + ZBHOST_LOCK_NAME +
                       ": " + std::strerror(errno) + " (is the directory writable?)";
