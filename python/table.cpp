@@ -15,46 +15,19 @@ namespace {
 // Python threads take turns.
 std::mutex g_tableMutex;
 
-// Room for the longest texts the table holds, with their NUL.
-constexpr unsigned int kTextSize = 256;
-constexpr int kMaxBoards = 1000;
-
-struct BoardEntry {
-    std::string name;
-    uint32_t number = 0;
-    std::string driverName;
-    std::string driverBoardID;
-    bool aLaw = false;
-};
-
-// Every board of the table; 0 or the status of the first lookup that failed.
-int ReadBoardTable(std::vector<BoardEntry>* boards) {
+// The whole table, copied under one hold of its mutex; 0 or the status.
+int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
     int status = oamShadowInit();
-    for (int index = 0; status == 0 && index < kMaxBoards; ++index) {
-        BoardEntry entry;
-        char name[kTextSize], driverName[kTextSize], driverBoardID[kTextSize];
-        status = oamShadowBoardEnum(0, index, name, sizeof name);
-        if (status == OAMSHADOW_ERR_NOT_FOUND) {
-            status = 0;
-            break;
-        }
-        if (status == 0) {
-            entry.name = name;
-            status = oamShadowBoardGetNumber(0, name, &entry.number);
-        }
-        if (status == 0) {
-            status = oamShadowBoardGetDriverIDs(0, name, driverName, sizeof driverName,
-                                                driverBoardID, sizeof driverBoardID);
-        }
-        if (status == 0) {
-            entry.driverName = driverName;
-            entry.driverBoardID = driverBoardID;
-            status = oamShadowBoardIsUsingALaw(0, name, &entry.aLaw);
-        }
-        if (status == 0) {
-            boards->push_back(entry);
-        }
+    if (status != 0) {
+        return status;
     }
+    int count = 0;
+    // Asks the size first; the table may grow before the copy.
+    do {
+        boards->resize(static_cast<size_t>(count));
+        status = oamShadowCopyTable(0, boards->data(), count, &count, nullptr);
+    } while (status == OAMSHADOW_ERR_UNAVAILABLE && static_cast<size_t>(count) > boards->size());
+    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
     oamShadowExit();
     return status;
 }
@@ -69,7 +42,7 @@ const char* DriverName(PELKLIB_DRIVER_TYPE type) {
 }
 
 py::list Boards() {
-    std::vector<BoardEntry> boards;
+    std::vector<OAMSHADOW_BOARD> boards;
     int status;
     {
         py::gil_scoped_release released;
@@ -79,9 +52,9 @@ py::list Boards() {
     Check(status);
     const py::object entryClass = py::module_::import("pelk").attr("BoardEntry");
     py::list list;
-    for (const BoardEntry& board : boards) {
+    for (const OAMSHADOW_BOARD& board : boards) {
         list.append(entryClass(board.name, board.number, board.driverName, board.driverBoardID,
-                               board.aLaw));
+                               board.isUsingALaw));
     }
     return list;
 }
