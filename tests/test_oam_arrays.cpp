@@ -46,18 +46,12 @@ TEST(BoardIDShadow, TextsAreCutToTheirFieldsAndTheImageReadsBackEqual) {
     EXPECT_EQ(record.GetName(), n128);
     EXPECT_EQ(record.GetDriverName(), std::string(128, 'd'));
     EXPECT_EQ(record.GetDriverBoardID(), std::string(64, 'i'));
-    record.SetName(n128.c_str());
-    EXPECT_EQ(record.GetName(), n128);
     record.SetDriverBoardID("17");
     for (size_t i = 2; i <= 64; ++i) EXPECT_EQ(record.m_driver_board_id[i], '\0') << i;
 
     unsigned char block[400];
     CZelStream stream(block, sizeof block);
     stream << record;
-    EXPECT_EQ(stream.GetPosition(), 332u);
-    EXPECT_EQ(std::memcmp(block + 132, &record.m_number, 4), 0);
-    EXPECT_STREQ(reinterpret_cast<char*>(block + 265), "17");
-    EXPECT_EQ(block[330], 1);
     stream.Rewind();
     CBoardIDShadow read;
     stream >> read;

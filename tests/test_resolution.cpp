@@ -1,8 +1,8 @@
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <strings.h>
-#include <sys/mman.h>
 #include <thread>
 #include <vector>
 
@@ -11,34 +11,15 @@
 #include <pelklib.h>
 
 #include "emu/pelklib_emu.h"
-#include "oam/board_table_writer.h"
+#include "support/board_table.h"
 #include "unix/pelklib.h"
 
 namespace {
-
-struct Board {
-    std::string name;
-    uint32_t number;
-    std::string driver;
-    std::string id;
-};
 
 class Resolution : public ::testing::Test {
 protected:
     void SetUp() override { shm_unlink("/OAM_BoardIDsShadow"); }
     void TearDown() override { PelklibDetachOAM(); }
-
-    static void Write(std::vector<Board> boards) {
-        std::sort(boards.begin(), boards.end(), [](const Board& a, const Board& b) {
-            return strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
-        });
-        std::vector<CBoardIDShadow> records;
-        for (const Board& b : boards) {
-            records.emplace_back(b.name.c_str(), b.number, b.driver.c_str(), b.id.c_str());
-        }
-        CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
-        ASSERT_EQ(writer.Replace(records.data(), static_cast<int>(records.size())), 0);
-    }
 
     // Resolves with sentinel outputs; they must stay put unless the status is 0.
     // The type's sentinel is no valid value, so it is set and checked bytewise.
@@ -87,19 +68,18 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
                  {"zb5t", "2", 0, zb5t, 2, m128.c_str()},
                  {d128.c_str(), "3", -15, none, 0, nullptr},
                  {"zb5t", id64.c_str(), 0, zb5t, 9, nullptr}};
-    std::vector<Board> boards;
-    uint32_t number = 0;
+    std::vector<CBoardIDShadow> boards;
     for (const auto& c : cases) {
-        ++number;
-        boards.push_back({c.name ? c.name : "board" + std::to_string(number), number,
-                          c.driver, c.id});
+        const std::string number = std::to_string(boards.size() + 1);
+        boards.emplace_back(c.name ? c.name : ("board" + number).c_str(), boards.size() + 1,
+                            c.driver, c.id);
     }
-    Write(boards);
+    ASSERT_EQ(WriteTable(boards), 0);
     PELKLIB_DRIVER_TYPE type;
     unsigned int id;
     EXPECT_EQ(Resolve(1, &type, &id), -14);  // not attached yet
     PelklibAttachOAM();
-    number = 0;
+    uint32_t number = 0;
     for (const auto& c : cases) {
         ++number;
         EXPECT_EQ(Resolve(number, &type, &id), c.status) << c.driver << " \"" << c.id << '"';
@@ -115,7 +95,9 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
 }
 
 TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
-    Write({{"driver", 1, "zb5t", "0"}, {"emulated", 2, "zbhost", "0"}, {"qm", 3, "qm", "0"}});
+    ASSERT_EQ(WriteTable({{"driver", 1, "zb5t", "0"}, {"emulated", 2, "zbhost", "0"},
+                          {"qm", 3, "qm", "0"}}),
+              0);
     PELKLIB_DRIVER_TYPE type;
     unsigned int id;
     PelklibAttachOAM();
@@ -143,7 +125,7 @@ TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
 // several threads at once never touch a released table (run under
 // ThreadSanitizer and AddressSanitizer).
 TEST_F(Resolution, ThreadsResolveAttachAndDetachTogether) {
-    Write({{"driver", 1, "zb5t", "9"}, {"emulated", 2, "zbhost", "8"}});
+    ASSERT_EQ(WriteTable({{"driver", 1, "zb5t", "9"}, {"emulated", 2, "zbhost", "8"}}), 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) {
         threads.emplace_back([t] {

@@ -26,29 +26,22 @@ TEST(Threads, EmulatorObjectPerThread) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &failures] {
             cPelkLib_Emu lib;
-            if (lib.Open(0, nullptr) != 0) {
-                ++failures;
-                return;
-            }
+            if (lib.Open(0, nullptr) != 0) return void(++failures);
             for (unsigned int round = 0; round < 50; ++round) {
-                std::string header = "thread " + std::to_string(t);
-                std::string data(100 + round, static_cast<char>('a' + t));
-                void* out[1] = {&data[0]};
-                unsigned int lengths[1] = {static_cast<unsigned int>(data.size())};
+                const std::string header = "thread " + std::to_string(t);
+                std::string data(100 + round, static_cast<char>('a' + t)), back(data.size(), 0);
+                void *out[1] = {&data[0]}, *in[4] = {&back[0]};
+                unsigned int lengths[1] = {static_cast<unsigned int>(data.size())}, headerLen = 0;
                 PK_SEND_INFO send = {1, 0, 0, 2, 3, round};
                 PK_REC_INFO info;
                 char received[56];
-                unsigned int headerLen = 0;
-                std::string back(data.size(), '\0');
-                void* in[4] = {&back[0]};
                 if (lib.SendMessage(&send, header.data(), static_cast<unsigned int>(header.size()),
                                     1, out, lengths) != 0 ||
                     lib.ReceiveMessage(&info, 10000, sizeof received, received, &headerLen) != 0 ||
                     info.tag != round || info.bufLen[0] != data.size() ||
                     lib.ReceiveBuffers(info.bufLen, in) != 0 ||
                     std::string(received, headerLen) != header || back != data) {
-                    ++failures;
-                    return;
+                    return void(++failures);
                 }
             }
         });
