@@ -4,8 +4,8 @@
 // caller uses them and through the board operations' replies.
 //
 // The scripted driver keeps its side of the contract the backend relies on:
-// it places no more bytes in an argument area than the request word, the
-// length word or the reply record allows. Its reply counts are unbounded.
+// it places no more bytes in an argument area than the shared stream model
+// (tests/support/driver_stream.h) allows. Its reply counts are unbounded.
 // Every caller area is a heap block of exactly its declared size, so
 // AddressSanitizer reports any write or read past it.
 #include <cerrno>
@@ -22,17 +22,8 @@
 namespace {
 
 constexpr unsigned int kMaxOpenSize = 512;
-constexpr unsigned int kMaxCallerLen = 1024;   // largest caller buffer the harness allocates
-constexpr unsigned int kMaxDetectedBoards = 64;  // the driver reports at most this many
+constexpr unsigned int kMaxCallerLen = 1024;  // largest caller buffer the harness allocates
 constexpr unsigned int kMaxOperations = 64;
-
-// A failed property of the backend; stops the run as a crash.
-
-uint32_t Word(const uint8_t* area, size_t offset) {
-    uint32_t word;
-    std::memcpy(&word, area + offset, sizeof word);
-    return word;
-}
 
 class DriverReceiveFuzz {
 public:
@@ -48,15 +39,15 @@ public:
         for (unsigned int n = 0; n < kMaxOperations && m_input.remaining_bytes() > 0; ++n) {
             switch (m_input.ConsumeIntegralInRange(0, 14)) {
                 case 0: case 1: QueueMessage(); break;
-                case 2: case 3: ReceiveAndFetch(); break;
-                case 4: ReceivePelkorAndFetch(); break;
+                case 2: case 3: ReceiveAndFetch(false); break;
+                case 4: ReceiveAndFetch(true); break;
                 case 5: ReceiveBuffers(CallerLengths()); break;
                 case 6: m_lib.FlushMessageBuffers(); break;
                 case 7: ReadEEPROM(); break;
                 case 8: GetDriverVersionAndMapping(); break;
-                case 9: GetBoardData(); break;
+                case 9: GetBoardDataOrStats(); break;
                 case 10: DetectBoards(); break;
-                case 11: GetDriverStats(); break;
+                case 11: GetBoardDataOrStats(); break;
                 case 12: LiftBoardReset(); break;
                 case 13: SetReadiness(); break;
                 case 14: Open(); break;
@@ -65,20 +56,6 @@ public:
     }
 
 private:
-    // Most bytes the driver may place in the argument area of a request.
-    size_t ReplyRoom(unsigned long code, const uint8_t* area) const {
-        switch (code) {
-            case ZB5T_RECEIVE_START: case ZB5T_RECEIVE_PART: return Word(area, 0);
-            case ZB5T_READ_EEPROM: return Word(area, 8);
-            case ZB5T_READ_EEPROM_BY_SLOT: return Word(area, 12);
-            case ZB5T_GET_DRIVER_VERSION: return 12;
-            case ZB5T_GET_BOARD_MAPPING: return sizeof(PK_BOARD_MAPPING);
-            case ZB5T_GET_BOARD_DATA: case ZB5T_GET_DRIVER_STATS: return m_callerRoom;
-            case ZB5T_DETECT_BOARDS: return kMaxDetectedBoards * 8;
-            default: return 0;
-        }
-    }
-
     // Per request: the simulation's own answer, a failure, or scripted bytes
     // with a reply count that may lie.
     bool Answer(unsigned long code, uint8_t* area, int* result) {
@@ -97,7 +74,8 @@ private:
             *result = -1;
             return true;
         }
-        const size_t room = area == nullptr ? 0 : ReplyRoom(code, area);
+        const size_t room =
+            area == nullptr ? 0 : driver_stream::ReplyRoom(code, area, m_callerRoom);
         const std::vector<uint8_t> bytes =
             m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange<size_t>(0, room));
         if (!bytes.empty()) {
@@ -109,9 +87,9 @@ private:
     }
 
     void Open() {
-        m_openSize = m_input.ConsumeIntegralInRange(0u, kMaxOpenSize);
-        Require(m_lib.Open(m_openSize, nullptr) == PKERR_OK);
-        m_headerRoom = m_openSize < 56 ? 56 : m_openSize;
+        const unsigned int size = m_input.ConsumeIntegralInRange(0u, kMaxOpenSize);
+        Require(m_lib.Open(size, nullptr) == PKERR_OK);
+        m_headerRoom = size < 56 ? 56 : size;
     }
 
     // A descriptor with small or arbitrary lengths followed by arbitrary
@@ -129,7 +107,7 @@ private:
             length = m_input.ConsumeBool() ? m_input.ConsumeIntegralInRange<uint32_t>(0, 600)
                                            : m_input.ConsumeIntegral<uint32_t>();
         }
-        m_sim.Queue(SimDriver::Stream(
+        m_sim.Queue(driver_stream::Message(
             desc, m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange(0, 1500))));
     }
 
@@ -156,9 +134,13 @@ private:
         return status;
     }
 
-    // What a caller does after a message arrived: fetch its data buffers into
-    // buffers of the announced sizes (if it can have them), or drop them.
-    void FetchOrFlush(int status, const PK_REC_INFO& info) {
+    // A message as a caller receives it, then what the caller does next:
+    // fetch its data buffers into buffers of the announced sizes (if it can
+    // have them), or drop them.
+    void ReceiveAndFetch(bool pelkor) {
+        PK_REC_INFO info;
+        _PELKOR_MSG_HEADER header;
+        const int status = pelkor ? m_lib.ReceivePelkorMessage(&info, 0, &header) : Receive(&info);
         if (status != PKERR_OK && status != PKERR_DATA_LOST) {
             return;
         }
@@ -172,19 +154,6 @@ private:
         } else {
             m_lib.FlushMessageBuffers();
         }
-    }
-
-    void ReceiveAndFetch() {
-        PK_REC_INFO info;
-        int status = Receive(&info);
-        FetchOrFlush(status, info);
-    }
-
-    void ReceivePelkorAndFetch() {
-        PK_REC_INFO info;
-        _PELKOR_MSG_HEADER header;
-        int status = m_lib.ReceivePelkorMessage(&info, 0, &header);
-        FetchOrFlush(status, info);
     }
 
     std::vector<unsigned int> CallerLengths() {
@@ -211,42 +180,37 @@ private:
         std::vector<uint8_t> buffer(length);
         unsigned int bytesRead = 0xDEADu;
         const unsigned int offset = m_input.ConsumeIntegralInRange(0u, 320u);
-        int status = m_input.ConsumeBool()
-                         ? m_lib.ReadEEPROM(1, offset, length, buffer.data(), &bytesRead)
-                         : m_lib.ReadEEPROMbySlot(1, 2, offset, length, buffer.data(), &bytesRead);
-        if (status == PKERR_OK) {
-            Require(bytesRead == length);
-        }
+        const int status =
+            m_input.ConsumeBool()
+                ? m_lib.ReadEEPROM(1, offset, length, buffer.data(), &bytesRead)
+                : m_lib.ReadEEPROMbySlot(1, 2, offset, length, buffer.data(), &bytesRead);
+        Require(status != PKERR_OK || bytesRead == length);
     }
 
     void GetDriverVersionAndMapping() {
-        unsigned int first = 0;
-        unsigned int second = 0;
+        unsigned int first = 0, second = 0;
         m_lib.GetDriverVersion(&first, &second);
         const unsigned int size = m_input.ConsumeIntegralInRange(0u, 40u);
         std::vector<uint8_t> mapping(size);
         m_lib.GetBoardMapping(1, size, reinterpret_cast<PK_BOARD_MAPPING*>(mapping.data()));
     }
 
-    void GetBoardData() {
+    // Board data or statistics: the driver may fill as much as the caller's area.
+    void GetBoardDataOrStats() {
         m_callerRoom = m_input.ConsumeIntegralInRange(0u, 300u);
-        std::vector<uint8_t> buffer(m_callerRoom);
+        std::vector<uint8_t> area(m_callerRoom);
         unsigned int count = 0xDEADu;
-        m_lib.GetBoardData(1, m_callerRoom, buffer.data(), &count);
-    }
-
-    void GetDriverStats() {
-        m_callerRoom = m_input.ConsumeIntegralInRange(0u, 300u);
-        std::vector<uint8_t> record(m_callerRoom);
-        unsigned int count = 0xDEADu;
-        m_lib.GetDriverStats(1, 2, m_callerRoom,
-                             reinterpret_cast<PK_GET_DRVR_STATS*>(record.data()), &count);
+        if (m_input.ConsumeBool()) {
+            m_lib.GetBoardData(1, m_callerRoom, area.data(), &count);
+        } else {
+            m_lib.GetDriverStats(1, 2, m_callerRoom,
+                                 reinterpret_cast<PK_GET_DRVR_STATS*>(area.data()), &count);
+        }
     }
 
     void DetectBoards() {
         const unsigned int maximum = m_input.ConsumeIntegralInRange(0u, 5u);
-        std::vector<unsigned int> first(maximum);
-        std::vector<unsigned int> second(maximum);
+        std::vector<unsigned int> first(maximum), second(maximum);
         unsigned int count = 0;
         m_lib.DetectBoards(maximum, first.data(), second.data(), &count);
     }
@@ -259,9 +223,8 @@ private:
     FuzzedDataProvider m_input;
     SimDriver m_sim;
     cPelkLib_Unix m_lib;
-    unsigned int m_openSize = 0;
-    unsigned int m_headerRoom = 0;   // header bytes the receive buffer holds
-    unsigned int m_callerRoom = 0;   // caller's reply area of the board request under way
+    unsigned int m_headerRoom = 0;  // header bytes the receive buffer holds
+    unsigned int m_callerRoom = 0;  // caller's reply area of the board request under way
 };
 
 }  // namespace

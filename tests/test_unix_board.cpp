@@ -24,52 +24,81 @@ protected:
     cPelkLib_Unix lib;
 };
 
-TEST_F(UnixBoard, EachOperationSendsItsCodeAndBlock) {
+// Each operation: its request code and block; what it reports, and stores as
+// count, when the device is not open and when the driver fails the request.
+TEST(UnixBoardOperations, RequestBlockAndStatusUnopenedAndFailed) {
+    SimDriver sim;
+    cPelkLib_Unix lib;
     uint8_t buffer[64] = {};
     PK_BOARD_MAPPING mapping;
     PK_GET_DRVR_STATS stats;
-    unsigned int count = 0;
+    unsigned int a = 55, b = 66, count = 99;
     uint8_t data[5] = {0xD1, 0xD2, 0xD3, 0xD4, 0xD5};
     sim.eeprom.assign(64, 0x5A);
-    struct Case {
+    const struct {
         std::function<int()> call;
         unsigned long code;
-        std::vector<uint8_t> block;
-    };
-    const Case cases[] = {
-        {[&] { return lib.GetBoardMapping(3, 24, &mapping); }, 0x6605, Words({3})},
-        {[&] { return lib.SetBoardNumber(1, 2, 3); }, 0x6606, Words({1, 2, 3})},
-        {[&] { return lib.AssertBoardReset(4); }, 0x6608, Words({4})},
-        {[&] { return lib.LiftBoardReset(5, 0); }, 0x6609, Words({5})},
-        {[&] { return lib.GetDriverVersion(&count, &count); }, 0x660A, Words({12, 0, 0})},
-        {[&] { return lib.ReadEEPROM(6, 16, 8, buffer, &count); }, 0x660B, Words({6, 16, 8})},
+        std::vector<uint8_t> block;  // empty: no block (null argument for 0x6614)
+        unsigned int failedCount;    // 99: not stored
+    } cases[] = {
+        {[&] { return lib.GetBoardMapping(3, 24, &mapping); }, 0x6605, Words({3}), 99},
+        {[&] { return lib.SetBoardNumber(1, 2, 3); }, 0x6606, Words({1, 2, 3}), 99},
+        {[&] { return lib.AssertBoardReset(4); }, 0x6608, Words({4}), 99},
+        {[&] { return lib.LiftBoardReset(5, 1000); }, 0x6609, Words({5}), 99},
+        {[&] { return lib.GetDriverVersion(&a, &b); }, 0x660A, Words({12, 0, 0}), 99},
+        {[&] { return lib.ReadEEPROM(6, 16, 8, buffer, &count); }, 0x660B, Words({6, 16, 8}), 99},
+        {[&] { return lib.ReadEEPROM(6, 16, 0, buffer, &count); }, 0x660B, Words({6, 16, 0}), 99},
         {[&] { return lib.ReadEEPROMbySlot(1, 2, 16, 8, buffer, &count); }, 0x660C,
-         Words({1, 2, 16, 8})},
-        {[&] { return lib.SetBoardData(7, 0, data, &count); }, 0x660D, Words({0, 7})},
+         Words({1, 2, 16, 8}), 99},
+        {[&] { return lib.ReadEEPROMbySlot(1, 2, 16, 0, buffer, &count); }, 0x660C,
+         Words({1, 2, 16, 0}), 99},
+        {[&] { return lib.SetBoardData(7, 0, data, &count); }, 0x660D, Words({0, 7}), 0},
         {[&] { return lib.SetBoardData(7, 5, data, &count); }, 0x660D,
-         {5, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0, 0, 0}},
+         {5, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0, 0, 0}, 0},
         {[&] { return lib.SetBoardData(7, 4, data, &count); }, 0x660D,
-         {4, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4}},
-        {[&] { return lib.GetBoardData(8, 64, buffer, &count); }, 0x660E, Words({8})},
-        {[&] { return lib.DetectBoards(4, &count, &count, &count); }, 0x660F, {}},
+         {4, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4}, 0},
+        {[&] { return lib.GetBoardData(8, 64, buffer, &count); }, 0x660E, Words({8}), 0},
+        {[&] { return lib.DetectBoards(4, &a, &b, &count); }, 0x660F, {}, 99},
         {[&] { return lib.GetDriverStats(9, 10, sizeof stats, &stats, &count); }, 0x6611,
-         Words({9, 10})},
-        {[&] { return lib.ZeroDriverStats(11, 12); }, 0x6612, Words({11, 12})},
-        {[&] { return lib.RegisterForStateNotification(); }, 0x6614, {}},
-        {[&] { return lib.IncrementBoardUseCount(13); }, 0x6615, Words({13})},
-        {[&] { return lib.DecrementBoardUseCount(14); }, 0x6616, Words({14})},
-        {[&] { return lib.StartCore(15); }, 0x6631, Words({15})},
+         Words({9, 10}), 0},
+        {[&] { return lib.ZeroDriverStats(11, 12); }, 0x6612, Words({11, 12}), 99},
+        {[&] { return lib.RegisterForStateNotification(); }, 0x6614, {}, 99},
+        {[&] { return lib.IncrementBoardUseCount(13); }, 0x6615, Words({13}), 99},
+        {[&] { return lib.DecrementBoardUseCount(14); }, 0x6616, Words({14}), 99},
+        {[&] { return lib.StartCore(15); }, 0x6631, Words({15}), 99},
     };
-    for (const Case& c : cases) {
-        sim.requests.clear();
-        EXPECT_EQ(c.call(), 0) << std::hex << c.code;
-        ASSERT_FALSE(sim.requests.empty());
-        EXPECT_EQ(sim.requests[0].code, c.code);
-        EXPECT_EQ(sim.requests[0].block, c.block) << std::hex << c.code;
-        if (c.block.empty() && c.code == 0x6614) {
-            EXPECT_EQ(sim.requests[0].area, nullptr);
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.code << " " << c.block.size());
+        count = 99;
+        const bool eeprom = c.code == 0x660B || c.code == 0x660C;
+        EXPECT_EQ(c.call(), eeprom ? -1 : -12);
+        // Not open: DetectBoards reports an empty list, the others as if failed.
+        EXPECT_EQ(count, c.code == 0x660F ? 0u : c.failedCount);
     }
+    EXPECT_TRUE(sim.requests.empty());
+    EXPECT_TRUE(sim.pollTimeouts.empty());
+    EXPECT_EQ(a, 55u);
+    EXPECT_EQ(b, 66u);
+
+    ASSERT_EQ(lib.Open(0, nullptr), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.code << " " << c.block.size());
+        sim.requests.clear();
+        sim.faults[c.code] = {EIO, 1};
+        count = 99;
+        EXPECT_EQ(c.call(), -1);
+        EXPECT_EQ(count, c.failedCount);
+        EXPECT_EQ(lib.GetError(), EIO);
+        EXPECT_EQ(a + b, 55u + 66u);
+        ASSERT_EQ(sim.requests.size(), 1u);
+        EXPECT_EQ(sim.requests[0].code, c.code);
+        EXPECT_EQ(sim.requests[0].block, c.block);
+        EXPECT_EQ(sim.requests[0].area == nullptr, c.code == 0x6614);
+        EXPECT_EQ(c.call(), 0);
+        a = 55;
+        b = 66;
+    }
+    EXPECT_EQ(sim.pollTimeouts, std::vector<int>{1000});  // a failed release does not wait
 }
 
 TEST_F(UnixBoard, ReadsStoreOnlyWhatTheDriverFullyDelivered) {
@@ -86,50 +115,45 @@ TEST_F(UnixBoard, ReadsStoreOnlyWhatTheDriverFullyDelivered) {
 
     unsigned int first = 1, second = 2;
     ASSERT_EQ(lib.GetDriverVersion(&first, &second), 0);
-    EXPECT_EQ(first, 4u);
-    EXPECT_EQ(second, 17u);
+    EXPECT_EQ(first * 100 + second, 417u);
 
+    // The mapping comes whatever reply count the driver gives; an area
+    // smaller than the record gets its leading bytes.
     PK_BOARD_MAPPING mapping;
     ASSERT_EQ(lib.GetBoardMapping(1, sizeof mapping, &mapping), 0);
-    EXPECT_EQ(mapping.size, 24u);
-    EXPECT_EQ(mapping.word5, 15u);
+    EXPECT_EQ(std::memcmp(&mapping, &sim.mapping, sizeof mapping), 0);
     struct alignas(4) {
         uint8_t head[8];
         uint8_t guard[16];
     } partial;
-    std::memset(&partial, 0xEE, sizeof partial);
-    ASSERT_EQ(lib.GetBoardMapping(1, 8, reinterpret_cast<PK_BOARD_MAPPING*>(partial.head)), 0);
-    EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
-    EXPECT_EQ(partial.guard[0], 0xEE);
-
-    // The mapping comes whatever reply count the driver gives.
-    sim.replies[0x6605] = {0, Words({24, 11, 12, 13, 14, 15})};
-    ASSERT_EQ(lib.GetBoardMapping(1, 8, reinterpret_cast<PK_BOARD_MAPPING*>(partial.head)), 0);
-    EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
+    for (int replied : {24, 0}) {
+        std::memset(&partial, 0xEE, sizeof partial);
+        sim.replies[0x6605] = {replied, Words({24, 11, 12, 13, 14, 15})};
+        ASSERT_EQ(lib.GetBoardMapping(1, 8, reinterpret_cast<PK_BOARD_MAPPING*>(partial.head)), 0);
+        EXPECT_EQ(std::vector<uint8_t>(partial.head, partial.head + 8), Words({24, 11}));
+        EXPECT_EQ(partial.guard[0], 0xEE);
+    }
 
     // A caller's area smaller than the request block or the whole record is
     // never the driver's area: it gets the leading bytes of the reply, and
     // the count is the driver's.
     sim.replies.clear();
     sim.boardData.assign(64, 0x42);
-    uint8_t small[16];
+    uint8_t small[16] = {};
     EXPECT_EQ(lib.GetBoardData(1, 0, nullptr, &count), 0);
     EXPECT_EQ(count, 64u);
-    std::memset(small, 0, sizeof small);
     EXPECT_EQ(lib.GetBoardData(1, 2, small, &count), 0);
     EXPECT_EQ(count, 64u);
     EXPECT_EQ(small[1], 0x42);
     EXPECT_EQ(small[2], 0);
     sim.stats.assign(sizeof(PK_GET_DRVR_STATS), 0x43);
     uint8_t fourBytes[4];
-    EXPECT_EQ(lib.GetDriverStats(1, 2, sizeof fourBytes,
-                                 reinterpret_cast<PK_GET_DRVR_STATS*>(fourBytes), &count),
+    EXPECT_EQ(lib.GetDriverStats(1, 2, 4, reinterpret_cast<PK_GET_DRVR_STATS*>(fourBytes), &count),
               0);
     EXPECT_EQ(count, sizeof(PK_GET_DRVR_STATS));
     EXPECT_EQ(fourBytes[3], 0x43);
 
     uint8_t data[3] = {1, 2, 3};
-    sim.replies.clear();
     ASSERT_EQ(lib.SetBoardData(2, 3, data, &count), 0);
     EXPECT_EQ(count, 3u);
     ASSERT_EQ(lib.GetBoardData(2, sizeof small, small, &count), 0);
@@ -142,10 +166,9 @@ TEST_F(UnixBoard, DetectionCountsEntriesAndNeverOverrunsItsArea) {
     unsigned int first[4] = {0, 0, 0, 0xF0}, second[4] = {0, 0, 0, 0xF0}, count = 99;
     ASSERT_EQ(lib.DetectBoards(4, first, second, &count), 0);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(first[2], 3u);
-    EXPECT_EQ(second[2], 30u);
-    EXPECT_EQ(first[3], 0xF0u);
-    EXPECT_EQ(second[3], 0xF0u);
+    EXPECT_EQ(std::vector<unsigned int>(first, first + 4), std::vector<unsigned int>({1, 2, 3, 0xF0}));
+    EXPECT_EQ(std::vector<unsigned int>(second, second + 4),
+              std::vector<unsigned int>({10, 20, 30, 0xF0}));
 
     sim.replies[0x660F] = {20, Words({5, 50, 6, 60})};
     ASSERT_EQ(lib.DetectBoards(4, first, second, &count), 0);
@@ -160,99 +183,25 @@ TEST_F(UnixBoard, DetectionCountsEntriesAndNeverOverrunsItsArea) {
     ASSERT_EQ(lib.DetectBoards(1, first, second, &count), 0);
     EXPECT_EQ(first[1], 6u);
 
-    sim.faults[0x660F] = {EIO, 1};
-    count = 99;
-    EXPECT_EQ(lib.DetectBoards(4, first, second, &count), -1);
-    EXPECT_EQ(count, 99u);
-
     // Entries counted but not written read as 0.
     sim.replies[0x660F] = {24, Words({7, 70, 8, 80})};
     ASSERT_EQ(lib.DetectBoards(4, first, second, &count), 0);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(first[2], 0u);
-    EXPECT_EQ(second[2], 0u);
+    EXPECT_EQ(first[2] | second[2], 0u);
 }
 
 TEST_F(UnixBoard, LiftBoardResetWaitsForPollOutAlone) {
     EXPECT_EQ(lib.LiftBoardReset(1, 250), 0);
     EXPECT_EQ(sim.pollTimeouts, std::vector<int>{250});
-
     sim.readyEvents = POLLOUT | POLLERR;
     EXPECT_EQ(lib.LiftBoardReset(1, 0), -2);
     sim.readyEvents = POLLOUT | POLLWRNORM;  // as Linux drivers report it
     EXPECT_EQ(lib.LiftBoardReset(1, 0), 0);
-    sim.readyEvents = POLLOUT;
 
     sim.pollInterrupts = 2;
     sim.pollTimeouts.clear();
     EXPECT_EQ(lib.LiftBoardReset(1, 0xFFFFFFFFu), 0);
     EXPECT_EQ(sim.pollTimeouts, std::vector<int>({-1, -1, -1}));
-
-    sim.faults[0x6609] = {EIO, 1};
-    sim.pollTimeouts.clear();
-    EXPECT_EQ(lib.LiftBoardReset(1, 0), -1);
-    EXPECT_TRUE(sim.pollTimeouts.empty());
-}
-
-// What each operation reports, and stores, when the device is not open and
-// when the driver fails the request.
-TEST(UnixBoardFailures, StatusAndStoredCountPerOperation) {
-    SimDriver sim;
-    cPelkLib_Unix lib;
-    uint8_t buffer[16];
-    PK_GET_DRVR_STATS stats;
-    PK_BOARD_MAPPING mapping;
-    unsigned int a = 55, b = 66, count = 99;
-    struct Case {
-        std::function<int()> call;
-        unsigned long code;
-        int unopened;
-        int failed;
-        unsigned int countAfter;  // 99: not stored
-    };
-    const Case cases[] = {
-        {[&] { return lib.ReadEEPROM(1, 0, 8, buffer, &count); }, 0x660B, -1, -1, 99},
-        {[&] { return lib.ReadEEPROM(1, 0, 0, buffer, &count); }, 0x660B, -1, -1, 99},
-        {[&] { return lib.ReadEEPROMbySlot(1, 2, 0, 8, buffer, &count); }, 0x660C, -1, -1, 99},
-        {[&] { return lib.ReadEEPROMbySlot(1, 2, 0, 0, buffer, &count); }, 0x660C, -1, -1, 99},
-        {[&] { return lib.GetDriverVersion(&a, &b); }, 0x660A, -12, -1, 99},
-        {[&] { return lib.SetBoardData(1, 4, buffer, &count); }, 0x660D, -12, -1, 0},
-        {[&] { return lib.GetBoardData(1, 16, buffer, &count); }, 0x660E, -12, -1, 0},
-        {[&] { return lib.GetDriverStats(1, 2, sizeof stats, &stats, &count); }, 0x6611, -12, -1,
-         0},
-        {[&] { return lib.DetectBoards(4, &a, &b, &count); }, 0x660F, -12, -1, 99},
-        {[&] { return lib.GetBoardMapping(1, 24, &mapping); }, 0x6605, -12, -1, 99},
-        {[&] { return lib.LiftBoardReset(1, 1000); }, 0x6609, -12, -1, 99},
-        {[&] { return lib.StartCore(1); }, 0x6631, -12, -1, 99},
-        {[&] { return lib.RegisterForStateNotification(); }, 0x6614, -12, -1, 99},
-        {[&] { return lib.AssertBoardReset(1); }, 0x6608, -12, -1, 99},
-        {[&] { return lib.SetBoardNumber(1, 2, 3); }, 0x6606, -12, -1, 99},
-        {[&] { return lib.ZeroDriverStats(1, 2); }, 0x6612, -12, -1, 99},
-        {[&] { return lib.IncrementBoardUseCount(1); }, 0x6615, -12, -1, 99},
-        {[&] { return lib.DecrementBoardUseCount(1); }, 0x6616, -12, -1, 99},
-    };
-    for (const Case& c : cases) {
-        count = 99;
-        EXPECT_EQ(c.call(), c.unopened) << std::hex << c.code;
-        // Not open: DetectBoards reports an empty list, the others as if failed.
-        EXPECT_EQ(count, c.code == 0x660F ? 0u : c.countAfter) << std::hex << c.code;
-    }
-    EXPECT_TRUE(sim.requests.empty());
-    EXPECT_TRUE(sim.pollTimeouts.empty());
-    EXPECT_EQ(a, 55u);
-    EXPECT_EQ(b, 66u);
-
-    ASSERT_EQ(lib.Open(0, nullptr), 0);
-    for (const Case& c : cases) {
-        sim.faults[c.code] = {EIO, 1};
-        count = 99;
-        EXPECT_EQ(c.call(), c.failed) << std::hex << c.code;
-        EXPECT_EQ(count, c.countAfter) << std::hex << c.code;
-        EXPECT_EQ(lib.GetError(), EIO);
-    }
-    EXPECT_EQ(a, 55u);
-    EXPECT_EQ(b, 66u);
-    EXPECT_TRUE(sim.pollTimeouts.empty());
 }
 
 }  // namespace

@@ -23,14 +23,11 @@ TEST(UnixChannel, OpenSizesBuffersAndMovesTheDescriptorUp) {
         EXPECT_EQ(sim.openFds, std::set<int>{handle});  // the first descriptor is closed
         EXPECT_EQ(sim.openFlags, O_RDWR | O_NDELAY | O_CLOEXEC);
         EXPECT_EQ(sim.dupCommand, F_DUPFD_CLOEXEC);
-        EXPECT_TRUE(sim.requests.empty());
-
         // The send buffer holds a header of exactly size - 48 bytes.
-        const unsigned int room = c[1] - 48;
-        std::vector<uint8_t> header(room + 1);
+        std::vector<uint8_t> header(c[1] - 47);
         PK_SEND_INFO info = {};
-        EXPECT_EQ(lib.SendMessage(&info, header.data(), room + 1, 0, nullptr, nullptr), -13);
-        EXPECT_EQ(lib.SendMessage(&info, header.data(), room, 0, nullptr, nullptr), 0);
+        EXPECT_EQ(lib.SendMessage(&info, header.data(), c[1] - 47, 0, nullptr, nullptr), -13);
+        EXPECT_EQ(lib.SendMessage(&info, header.data(), c[1] - 48, 0, nullptr, nullptr), 0);
     }
     SimDriver sim;
     { cPelkLib_Unix lib; ASSERT_EQ(lib.Open(0, nullptr), 0); }
@@ -43,27 +40,26 @@ TEST(UnixChannel, FailedOrRepeatedOpenLeaksNothing) {
         int handle = 7;
         EXPECT_EQ(lib.Open(0, &handle), ENOENT);
         EXPECT_EQ(handle, 7);
-        EXPECT_EQ(lib.GetWaitHandle(), -1);
     }
     SimDriver sim;
-    sim.openError = EACCES;
-    cPelkLib_Unix refused;
-    EXPECT_EQ(refused.Open(0, nullptr), EACCES);
-    EXPECT_EQ(refused.GetWaitHandle(), -1);
-
-    sim.openError = 0;
-    sim.dupError = EMFILE;
-    cPelkLib_Unix limited;
-    EXPECT_EQ(limited.Open(0, nullptr), EMFILE);
-    EXPECT_TRUE(sim.openFds.empty());
-    EXPECT_EQ(limited.GetWaitHandle(), -1);
-    EXPECT_EQ(limited.AssertBoardReset(1), -12);
-    PK_REC_INFO info;
-    unsigned int length;
-    EXPECT_EQ(limited.ReceiveMessage(&info, 0, 56, nullptr, &length), -8);
-
-    // A second Open releases the first descriptor and opens anew.
-    sim.dupError = 0;
+    for (int* error : {&sim.openError, &sim.dupError}) {
+        *error = EMFILE;
+        cPelkLib_Unix refused;
+        EXPECT_EQ(refused.Open(0, nullptr), EMFILE);
+        EXPECT_TRUE(sim.openFds.empty());
+        EXPECT_EQ(refused.GetWaitHandle(), -1);
+        EXPECT_EQ(refused.AssertBoardReset(1), -12);
+        PK_REC_INFO info;
+        unsigned int length = 0;
+        EXPECT_EQ(refused.ReceiveMessage(&info, 0xFFFFFFFFu, 56, nullptr, &length), -8);
+        EXPECT_EQ(refused.FlushMessageBuffers(), -12);
+        PK_SEND_INFO sendInfo = {};
+        EXPECT_EQ(refused.SendMessage(&sendInfo, nullptr, 0, 0, nullptr, nullptr), -12);
+        *error = 0;
+    }
+    EXPECT_TRUE(sim.requests.empty());
+    EXPECT_TRUE(sim.pollTimeouts.empty());
+    // A second Open releases the first descriptor and buffers and opens anew.
     cPelkLib_Unix twice;
     int first = -1, second = -1;
     ASSERT_EQ(twice.Open(0, &first), 0);
@@ -84,17 +80,18 @@ TEST(UnixChannel, IoctlChoosesTheArgumentAreaAndReportsTheCount) {
     EXPECT_EQ(count, 77u);
     ASSERT_EQ(lib.Open(0, nullptr), 0);
 
-    // Block longer than the reply area: a temporary area, at most 2 bytes back.
-    sim.replies[0x6605] = {4, {0xA1, 0xA2, 0xA3, 0xA4}};
-    uint8_t small[3] = {0, 0, 0x55};
-    EXPECT_EQ(lib.Ioctl_Unix(0x6605, &block, 4, small, 2, &count), 0);
-    EXPECT_EQ(count, 4u);
-    EXPECT_NE(sim.requests.back().area, small);
-    EXPECT_NE(sim.requests.back().area, &block);
-    EXPECT_EQ(sim.requests.back().block, std::vector<uint8_t>({4, 3, 2, 1}));
-    EXPECT_EQ(small[0], 0xA1);
-    EXPECT_EQ(small[1], 0xA2);
-    EXPECT_EQ(small[2], 0x55);
+    // Block longer than the reply area: a temporary area; back come the
+    // reply's bytes, at most as many as the area holds.
+    for (unsigned int room : {2u, 3u}) {
+        sim.replies[0x6605] = {3, {0xA1, 0xA2, 0xA3, 0xA4}};
+        uint8_t small[4] = {0, 0, 0, 0x55};
+        EXPECT_EQ(lib.Ioctl_Unix(0x6605, &block, 4, small, room, &count), 0);
+        EXPECT_EQ(count, 3u);
+        EXPECT_NE(sim.requests.back().area, small);
+        EXPECT_EQ(sim.requests.back().block, std::vector<uint8_t>({4, 3, 2, 1}));
+        EXPECT_EQ(std::vector<uint8_t>(small, small + 4),
+                  std::vector<uint8_t>({0xA1, 0xA2, uint8_t(room == 2 ? 0 : 0xA3), 0x55}));
+    }
 
     // Block fits: the reply area itself, starting with the block.
     sim.replies[0x6605] = {0, {}};
@@ -107,9 +104,7 @@ TEST(UnixChannel, IoctlChoosesTheArgumentAreaAndReportsTheCount) {
     EXPECT_EQ(large[4], 0xEE);
 
     // Nothing in, nothing out: a null argument.
-    count = 77;
     EXPECT_EQ(lib.Ioctl_Unix(0x6603, nullptr, 0, nullptr, 0, &count), 0);
-    EXPECT_EQ(count, 0u);
     EXPECT_EQ(sim.requests.back().area, nullptr);
 
     // Failure: count 0, -1, and the driver's errno for GetError.
@@ -123,18 +118,15 @@ TEST(UnixChannel, IoctlChoosesTheArgumentAreaAndReportsTheCount) {
 }
 
 TEST(Factories, MakeIndependentUnopenedKernelDriverObjects) {
-    cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZB5T);
-    ASSERT_NE(lib, nullptr);
-    EXPECT_EQ(lib->GetWaitHandle(), -1);
-    EXPECT_EQ(NewPelkLibByType(PELKLIB_DRIVER_QM), nullptr);
-    EXPECT_EQ(NewPelkLibByType(static_cast<PELKLIB_DRIVER_TYPE>(0)), nullptr);
-    EXPECT_EQ(NewPelkLibByType(static_cast<PELKLIB_DRIVER_TYPE>(4)), nullptr);
+    for (int type : {0, static_cast<int>(PELKLIB_DRIVER_QM), 4}) {
+        EXPECT_EQ(NewPelkLibByType(static_cast<PELKLIB_DRIVER_TYPE>(type)), nullptr) << type;
+    }
+    cPelkLib* byType = NewPelkLibByType(PELKLIB_DRIVER_ZB5T);
     cPelkLib* a = newPelkLib();
     cPelkLib* b = pelklibInit();
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
+    ASSERT_TRUE(byType != nullptr && a != nullptr && b != nullptr);
     EXPECT_NE(a, b);
-    EXPECT_EQ(a->GetWaitHandle(), -1);
+    EXPECT_EQ(byType->GetWaitHandle(), -1);
     {
         SimDriver sim;
         ASSERT_EQ(a->Open(0, nullptr), 0);
@@ -142,7 +134,7 @@ TEST(Factories, MakeIndependentUnopenedKernelDriverObjects) {
         EXPECT_TRUE(sim.openFds.empty());
     }
     deletePelkLib(b);
-    deletePelkLib(lib);
+    deletePelkLib(byType);
     deletePelkLib(nullptr);
 }
 

@@ -12,24 +12,23 @@
 
 namespace {
 
-PK_MSG_DESC Desc(uint32_t numbufs, std::vector<uint32_t> lengths) {
-    PK_MSG_DESC desc = {7, 0x22, 0, 0x11, 0, 0x99, numbufs, {}};
-    std::copy(lengths.begin(), lengths.end(), desc.Buflen);
-    return desc;
-}
-
+// Bytes 1, 2, 3... of `length`.
 std::vector<uint8_t> Body(size_t length) {
     std::vector<uint8_t> body(length);
-    for (size_t i = 0; i < length; ++i) {
-        body[i] = static_cast<uint8_t>(i + 1);
-    }
+    for (size_t i = 0; i < length; ++i) body[i] = static_cast<uint8_t>(i + 1);
     return body;
 }
 
+// An incoming message of type 7 and tag 0x99 from 0x11 to 0x22.
+std::vector<uint8_t> Message(uint32_t numbufs, std::vector<uint32_t> lengths,
+                             const std::vector<uint8_t>& body) {
+    PK_MSG_DESC desc = {7, 0x22, 0, 0x11, 0, 0x99, numbufs, {}};
+    std::copy(lengths.begin(), lengths.end(), desc.Buflen);
+    return driver_stream::Message(desc, body);
+}
+
 uint32_t RequestWord(const SimDriver::Request& request) {
-    uint32_t word;
-    std::memcpy(&word, request.block.data(), 4);
-    return word;
+    return driver_stream::Word(request.block.data(), 0);
 }
 
 class UnixMessages : public ::testing::Test {
@@ -47,57 +46,38 @@ protected:
     unsigned int headerLen = 0;
 };
 
-TEST(UnixMessagesUnopened, ReceiveIsOutOfSequenceAndSendRefused) {
-    SimDriver sim;
-    cPelkLib_Unix lib;
-    PK_REC_INFO info;
-    unsigned int length = 0;
-    EXPECT_EQ(lib.ReceiveMessage(&info, 0, 56, nullptr, &length), -8);
-    EXPECT_EQ(lib.FlushMessageBuffers(), -12);
-    EXPECT_EQ(lib.ReceiveMessage(&info, 0xFFFFFFFFu, 56, nullptr, &length), -8);
-    PK_SEND_INFO sendInfo = {};
-    unsigned int lengths[5] = {};
-    EXPECT_EQ(lib.SendMessage(&sendInfo, nullptr, 0, 5, nullptr, lengths), -6);
-    EXPECT_EQ(lib.SendMessage(&sendInfo, nullptr, 0, 0, nullptr, nullptr), -12);
-    EXPECT_TRUE(sim.requests.empty());
-    EXPECT_TRUE(sim.pollTimeouts.empty());
-}
-
 TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
     EXPECT_EQ(Receive(56), -2);  // nothing waiting, time-out 0
     EXPECT_EQ(sim.pollTimeouts.back(), 0);
     EXPECT_TRUE(sim.requests.empty());
 
-    sim.Queue({});
-    EXPECT_EQ(Receive(56), -3);
-    sim.Queue(Body(30));
-    EXPECT_EQ(Receive(56), -4);
-    sim.Queue(SimDriver::Stream(Desc(0, {}), {}));
-    EXPECT_EQ(Receive(56), -4);
+    const struct {
+        std::vector<uint8_t> stream;
+        int status;
+    } bad[] = {{{}, -3},                          // nothing delivered
+               {Body(30), -4},                    // shorter than a descriptor
+               {Message(0, {}, {}), -4},          // no header buffer
+               {Message(6, {8, 1, 2, 3, 4}, Body(8)), -4},  // more than 5 buffers
+               {Message(1, {20}, Body(24)), -5}};  // header longer than declared
+    for (const auto& c : bad) {
+        sim.Queue(c.stream);
+        EXPECT_EQ(Receive(56), c.status) << c.stream.size();
+    }
     const PK_REC_INFO described = {7, 0x11, 0x22, 0x99, {0, 0, 0, 0}};
     EXPECT_EQ(std::memcmp(&info, &described, sizeof info), 0);
-    sim.Queue(SimDriver::Stream(Desc(6, {8, 1, 2, 3, 4}), Body(8)));
-    EXPECT_EQ(Receive(56), -4);
-    EXPECT_EQ(info.bufLen[3], 0u);
-
-    // A header longer than the message declares.
-    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(24)));
-    EXPECT_EQ(Receive(56), -5);
     EXPECT_EQ(headerLen, 20u);
     EXPECT_EQ(header[19], 20);
-    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
-    EXPECT_EQ(Receive(56), 0);
-    EXPECT_EQ(headerLen, 20u);
     // POLLIN comes with POLLRDNORM from Linux drivers; with POLLERR it does not count.
-    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
+    sim.Queue(Message(1, {20}, Body(20)));
     sim.extraEvents = POLLERR;
     EXPECT_EQ(Receive(56), -2);
     sim.extraEvents = POLLRDNORM;
     EXPECT_EQ(Receive(56), 0);
+    EXPECT_EQ(headerLen, 20u);
     sim.extraEvents = 0;
 
     // Header larger than the caller's area: the rest is discarded.
-    sim.Queue(SimDriver::Stream(Desc(2, {40, 8}), Body(48)));
+    sim.Queue(Message(2, {40, 8}, Body(48)));
     EXPECT_EQ(Receive(10), -10);
     EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 58u);
     EXPECT_EQ(headerLen, 10u);
@@ -105,7 +85,7 @@ TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
     EXPECT_EQ(sim.requests.back().code, 0x6603u);
 
     // The driver reports more than it was asked for: nothing is copied.
-    sim.Queue(SimDriver::Stream(Desc(1, {20}), Body(20)));
+    sim.Queue(Message(1, {20}, Body(20)));
     sim.replies[0x6601] = {105, {}};
     EXPECT_EQ(Receive(56), -4);
     EXPECT_EQ(header[0], 0xEE);
@@ -119,13 +99,12 @@ TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
 
 TEST_F(UnixMessages, DataBuffersArriveInPieces) {
     const std::vector<uint8_t> body = Body(148);
-    sim.Queue(SimDriver::Stream(Desc(3, {40, 100, 8}), body));
+    sim.Queue(Message(3, {40, 100, 8}, body));
     ASSERT_EQ(Receive(56), 0);
     EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 104u);
     EXPECT_EQ(headerLen, 40u);
-    EXPECT_EQ(info.bufLen[0], 100u);
-    EXPECT_EQ(info.bufLen[1], 8u);
-    EXPECT_EQ(info.bufLen[2], 0u);
+    EXPECT_EQ(std::vector<unsigned int>(info.bufLen, info.bufLen + 4),
+              std::vector<unsigned int>({100, 8, 0, 0}));
     PK_REC_INFO other;
     EXPECT_EQ(lib.ReceiveMessage(&other, 0, 56, header, &headerLen), -8);
 
@@ -143,26 +122,23 @@ TEST_F(UnixMessages, DataBuffersArriveInPieces) {
     EXPECT_EQ(lib.ReceiveBuffers(info.bufLen, buffers), -8);
 
     // A zero length ends the list; the object is idle afterwards.
-    sim.Queue(SimDriver::Stream(Desc(4, {8, 10, 0, 20}), Body(38)));
+    sim.Queue(Message(4, {8, 10, 0, 20}, Body(38)));
     ASSERT_EQ(Receive(8), 0);
     unsigned int lengths[4] = {10, 0, 20, 0};
     ASSERT_EQ(lib.ReceiveBuffers(lengths, buffers), 0);
     EXPECT_EQ(sim.RequestsFor(0x6602).size(), 3u);
 
-    // A failed fetch discards the message and still ends it.
-    sim.Queue(SimDriver::Stream(Desc(2, {8, 10}), Body(18)));
-    ASSERT_EQ(Receive(8), 0);
-    sim.faults[0x6602] = {EIO, 1};
-    EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), -1);
-    EXPECT_EQ(sim.requests.back().code, 0x6603u);
-    // A message announcing 100 bytes that carries 10 is bad, and discarded.
-    sim.Queue(SimDriver::Stream(Desc(2, {8, 100}), Body(18)));
-    ASSERT_EQ(Receive(8), 0);
-    lengths[0] = 100;
-    EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), -4);
-    EXPECT_EQ(sim.requests.back().code, 0x6603u);
-    lengths[0] = 10;
-    sim.Queue(SimDriver::Stream(Desc(2, {8, 10}), Body(18)));
+    // A failed fetch, or a message announcing 100 bytes that carries 10,
+    // discards the message and still ends it.
+    for (int status : {-1, -4}) {
+        sim.Queue(Message(2, {8, status == -1 ? 10u : 100u}, Body(18)));
+        ASSERT_EQ(Receive(8), 0);
+        if (status == -1) sim.faults[0x6602] = {EIO, 1};
+        lengths[0] = info.bufLen[0];
+        EXPECT_EQ(lib.ReceiveBuffers(lengths, buffers), status);
+        EXPECT_EQ(sim.requests.back().code, 0x6603u);
+    }
+    sim.Queue(Message(2, {8, 10}, Body(18)));
     ASSERT_EQ(Receive(5000), 0);  // the request word stays within the buffer
     EXPECT_EQ(RequestWord(sim.RequestsFor(0x6601).back()), 104u);
     lengths[0] = 0;
@@ -173,24 +149,17 @@ TEST_F(UnixMessages, DataBuffersArriveInPieces) {
 TEST_F(UnixMessages, SendHandsTheDriverBlocksByAddress) {
     PK_SEND_INFO info = {3, 0, 0, 0x31, 0x32, 0x33};
     EXPECT_EQ(lib.SendMessage(&info, nullptr, 5, 0, nullptr, nullptr), -3);
+    unsigned int five[5] = {};
+    EXPECT_EQ(lib.SendMessage(&info, nullptr, 0, 5, nullptr, five), -6);
     EXPECT_TRUE(sim.requests.empty());
-
-    ASSERT_EQ(lib.SendMessage(&info, nullptr, 0, 0, nullptr, nullptr), 0);
-    ASSERT_EQ(sim.requests.size(), 1u);
-    ASSERT_EQ(sim.requests[0].payload.size(), 48u);
-    const PK_MSG_DESC empty = {3, 0, 0x32, 0, 0x31, 0x33, 1, {0, 0, 0, 0, 0}};
-    EXPECT_EQ(std::memcmp(sim.requests[0].payload.data(), &empty, 48), 0);
 
     uint8_t a[10], c[20];
     void* buffers[3] = {a, nullptr, c};
     unsigned int lengths[3] = {10, 0, 20};
-    sim.requests.clear();
-    const uint8_t header[4] = {1, 2, 3, 4};
-    ASSERT_EQ(lib.SendMessage(&info, header, 4, 3, buffers, lengths), 0);
+    ASSERT_EQ(lib.SendMessage(&info, "\1\2\3\4", 4, 3, buffers, lengths), 0);
     ASSERT_EQ(sim.requests.size(), 3u);
     const PK_MSG_DESC expected = {3, 0, 0x32, 0, 0x31, 0x33, 4, {4, 10, 0, 20, 0}};
-    EXPECT_EQ(std::memcmp(sim.requests[0].payload.data(), &expected, 48), 0);
-    EXPECT_EQ(std::memcmp(sim.requests[0].payload.data() + 48, header, 4), 0);
+    EXPECT_EQ(sim.requests[0].payload, driver_stream::Message(expected, {1, 2, 3, 4}));
     PK_SEND_REQUEST request;
     std::memcpy(&request, sim.requests[0].block.data(), 24);
     EXPECT_NE(request.blockAddr, 0u);
@@ -225,18 +194,16 @@ TEST_F(UnixMessages, ProtocolHeaderTravelsLittleEndian) {
     EXPECT_EQ(std::memcmp(&sent, &before, sizeof sent), 0);
     const std::vector<uint8_t>& block = sim.requests.back().payload;
     ASSERT_EQ(block.size(), 104u);
-    const std::vector<uint8_t> wire(block.begin() + 48, block.begin() + 76);
-    EXPECT_EQ(wire, std::vector<uint8_t>({1, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 9, 8, 7, 6, 5, 4,
-                                          3, 2, 0xD0, 0xC0, 0xB0, 0xA0, 10, 0, 0, 0, 4, 3, 2, 1}));
-    EXPECT_EQ(block[103], 0x0A);
     const PK_MSG_DESC desc = {1, 0, 0x42, 0, 0x41, 0x43, 1, {56, 0, 0, 0, 0}};
-    EXPECT_EQ(std::memcmp(block.data(), &desc, 48), 0);
+    EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + 76),
+              driver_stream::Message(desc, {1, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 9, 8, 7, 6, 5, 4,
+                                            3, 2, 0xD0, 0xC0, 0xB0, 0xA0, 10, 0, 0, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(block[103], 0x0A);
 
-    std::vector<uint8_t> incoming(56, 0);
-    const uint8_t start[] = {2, 1, 0, 0, 0, 0, 0, 0, 0xAB, 0, 0, 0, 0, 0, 0, 0,
-                             0, 0, 0, 0, 2, 0, 0, 0, 0x10, 0x20, 0, 0, 3, 0, 0, 0};
-    std::copy(std::begin(start), std::end(start), incoming.begin());
-    sim.Queue(SimDriver::Stream(Desc(1, {56}), incoming));
+    std::vector<uint8_t> incoming = {2, 1, 0, 0, 0, 0, 0, 0, 0xAB, 0, 0, 0, 0, 0, 0, 0,
+                                     0, 0, 0, 0, 2, 0, 0, 0, 0x10, 0x20, 0, 0, 3, 0, 0, 0};
+    incoming.resize(56);
+    sim.Queue(Message(1, {56}, incoming));
     PK_REC_INFO info;
     _PELKOR_MSG_HEADER received;
     ASSERT_EQ(lib.ReceivePelkorMessage(&info, 0, &received), 0);
@@ -247,7 +214,7 @@ TEST_F(UnixMessages, ProtocolHeaderTravelsLittleEndian) {
     EXPECT_EQ(received.params[1], 3u);
 
     incoming[20] = 0xFF;  // a count beyond the eight words converts at most eight
-    sim.Queue(SimDriver::Stream(Desc(1, {56}), incoming));
+    sim.Queue(Message(1, {56}, incoming));
     ASSERT_EQ(lib.ReceivePelkorMessage(&info, 0, &received), 0);
     EXPECT_EQ(received.paramCount, 0xFFu);
 }

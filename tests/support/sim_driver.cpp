@@ -3,46 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <cstring>
 #include <fcntl.h>
 #include <string>
+
+using driver_stream::Word;
 
 namespace {
 
 SimDriver* s_active = nullptr;
 
-uint32_t Word(const uint8_t* area, size_t offset) {
-    uint32_t word;
-    std::memcpy(&word, area + offset, sizeof word);
-    return word;
+PK_SEND_REQUEST SendRequest(const uint8_t* area) {
+    PK_SEND_REQUEST send;
+    std::memcpy(&send, area, sizeof send);
+    return send;
 }
 
-struct SendRequest {
-    uint64_t blockAddr;
-    uint64_t bufferAddr;
-    uint32_t blockLen;
-    uint32_t bufferLen;
-};
-
-// Length of the request block that arrives with each code.
-size_t BlockLength(unsigned long code, const uint8_t* area) {
-    switch (code) {
-        case 0x6601: case 0x6602: case 0x6605: case 0x6608: case 0x6609:
-        case 0x660E: case 0x6615: case 0x6616: case 0x6631:
-            return 4;
-        case 0x6611: case 0x6612:
-            return 8;
-        case 0x6606: case 0x660A: case 0x660B:
-            return 12;  // 0x660A: the version reply with its size word
-        case 0x660C:
-            return 16;
-        case 0x6604:
-            return sizeof(SendRequest);
-        case 0x660D:
-            return 8 + (static_cast<size_t>(Word(area, 0)) + 3) / 4 * 4;
-        default:
-            return 0;
-    }
+// The bytes a send request hands over by address.
+const uint8_t* SentBytes(const PK_SEND_REQUEST& send) {
+    return reinterpret_cast<const uint8_t*>(send.blockLen != 0 ? send.blockAddr : send.bufferAddr);
 }
 
 }  // namespace
@@ -57,46 +35,26 @@ SimDriver::~SimDriver() {
     s_active = nullptr;
 }
 
-std::vector<uint8_t> SimDriver::Stream(const PK_MSG_DESC& desc, const std::vector<uint8_t>& body) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&desc);
-    std::vector<uint8_t> stream(sizeof desc + body.size());
-    std::copy(bytes, bytes + sizeof desc, stream.begin());
-    std::copy(body.begin(), body.end(), stream.begin() + sizeof desc);
-    return stream;
-}
-
-void SimDriver::Queue(const std::vector<uint8_t>& stream) {
+void SimDriver::Queue(std::vector<uint8_t> stream) {
     std::lock_guard<std::mutex> hold(m_lock);
-    std::vector<uint8_t> copy(stream);
-    Push(copy);
+    if (m_queued < kRingSlots) {
+        std::swap(m_ring[(m_head + m_queued++) % kRingSlots], stream);
+    }
 }
 
 std::vector<SimDriver::Request> SimDriver::RequestsFor(unsigned long code) const {
     std::lock_guard<std::mutex> hold(m_lock);
     std::vector<Request> found;
-    for (const Request& r : requests) {
-        if (r.code == code) {
-            found.push_back(r);
-        }
-    }
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
+                 [code](const Request& r) { return r.code == code; });
     return found;
 }
 
-bool SimDriver::Push(std::vector<uint8_t>& message) {
-    if (m_queued == kRingSlots) {
-        return false;
-    }
-    std::swap(m_ring[(m_head + m_queued) % kRingSlots], message);
-    ++m_queued;
-    return true;
-}
-
 int SimDriver::LowestFreeFd(int from) const {
-    int fd = from;
-    while (openFds.count(fd) != 0) {
-        ++fd;
+    while (openFds.count(from) != 0) {
+        ++from;
     }
-    return fd;
+    return from;
 }
 
 int SimDriver::Open(const char* path, int flags, ...) {
@@ -107,7 +65,7 @@ int SimDriver::Open(const char* path, int flags, ...) {
         errno = sim.openError != 0 ? sim.openError : ENOENT;
         return -1;
     }
-    int fd = sim.LowestFreeFd(3);
+    const int fd = sim.LowestFreeFd(3);
     sim.openFds.insert(fd);
     return fd;
 }
@@ -115,17 +73,16 @@ int SimDriver::Open(const char* path, int flags, ...) {
 int SimDriver::Fcntl(int fd, int cmd, ...) {
     va_list args;
     va_start(args, cmd);
-    int minimum = va_arg(args, int);
+    const int minimum = va_arg(args, int);
     va_end(args);
     SimDriver& sim = *s_active;
     std::lock_guard<std::mutex> hold(sim.m_lock);
     sim.dupCommand = cmd;
-    if (sim.dupError != 0 || sim.openFds.count(fd) == 0 ||
-        (cmd != F_DUPFD && cmd != F_DUPFD_CLOEXEC)) {
+    if (sim.dupError != 0 || sim.openFds.count(fd) == 0) {
         errno = sim.dupError != 0 ? sim.dupError : EBADF;
         return -1;
     }
-    int copy = sim.LowestFreeFd(minimum);
+    const int copy = sim.LowestFreeFd(minimum);
     sim.openFds.insert(copy);
     return copy;
 }
@@ -153,14 +110,13 @@ int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
     }
     int ready = 0;
     for (nfds_t i = 0; i < count; ++i) {
-        fds[i].revents = 0;
+        fds[i].revents = sim.extraEvents;
         if ((fds[i].events & POLLIN) && sim.m_queued > 0) {
             fds[i].revents |= POLLIN;
         }
         if ((fds[i].events & POLLOUT) && sim.boardReady) {
             fds[i].revents |= sim.readyEvents;
         }
-        fds[i].revents |= sim.extraEvents;
         ready += fds[i].revents != 0;
     }
     if (ready == 0 && sim.pollSleeps) {
@@ -184,14 +140,12 @@ int SimDriver::Ioctl(int fd, unsigned long code, ...) {
     if (sim.record) {
         Request request{code, area, {}, {}};
         if (area != nullptr) {
-            request.block.assign(area, area + BlockLength(code, area));
+            request.block.assign(area, area + driver_stream::BlockLength(code, area));
         }
-        if (code == 0x6604) {
-            SendRequest send;
-            std::memcpy(&send, area, sizeof send);
-            const uint8_t* bytes = reinterpret_cast<const uint8_t*>(
-                send.blockLen != 0 ? send.blockAddr : send.bufferAddr);
-            request.payload.assign(bytes, bytes + send.blockLen + send.bufferLen);
+        if (code == ZB5T_SEND) {
+            const PK_SEND_REQUEST send = SendRequest(area);
+            request.payload.assign(SentBytes(send),
+                                   SentBytes(send) + send.blockLen + send.bufferLen);
         }
         sim.requests.push_back(std::move(request));
     }
@@ -209,29 +163,22 @@ int SimDriver::Ioctl(int fd, unsigned long code, ...) {
     }
     auto reply = sim.replies.find(code);
     if (reply != sim.replies.end()) {
-        if (!reply->second.bytes.empty()) {
-            std::memcpy(area, reply->second.bytes.data(), reply->second.bytes.size());
-        }
+        sim.Copy(area, reply->second.bytes.data(), reply->second.bytes.size());
         return reply->second.count;
     }
     return sim.Handle(code, area);
 }
 
-int SimDriver::Deliver(uint8_t* area, uint32_t wanted) {
-    size_t n = std::min<size_t>(wanted, m_current.size() - m_position);
-    if (n > 0) {
-        std::memcpy(area, m_current.data() + m_position, n);
+int SimDriver::Copy(uint8_t* area, const void* from, size_t length) {
+    if (length > 0) {
+        std::memcpy(area, from, length);
     }
-    m_position += n;
-    return static_cast<int>(n);
+    return static_cast<int>(length);
 }
 
-// A send takes the message block or one data buffer by address. With
-// loopback the message is queued as incoming once all its data arrived,
-// addressed back to its sender.
-int SimDriver::TakeSend(const uint8_t* area) {
-    SendRequest send;
-    std::memcpy(&send, area, sizeof send);
+// With loopback, a sent message is queued as incoming once all its data
+// arrived, addressed back to its sender.
+int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
     if (!loopback) {
         return 0;
     }
@@ -240,10 +187,9 @@ int SimDriver::TakeSend(const uint8_t* area) {
             errno = EBUSY;
             return -1;
         }
-        const uint8_t* block = reinterpret_cast<const uint8_t*>(send.blockAddr);
-        m_assembly.assign(block, block + send.blockLen);
+        m_assembly.assign(SentBytes(send), SentBytes(send) + send.blockLen);
         PK_MSG_DESC desc;
-        std::memcpy(&desc, block, sizeof desc);
+        std::memcpy(&desc, m_assembly.data(), sizeof desc);
         std::swap(desc.srcAddr1, desc.dstAddr1);
         std::swap(desc.srcAddr2, desc.dstAddr2);
         std::memcpy(m_assembly.data(), &desc, sizeof desc);
@@ -252,19 +198,19 @@ int SimDriver::TakeSend(const uint8_t* area) {
             m_assemblyMissing += desc.Buflen[i];
         }
     } else {
-        const uint8_t* data = reinterpret_cast<const uint8_t*>(send.bufferAddr);
-        m_assembly.insert(m_assembly.end(), data, data + send.bufferLen);
+        m_assembly.insert(m_assembly.end(), SentBytes(send), SentBytes(send) + send.bufferLen);
         m_assemblyMissing -= std::min<uint64_t>(m_assemblyMissing, send.bufferLen);
     }
     if (m_assemblyMissing == 0) {
-        Push(m_assembly);
+        std::swap(m_ring[(m_head + m_queued++) % kRingSlots], m_assembly);
     }
     return 0;
 }
 
 int SimDriver::Handle(unsigned long code, uint8_t* area) {
+    const size_t room = driver_stream::ReplyRoom(code, area, 0);
     switch (code) {
-        case 0x6601:
+        case ZB5T_RECEIVE_START:
             if (m_queued == 0) {
                 return 0;
             }
@@ -272,50 +218,46 @@ int SimDriver::Handle(unsigned long code, uint8_t* area) {
             m_head = (m_head + 1) % kRingSlots;
             --m_queued;
             m_position = 0;
-            return Deliver(area, Word(area, 0));
-        case 0x6602:
-            return Deliver(area, Word(area, 0));
-        case 0x6603:
+            [[fallthrough]];
+        case ZB5T_RECEIVE_PART: {
+            const size_t n = std::min(room, m_current.size() - m_position);
+            m_position += n;
+            return Copy(area, m_current.data() + m_position - n, n);
+        }
+        case ZB5T_DISCARD_REST:
             m_position = m_current.size();
             return 0;
-        case 0x6604:
-            return TakeSend(area);
-        case 0x6605:
-            std::memcpy(area, &mapping, sizeof mapping);
-            return sizeof mapping;
-        case 0x6608:
-            boardReady = false;
+        case ZB5T_SEND:
+            return TakeSend(SendRequest(area));
+        case ZB5T_GET_BOARD_MAPPING:
+            return Copy(area, &mapping, sizeof mapping);
+        case ZB5T_ASSERT_BOARD_RESET:
+        case ZB5T_LIFT_BOARD_RESET:
+            boardReady = code == ZB5T_LIFT_BOARD_RESET;
             return 0;
-        case 0x6609:
-            boardReady = true;
-            return 0;
-        case 0x660A:
-            std::memcpy(area + 4, version, sizeof version);
+        case ZB5T_GET_DRIVER_VERSION:
+            Copy(area + 4, version, sizeof version);
             return 12;
-        case 0x660B:
-        case 0x660C: {
-            const size_t at = code == 0x660B ? 4 : 8;
-            const size_t offset = std::min<size_t>(Word(area, at), eeprom.size());
-            const size_t n = std::min<size_t>(Word(area, at + 4), eeprom.size() - offset);
-            std::copy_n(eeprom.data() + offset, n, area);
-            return static_cast<int>(n);
+        case ZB5T_READ_EEPROM:
+        case ZB5T_READ_EEPROM_BY_SLOT: {
+            const size_t offset = std::min<size_t>(Word(area, code == ZB5T_READ_EEPROM ? 4 : 8),
+                                                   eeprom.size());
+            return Copy(area, eeprom.data() + offset, std::min(room, eeprom.size() - offset));
         }
-        case 0x660D:
+        case ZB5T_SET_BOARD_DATA:
             boardData.assign(area + 8, area + 8 + Word(area, 0));
             return static_cast<int>(boardData.size());
-        case 0x660E:
-            std::copy_n(boardData.data(), boardData.size(), area);
-            return static_cast<int>(boardData.size());
-        case 0x660F:
-            std::copy_n(reinterpret_cast<const uint8_t*>(detected.data()), detected.size() * 4, area);
-            return static_cast<int>(detected.size() * 4);
-        case 0x6611:
-            std::copy_n(stats.data(), stats.size(), area);
-            return static_cast<int>(stats.size());
-        case 0x6612:
+        case ZB5T_GET_BOARD_DATA:
+            return Copy(area, boardData.data(), boardData.size());
+        case ZB5T_DETECT_BOARDS:
+            return Copy(area, detected.data(), detected.size() * 4);
+        case ZB5T_GET_DRIVER_STATS:
+            return Copy(area, stats.data(), stats.size());
+        case ZB5T_ZERO_DRIVER_STATS:
             std::fill(stats.begin(), stats.end(), 0);
             return 0;
-        case 0x6606: case 0x6614: case 0x6615: case 0x6616: case 0x6631:
+        case ZB5T_SET_BOARD_NUMBER: case ZB5T_REGISTER_STATE_NOTIFICATION:
+        case ZB5T_INCREMENT_USE_COUNT: case ZB5T_DECREMENT_USE_COUNT: case ZB5T_START_CORE:
             return 0;
         default:
             errno = ENOTTY;

@@ -1,9 +1,9 @@
 // A simulated zb5t kernel driver, put in place of the backend's system calls
-// for the lifetime of a SimDriver (one at a time). It keeps incoming messages
-// in the driver's byte stream (descriptor, header buffer, data buffers) and
-// hands them out in pieces, answers every board request, reports POLLIN while
-// a message waits and POLLOUT once a released board is ready, records every
-// request, and fails or falsifies requests on demand.
+// for the lifetime of a SimDriver (one at a time). It queues incoming
+// messages in the driver's byte stream and hands them out in pieces, answers
+// every board request, reports POLLIN while a message waits and POLLOUT once
+// a released board is ready, records every request, and fails or falsifies
+// requests on demand.
 #ifndef PELK_TESTS_SIM_DRIVER_H
 #define PELK_TESTS_SIM_DRIVER_H
 
@@ -15,8 +15,7 @@
 #include <set>
 #include <vector>
 
-#include <pelklib.h>
-
+#include "tests/support/driver_stream.h"
 #include "unix/system_calls.h"
 
 class SimDriver {
@@ -25,7 +24,7 @@ public:
         unsigned long code;
         const void* area;              // the argument the driver was handed
         std::vector<uint8_t> block;    // request block as it arrived
-        std::vector<uint8_t> payload;  // 0x6604: the bytes behind the address
+        std::vector<uint8_t> payload;  // a send: the bytes behind the address
     };
     struct Fault {
         int error;
@@ -41,10 +40,7 @@ public:
     SimDriver(const SimDriver&) = delete;
     SimDriver& operator=(const SimDriver&) = delete;
 
-    // Queues one incoming message as raw stream bytes.
-    void Queue(const std::vector<uint8_t>& stream);
-    // Stream bytes: the descriptor followed by the body.
-    static std::vector<uint8_t> Stream(const PK_MSG_DESC& desc, const std::vector<uint8_t>& body);
+    void Queue(std::vector<uint8_t> stream);  // one incoming message
     std::vector<Request> RequestsFor(unsigned long code) const;
 
     // Device node.
@@ -61,7 +57,7 @@ public:
     std::map<unsigned long, Reply> replies;
     // A scripted driver: when set and returning true, its *result (reply
     // count, or -1 with errno set) answers the request in place of the
-    // faults, replies and simulation above. Called with the lock held.
+    // faults, replies and simulation. Called with the lock held.
     std::function<bool(unsigned long code, uint8_t* area, int* result)> answer;
 
     // Readiness.
@@ -89,15 +85,16 @@ private:
     static int Poll(struct pollfd* fds, nfds_t count, int timeoutMs);
 
     int Handle(unsigned long code, uint8_t* area);
-    int Deliver(uint8_t* area, uint32_t wanted);
-    int TakeSend(const uint8_t* area);
-    bool Push(std::vector<uint8_t>& message);
+    int Copy(uint8_t* area, const void* from, size_t length);
+    int TakeSend(const PK_SEND_REQUEST& send);
     int LowestFreeFd(int from) const;
 
+    // Incoming messages in a ring whose slots keep their capacity, so a
+    // steady loopback allocates nothing.
     static constexpr size_t kRingSlots = 64;
     UnixSystemCalls m_saved;
     mutable std::mutex m_lock;
-    std::vector<std::vector<uint8_t>> m_ring;  // slots keep their capacity
+    std::vector<std::vector<uint8_t>> m_ring;
     size_t m_head = 0;
     size_t m_queued = 0;
     std::vector<uint8_t> m_current;  // message being taken in pieces
