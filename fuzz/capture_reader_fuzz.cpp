@@ -10,20 +10,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Capture capture;
-    const bool whole = ReadCapture(data, size, &capture);
-    if (!whole) {
-        Require(capture.error.compare(0, 7, "offset ") == 0);
-        Require(std::strtoull(capture.error.c_str() + 7, nullptr, 10) <= size);
+    if (!ReadCapture(data, size, &capture)) {
+        Require(capture.error.compare(0, 7, "offset ") == 0 &&
+                std::strtoull(capture.error.c_str() + 7, nullptr, 10) <= size);
     }
     for (const CaptureRecord& record : capture.records) {
-        Require(record.offset < size && record.interface < capture.interfaces.size());
-        Require(record.desc.numbufs <= 5 && record.args.size() <= 16);
-        Require(record.header.size() + record.reply.size() < size);
-        if (!record.data.empty()) {
-            Require(record.data.size() + 1 == record.desc.numbufs);
-            for (size_t i = 0; i < record.data.size(); ++i) {
-                Require(record.data[i].size() == record.desc.Buflen[i + 1]);
-            }
+        Require(record.offset < size && record.interface < capture.interfaces.size() &&
+                record.desc.numbufs <= 5 && record.args.size() <= 16 &&
+                record.header.size() + record.reply.size() < size);
+        Require(record.data.empty() || record.data.size() + 1 == record.desc.numbufs);
+        for (size_t i = 0; i < record.data.size(); ++i) {
+            Require(record.data[i].size() == record.desc.Buflen[i + 1]);
         }
     }
     return 0;

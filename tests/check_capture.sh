@@ -56,17 +56,34 @@ printf '\x09' | dd of="$work/changed.pcapng" bs=1 seek=$((offset + 64)) conv=not
 grep -q "capture offset $offset): tag: recorded 9, received 2" "$work/replay.err" ||
     fail "difference not named: $(cat "$work/replay.err")"
 
-# A copy cut inside its last block, and one whose first record has version 7.
+# Damaged copies: one cut inside its last block, one whose first record has
+# version 7, and three whose second sent record declares 6 buffers, has a
+# wrong trailing length, or an option running past its block.
 size=$(stat -c %s "$work/golden.pcapng")
 head -c $((size - 6)) "$work/golden.pcapng" >"$work/cut.pcapng"
-cp "$work/golden.pcapng" "$work/version.pcapng"
-printf '\x07' | dd of="$work/version.pcapng" bs=1 seek=$((96 + 28)) conv=notrunc 2>/dev/null
-for damaged in cut version; do
-    status=0; "$pelk" trace "$work/$damaged.pcapng" >/dev/null 2>"$work/err" || status=$?
-    [ $status = 1 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "pelk trace on $damaged file"
-    status=0; "$zbhost" --replay "$work/$damaged.pcapng" 2>"$work/err" || status=$?
-    [ $status = 2 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "zbhost --replay on $damaged file"
+length=$(od -An -tu4 -j $((offset + 4)) -N4 "$work/golden.pcapng" | tr -d ' ')
+damage() {  # name, offset, byte
+    cp "$work/golden.pcapng" "$work/$1.pcapng"
+    printf "\\x$(printf %02x "$3")" | dd of="$work/$1.pcapng" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
+damage version $((96 + 28)) 7
+damage buffers $((offset + 68)) 6
+damage trailer $((offset + length - 4)) $((length + 4))
+damage option $((offset + length - 14)) 12
+for damaged in "cut:runs past the end of the file" "version:record version 7 is not supported" \
+        "buffers:descriptor declares 6 buffers" "trailer:trailing block length differs" \
+        "option:option length 12 runs past its block"; do
+    name=${damaged%%:*} text=${damaged#*:}
+    status=0; "$pelk" trace "$work/$name.pcapng" >/dev/null 2>"$work/err" || status=$?
+    [ $status = 1 ] && grep -q "offset [0-9]*: .*$text" "$work/err" || fail "pelk trace on $name file"
+    status=0; "$zbhost" --replay "$work/$name.pcapng" 2>"$work/err" || status=$?
+    [ $status = 2 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "zbhost --replay on $name file"
 done
+# Timestamps in the unit the object declares: 10 is tenths of nanoseconds.
+first_time() { "$pelk" trace --json "$1" | head -1 | sed 's/.*"timeNs":\([0-9]*\).*/\1/'; }
+damage tenths 84 10
+[ "$(first_time "$work/tenths.pcapng")" = $(($(first_time "$work/golden.pcapng") / 10)) ] ||
+    fail "timestamp resolution"
 [ "$(fields "$work/version.pcapng" -e pelk.error | head -1)" = "offset 0: record version 7 is not supported" ] ||
     fail "dissector on a bad record"
 echo "capture checks passed"

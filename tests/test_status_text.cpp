@@ -8,42 +8,39 @@
 
 namespace {
 
-std::string TextOf(int code, unsigned int size = 64) {
-    char text[64];
-    std::memset(text, 'x', sizeof text);
-    PelkStatusText(code, text, size);
-    return text;
-}
-
-TEST(StatusText, NamedCodesArePaddedToTwentyEightCharacters) {
-    EXPECT_EQ(TextOf(-2), "PKERR_TIMEOUT" + std::string(15, ' '));
-    EXPECT_EQ(TextOf(-1), "PKERR_UNKNOWN" + std::string(15, ' '));
-    EXPECT_EQ(TextOf(-11), "PKERR_UNEXPECTED_COMPLETION ");
-    EXPECT_EQ(TextOf(-12), "PKERR_NOT_OPEN" + std::string(14, ' '));
-    for (int code = -12; code <= -1; ++code) {
-        EXPECT_EQ(TextOf(code).size(), 28u) << code;
+TEST(StatusText, NamesPadsFormatsErrnoAndTruncates) {
+    // Named codes are padded to 28 characters; codes of 0 and above format
+    // the thread's errno (2 here), not the code.
+    const struct {
+        int code;
+        unsigned int size;
+        std::string text;
+    } cases[] = {{-2, 64, "PKERR_TIMEOUT" + std::string(15, ' ')},
+                 {-1, 64, "PKERR_UNKNOWN" + std::string(15, ' ')},
+                 {-11, 64, "PKERR_UNEXPECTED_COMPLETION "},
+                 {-12, 64, "PKERR_NOT_OPEN" + std::string(14, ' ')},
+                 {-13, 64, "PKERR_unknown"},
+                 {-50, 64, "PKERR_unknown"},
+                 {0, 64, "Kernel error of 2"},
+                 {5, 64, "Kernel error of 2"},
+                 {-2, 6, "PKERR"},
+                 {-2, 1, ""}};
+    for (const auto& c : cases) {
+        char text[64];
+        std::memset(text, 'x', sizeof text);
+        errno = 2;
+        PelkStatusText(c.code, text, c.size);
+        EXPECT_EQ(text, c.text) << c.code << " in " << c.size;
+        EXPECT_EQ(text[c.text.size() + 1], 'x') << c.code << " in " << c.size;
     }
-}
-
-TEST(StatusText, CodesWithoutNameAndKernelErrors) {
-    EXPECT_EQ(TextOf(-13), "PKERR_unknown");
-    EXPECT_EQ(TextOf(-50), "PKERR_unknown");
-    // Codes of 0 and above format the thread's errno, not the code.
-    errno = 2;
-    EXPECT_EQ(TextOf(0), "Kernel error of 2");
-    errno = 2;
-    EXPECT_EQ(TextOf(5), "Kernel error of 2");
-}
-
-TEST(StatusText, TruncatesToTheGivenSize) {
-    EXPECT_EQ(TextOf(-2, 6), "PKERR");
-    char text[4] = {'a', 'b', 'c', 'd'};
-    PelkStatusText(-2, text, 1);
-    EXPECT_EQ(text[0], '\0');
-    EXPECT_EQ(text[1], 'b');
+    for (int code = -12; code <= -1; ++code) {
+        char text[64];
+        PelkStatusText(code, text, sizeof text);
+        EXPECT_EQ(std::strlen(text), 28u) << code;
+    }
+    char text[1] = {'a'};
     PelkStatusText(-2, text, 0);
-    EXPECT_EQ(text[0], '\0');
-    EXPECT_EQ(text[1], 'b');
+    EXPECT_EQ(text[0], 'a');
 }
 
 }  // namespace
