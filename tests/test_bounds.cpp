@@ -70,7 +70,7 @@ TEST(Bounds, ReceiveStaysInsideCallerBuffersAndInStep) {
                  desc.Buflen[1 + i] = uint32_t(data[i].size());
                  body += data[i];
              }
-             sim.Queue(SimDriver::Stream(desc, std::vector<uint8_t>(body.begin(), body.end())));
+             sim.Queue(driver_stream::Message(desc, std::vector<uint8_t>(body.begin(), body.end())));
          }},
         {"emulator", &emuLib,
          [&](uint32_t tag, const std::string& header, const std::vector<std::string>& data) {

@@ -4,6 +4,7 @@
 #ifndef PELK_TESTS_DRIVER_STREAM_H
 #define PELK_TESTS_DRIVER_STREAM_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -20,9 +21,9 @@ inline uint32_t Word(const uint8_t* area, size_t offset) {
 
 // An incoming message: the 48-byte descriptor, then header and data bytes.
 inline std::vector<uint8_t> Message(const PK_MSG_DESC& desc, const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> stream(sizeof desc);
+    std::vector<uint8_t> stream(sizeof desc + body.size());
     std::memcpy(stream.data(), &desc, sizeof desc);
-    stream.insert(stream.end(), body.begin(), body.end());
+    std::copy(body.begin(), body.end(), stream.begin() + sizeof desc);
     return stream;
 }
 
