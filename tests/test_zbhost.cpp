@@ -1,7 +1,8 @@
 // The real zbhost runtime with the emulator backend: handshake, echo of
-// messages with data buffers, pair removal and reuse, malformed frames,
-// clients dying in the handshake or never opening their pair, the bound on
-// queued answers, the emulator directory, one instance per host, clean stop.
+// messages with data buffers, pair removal and reuse, pairs that cannot be
+// made, malformed frames, clients dying in the handshake or never opening
+// their pair, the bound on queued answers, the emulator directory, one
+// instance per host, clean stop.
 #include <glob.h>
 #include <poll.h>
 #include <signal.h>
@@ -113,6 +114,13 @@ TEST(Zbhost, EchoesMessagesOnManyPairsAndReusesNumbers) {
     EXPECT_TRUE(Exists("/dev/ZBHostIn0000"));
     RoundTrip(*third, 3, 1024);
     RoundTrip(*second, 4, 1024);
+    // A client whose pair cannot be made fails at once.
+    ASSERT_EQ(mkdir("/dev/ZBHostIn0002", 0755), 0);
+    cPelkLib_Emu refused;
+    EXPECT_EQ(refused.Open(0, nullptr), PKERR_NOT_OPEN);
+    ASSERT_EQ(rmdir("/dev/ZBHostIn0002"), 0);
+    ASSERT_EQ(refused.Open(0, nullptr), 0);
+    RoundTrip(refused, 8, 64);
     // More answer bytes in all than a pair may hold queued at once.
     for (unsigned int tag = 10; tag < 14; ++tag) RoundTrip(*second, tag, 15u << 20);
 }
@@ -247,28 +255,6 @@ TEST(Zbhost, PairsQueueingMostAreNotReadPastTheOverallBound) {
     EXPECT_EQ(answered, want);
     close(toZbhost);
     close(fromZbhost);
-}
-
-// A client whose pair cannot be made fails at once; concurrent clients each
-// get a pair of their own.
-TEST(Zbhost, PairsForEachClientOrAFailureAtOnce) {
-    Zbhost zbhost;
-    ASSERT_TRUE(zbhost.WaitReady());
-    ASSERT_EQ(mkdir("/dev/ZBHostIn0000", 0755), 0);
-    cPelkLib_Emu lib;
-    EXPECT_EQ(lib.Open(0, nullptr), PKERR_NOT_OPEN);
-    ASSERT_EQ(rmdir("/dev/ZBHostIn0000"), 0);
-    ASSERT_EQ(lib.Open(0, nullptr), 0);
-    RoundTrip(lib, 8, 64);
-    std::vector<std::thread> clients;
-    for (unsigned int tag = 1; tag <= 4; ++tag) {
-        clients.emplace_back([tag] {
-            cPelkLib_Emu lib;
-            ASSERT_EQ(lib.Open(0, nullptr), 0);
-            for (int i = 0; i < 20; ++i) RoundTrip(lib, tag, 2000);
-        });
-    }
-    for (auto& client : clients) client.join();
 }
 
 // In the directory named by PELK_EMULATOR_DIR, nothing in /dev.
