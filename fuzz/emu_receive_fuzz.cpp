@@ -3,33 +3,28 @@
 // then closed, and the rest chooses the calls: ReceiveMessage (header room
 // from the input) or ReceivePelkorMessage, ReceiveBuffers (lengths as
 // announced or from the input), FlushMessageBuffers and sends, until the
-// pipe is drained.
-//
-// An independent model of the pipe stream tells what every call must return
-// and deliver; pending data buffers are tracked the same way. Caller areas
-// are heap blocks of exactly their declared size for AddressSanitizer.
+// pipe is drained. A model of the frame stream tells what every call must
+// return and deliver. Caller areas are heap blocks of exactly their declared
+// size for AddressSanitizer.
 //
 // Input: 2 bytes little-endian pipe length n, n pipe bytes, then the choices.
 // Runs in the sandbox: the pipe pair is a real FIFO pair under /dev.
-#include <algorithm>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdint>
-#include <cstring>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "emu/pelklib_emu.h"
 #include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "emu/pelklib_emu.h"
 #include "fuzz/harness_support.h"
+#include "tests/support/pipe_frames.h"
 
 namespace {
 
@@ -45,21 +40,13 @@ struct Fifos {
 
 const Fifos* g_fifos = nullptr;
 
-uint32_t Word(const std::vector<uint8_t>& bytes, size_t offset) {
-    uint32_t word;
-    std::memcpy(&word, bytes.data() + offset, sizeof word);
-    return word;
-}
-
 class EmuReceiveFuzz {
 public:
     EmuReceiveFuzz(const uint8_t* data, size_t size)
         : m_pipe(data + 2, data + 2 + PipeLength(data, size)),
           m_input(data + 2 + m_pipe.size(), size < 2 ? 0 : size - 2 - m_pipe.size()) {}
 
-    ~EmuReceiveFuzz() {
-        if (m_runtimeRead >= 0) close(m_runtimeRead);
-    }
+    ~EmuReceiveFuzz() { CloseRuntimeReader(); }
 
     void Run() {
         Attach();
@@ -78,15 +65,17 @@ public:
             Receive();
             Flush();
         }
-        Require(m_lib.ReceiveMessage(&m_info, 0, 56, m_header, &m_headerLen) == PKERR_UNKNOWN);
+        PK_REC_INFO info;
+        uint8_t header[56];
+        unsigned int headerLen = 0;
+        Require(m_lib.ReceiveMessage(&info, 0, 56, header, &headerLen) == PKERR_UNKNOWN);
     }
 
 private:
     static size_t PipeLength(const uint8_t* data, size_t size) {
         if (size < 2) return 0;
         size_t length = data[0] | static_cast<size_t>(data[1]) << 8;
-        if (length > size - 2) length = size - 2;
-        return length < kMaxPipeBytes ? length : kMaxPipeBytes;
+        return std::min(std::min(length, size - 2), kMaxPipeBytes);
     }
 
     // The library's in-pipe ends after the input; its out-pipe is read here.
@@ -97,25 +86,18 @@ private:
         Require(m_lib.AttachPipes(kPipeNumber) == 0);
         int runtimeWrite = open(g_fifos->out.c_str(), O_WRONLY | O_NONBLOCK);
         close(holder);
-        Require(runtimeWrite >= 0);
-        size_t written = 0;
-        while (written < m_pipe.size()) {
-            ssize_t n = write(runtimeWrite, m_pipe.data() + written, m_pipe.size() - written);
-            Require(n > 0);
-            written += static_cast<size_t>(n);
-        }
+        Require(runtimeWrite >= 0 && WriteAll(runtimeWrite, m_pipe.data(), m_pipe.size()));
         close(runtimeWrite);
     }
 
     size_t Left() const { return m_pipe.size() - m_at; }
 
     // The library consumed exactly what the model did.
-    void RequireInStep() const {
+    void RequireInStep() {
         int waiting = -1;
-        Require(ioctl(m_lib_in(), FIONREAD, &waiting) == 0);
-        Require(static_cast<size_t>(waiting) == Left());
+        Require(ioctl(m_lib.GetWaitHandle(), FIONREAD, &waiting) == 0 &&
+                static_cast<size_t>(waiting) == Left());
     }
-    int m_lib_in() const { return const_cast<cPelkLib_Emu&>(m_lib).GetWaitHandle(); }
 
     void Receive() {
         const bool pelkor = m_input.ConsumeBool();  // the protocol header's 56 bytes
@@ -126,60 +108,50 @@ private:
         std::memset(&info, 0xEE, sizeof info);
         unsigned int headerLen = 0xDEAD;
         const unsigned int timeout = m_input.ConsumeIntegralInRange(0u, 5u);
-        int status;
-        if (pelkor) {
-            status = m_lib.ReceivePelkorMessage(
-                &info, timeout, reinterpret_cast<_PELKOR_MSG_HEADER*>(header.get()));
-        } else {
-            status = m_lib.ReceiveMessage(&info, timeout, room, header.get(), &headerLen);
-        }
-        // The model: what the last message left pending is dropped first,
-        // then a frame read in one go, then exactly Buflen[0] bytes.
-        if (DropPending() != 0) {
-            Require(status == PKERR_UNKNOWN);
-            RequireInStep();
-            return;
-        }
+        const int status =
+            pelkor ? m_lib.ReceivePelkorMessage(
+                         &info, timeout, reinterpret_cast<_PELKOR_MSG_HEADER*>(header.get()))
+                   : m_lib.ReceiveMessage(&info, timeout, room, header.get(), &headerLen);
+        Require(status == ModelReceive(info, header.get(), room, pelkor ? nullptr : &headerLen));
+        RequireInStep();
+    }
+
+    // What the last message left pending is dropped first, then a frame is
+    // read in one go, then exactly Buflen[0] bytes. The status to expect.
+    int ModelReceive(const PK_REC_INFO& info, const uint8_t* header, uint32_t room,
+                     const unsigned int* headerLen) {
+        if (Drop() != 0) return PKERR_UNKNOWN;
         if (Left() < sizeof(PK_PIPE_FRAME)) {
             m_at = m_pipe.size();
-            Require(status == PKERR_UNKNOWN);
-            RequireInStep();
-            return;
+            return PKERR_UNKNOWN;
         }
-        const size_t frame = m_at;
-        m_at += sizeof(PK_PIPE_FRAME);
-        const uint32_t numbufs = Word(m_pipe, frame + 4 + 24);
-        const uint32_t headerBytes = Word(m_pipe, frame + 4 + 28);
-        if (std::memcmp(&m_pipe[frame], ZBHOST_FRAME_MAGIC, 4) != 0 || numbufs == 0 ||
-            numbufs > 5) {
-            Require(status == PKERR_BAD_MESSAGE);
-        } else if (headerBytes == 0 || headerBytes > 56) {
+        const PK_PIPE_FRAME frame = FrameAt(&m_pipe[m_at]);
+        const PK_MSG_DESC& desc = frame.desc;
+        m_at += sizeof frame;
+        if (std::memcmp(frame.magic, ZBHOST_FRAME_MAGIC, 4) != 0 || desc.numbufs == 0 ||
+            desc.numbufs > 5) {
+            return PKERR_BAD_MESSAGE;
+        }
+        if (desc.Buflen[0] == 0 || desc.Buflen[0] > 56) {
             // A sound descriptor: everything it announces is dropped later.
-            Require(status == PKERR_BAD_MESSAGE);
-            for (uint32_t i = 0; i < numbufs; ++i) {
-                m_refused += Word(m_pipe, frame + 4 + 28 + 4 * i);
-            }
-        } else if (Left() < headerBytes) {
-            m_at = m_pipe.size();
-            Require(status == PKERR_BAD_MESSAGE);
-        } else {
-            const uint32_t delivered = headerBytes < room ? headerBytes : room;
-            Require(status == (headerBytes > room ? PKERR_DATA_LOST : 0));
-            Require(pelkor || headerLen == delivered);
-            Require(std::memcmp(header.get(), &m_pipe[m_at], delivered) == 0);
-            m_at += headerBytes;
-            Require(info.type == Word(m_pipe, frame + 4));
-            Require(info.srcAddr1 == Word(m_pipe, frame + 4 + 12));
-            Require(info.srcAddr2 == Word(m_pipe, frame + 4 + 4));
-            Require(info.tag == Word(m_pipe, frame + 4 + 20));
-            for (uint32_t i = 0; i < 4; ++i) {
-                const uint32_t length = i + 1 < numbufs ? Word(m_pipe, frame + 4 + 32 + 4 * i) : 0;
-                Require(info.bufLen[i] == length);
-                if (i + 1 < numbufs) m_pending.push_back(length);
-            }
-            m_info = info;
+            m_pending.assign(desc.Buflen, desc.Buflen + desc.numbufs);
+            m_refused = true;
+            return PKERR_BAD_MESSAGE;
         }
-        RequireInStep();
+        if (Left() < desc.Buflen[0]) {
+            m_at = m_pipe.size();
+            return PKERR_BAD_MESSAGE;
+        }
+        const uint32_t delivered = std::min(desc.Buflen[0], room);
+        Require((headerLen == nullptr || *headerLen == delivered) &&
+                std::memcmp(header, &m_pipe[m_at], delivered) == 0);
+        m_at += desc.Buflen[0];
+        PK_REC_INFO want = {desc.type, desc.srcAddr1, desc.srcAddr2, desc.tag, {0, 0, 0, 0}};
+        std::copy(desc.Buflen + 1, desc.Buflen + desc.numbufs, want.bufLen);
+        Require(std::memcmp(&info, &want, sizeof want) == 0);
+        m_pending.assign(want.bufLen, want.bufLen + desc.numbufs - 1);
+        m_info = info;
+        return desc.Buflen[0] > room ? PKERR_DATA_LOST : 0;
     }
 
     // Lengths as the last message announced them, or the caller's own.
@@ -196,54 +168,34 @@ private:
             areas[i] = buffers[i].get();
         }
         const int status = m_lib.ReceiveBuffers(lengths, areas);
-        int expected = DropRefused();
-        // Each buffer takes at most what was announced; the rest is dropped.
-        for (size_t i = 0; i < m_pending.size() && expected == 0; ++i) {
-            const size_t taken = std::min<size_t>(lengths[i], m_pending[i]);
-            if (Left() < m_pending[i]) {
-                m_at = m_pipe.size();
-                expected = PKERR_UNKNOWN;
-            } else {
-                Require(std::memcmp(areas[i], &m_pipe[m_at], taken) == 0);
-                m_at += m_pending[i];
-            }
-        }
-        m_pending.clear();
-        Require(status == expected);
+        Require(status == Drop(lengths, areas));
         RequireInStep();
     }
 
     void Flush() {
-        const int status = m_lib.FlushMessageBuffers();
-        Require(status == DropPending());
+        Require(m_lib.FlushMessageBuffers() == Drop());
         RequireInStep();
     }
 
-    // The model of dropping what is pending: a refused message's bytes,
-    // then the data buffers. The status the library gives for it.
-    int DropPending() {
-        int expected = DropRefused();
-        for (size_t i = 0; i < m_pending.size() && expected == 0; ++i) {
+    // Drops what is pending: a refused message's buffers, or the data
+    // buffers, of which each caller area (when given) got at most what was
+    // announced. The status the library gives for it.
+    int Drop(const unsigned int* lengths = nullptr, void* const* areas = nullptr) {
+        int status = 0;
+        for (size_t i = 0; i < m_pending.size(); ++i) {
             if (Left() < m_pending[i]) {
                 m_at = m_pipe.size();
-                expected = PKERR_UNKNOWN;
-            } else {
-                m_at += m_pending[i];
+                status = PKERR_UNKNOWN;
+                break;
             }
+            Require(areas == nullptr || m_refused ||
+                    std::memcmp(areas[i], &m_pipe[m_at],
+                                std::min<size_t>(lengths[i], m_pending[i])) == 0);
+            m_at += m_pending[i];
         }
         m_pending.clear();
-        return expected;
-    }
-
-    int DropRefused() {
-        const uint64_t refused = m_refused;
-        m_refused = 0;
-        if (Left() < refused) {
-            m_at = m_pipe.size();
-            return PKERR_UNKNOWN;
-        }
-        m_at += static_cast<size_t>(refused);
-        return 0;
+        m_refused = false;
+        return status;
     }
 
     // A send goes out whole, or fails with a status once nobody reads; the
@@ -274,33 +226,27 @@ private:
             Require(sigismember(&before, signal) == sigismember(&after, signal));
         }
         Require(sigismember(&pending, SIGPIPE) == 0);
-        if (m_runtimeRead < 0) {
-            Require(status == PKERR_UNKNOWN);
-            return;
-        }
-        Require(status == 0);
+        Require(status == (m_runtimeRead < 0 ? PKERR_UNKNOWN : 0));
+        if (m_runtimeRead < 0) return;
         std::vector<uint8_t> sent(total);
         Require(read(m_runtimeRead, sent.data(), total) == static_cast<ssize_t>(total));
-        Require(std::memcmp(sent.data(), ZBHOST_FRAME_MAGIC, 4) == 0);
-        Require(Word(sent, 4 + 24) == count + 1 && Word(sent, 4 + 28) == headerLen);
+        const PK_PIPE_FRAME frame = FrameAt(sent.data());
+        Require(std::memcmp(frame.magic, ZBHOST_FRAME_MAGIC, 4) == 0 &&
+                frame.desc.numbufs == count + 1 && frame.desc.Buflen[0] == headerLen);
         Require(headerLen == 0 || std::memcmp(&sent[52], header.data(), headerLen) == 0);
     }
 
     void CloseRuntimeReader() {
-        if (m_runtimeRead >= 0) {
-            close(m_runtimeRead);
-            m_runtimeRead = -1;
-        }
+        if (m_runtimeRead >= 0) close(m_runtimeRead);
+        m_runtimeRead = -1;
     }
 
     const std::vector<uint8_t> m_pipe;
     FuzzedDataProvider m_input;
     size_t m_at = 0;
-    std::vector<uint32_t> m_pending;
-    uint64_t m_refused = 0;  // bytes a refused frame announced
+    std::vector<uint32_t> m_pending;  // buffers the last message left in the pipe
+    bool m_refused = false;           // ... of a refused one: all of it, never delivered
     PK_REC_INFO m_info = {};
-    uint8_t m_header[56];
-    unsigned int m_headerLen = 0;
     int m_runtimeRead = -1;
     cPelkLib_Emu m_lib;
 };

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct OpenedBackend {
     explicit OpenedBackend(int32_t number = 7) {
         runtime.Serve(number);
@@ -28,12 +30,6 @@ std::string Bytes(const void* data, size_t length) {
     return std::string(static_cast<const char*>(data), length);
 }
 
-// The runtime writes a frame and the bytes that follow it.
-void SendFrame(const RuntimeSide& runtime, const PK_PIPE_FRAME& frame, const std::string& rest) {
-    const std::string bytes = Bytes(&frame, 52) + rest;
-    runtime.Send(bytes.data(), bytes.size());
-}
-
 TEST(EmuPipes, NothingWorksBeforeOpenAndOpenFailsQuietlyWithoutRuntime) {
     cPelkLib_Emu lib;
     StdoutCapture out;
@@ -43,19 +39,15 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndOpenFailsQuietlyWithoutRuntime) {
     unsigned int length = 0;
     EXPECT_EQ(lib.ReceiveMessage(&info, 0, 56, header, &length), PKERR_NOT_OPEN);
     EXPECT_EQ(lib.Open(0, nullptr), PKERR_NOT_OPEN);
-    EXPECT_EQ(out.Take(), "");
-
-    StdoutCapture sendOut;
     PK_SEND_INFO send = {};
     EXPECT_EQ(lib.SendMessage(&send, header, 8, 0, nullptr, nullptr), PKERR_NOT_OPEN);
-    EXPECT_EQ(sendOut.Take(), "Write: called with m_pipes_inuse = false\n");
+    EXPECT_EQ(out.Take(), "Write: called with m_pipes_inuse = false\n");
 }
 
 TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
     OpenedBackend opened(7);
     ASSERT_EQ(opened.status, 0);
-    EXPECT_EQ(opened.runtime.m_request_bytes, 4);
-    EXPECT_EQ(opened.runtime.m_request, 0xBEEFu);
+    EXPECT_EQ(opened.runtime.request, "\xEF\xBE\0\0"s);
     EXPECT_EQ(opened.waitHandle, opened.lib.GetWaitHandle());
     EXPECT_GE(opened.waitHandle, 0);
     EXPECT_EQ(fcntl(opened.waitHandle, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
@@ -93,7 +85,7 @@ TEST(EmuPipes, ReadBufferCollectsPieces) {
     ASSERT_EQ(opened.status, 0);
     std::thread writer([&] {
         for (const char* piece : {"aaaaaaaaaabbbbbbbbbbcccccccccc", "dddddddddd"}) {
-            opened.runtime.Send(piece, std::strlen(piece));
+            opened.runtime.Send(piece);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
@@ -106,7 +98,6 @@ TEST(EmuPipes, ReadBufferCollectsPieces) {
 TEST(EmuPipes, SendWritesFrameHeaderAreaAndNonEmptyBuffers) {
     OpenedBackend opened;
     ASSERT_EQ(opened.status, 0);
-    const int fromLibrary = opened.runtime.fromLibrary;
 
     char header[57];
     std::memset(header, 'h', sizeof header);
@@ -117,13 +108,12 @@ TEST(EmuPipes, SendWritesFrameHeaderAreaAndNonEmptyBuffers) {
     EXPECT_EQ(opened.lib.SendMessage(&info, header, 8, 5, buffers, lengths), PKERR_BUFCOUNT);
     EXPECT_EQ(opened.lib.SendMessage(&info, nullptr, 8, 0, buffers, lengths), PKERR_NO_MESSAGE);
     EXPECT_EQ(opened.lib.SendMessage(&info, header, 57, 0, buffers, lengths), -13);
-    EXPECT_EQ(opened.runtime.Waiting(fromLibrary), 0);
+    EXPECT_EQ(opened.runtime.Waiting(), 0);
 
     ASSERT_EQ(opened.lib.SendMessage(&info, header, 20, 2, buffers, lengths), 0);
-    EXPECT_EQ(opened.runtime.Waiting(fromLibrary), 208);
+    EXPECT_EQ(opened.runtime.Waiting(), 208);
     std::string block = opened.runtime.Receive(108);
-    PK_PIPE_FRAME frame;
-    std::memcpy(&frame, block.data(), sizeof frame);
+    PK_PIPE_FRAME frame = FrameAt(block.data());
     EXPECT_EQ(Bytes(frame.magic, 4), "ZBPC");
     const PK_MSG_DESC want = {5, 0, 0x456, 4095, 0x123, 0x789, 3, {20, 100, 0, 0, 0}};
     EXPECT_EQ(Bytes(&frame.desc, 48), Bytes(&want, 48));
@@ -134,7 +124,7 @@ TEST(EmuPipes, SendWritesFrameHeaderAreaAndNonEmptyBuffers) {
     std::memset(&pelkor, 0x5C, sizeof pelkor);
     ASSERT_EQ(opened.lib.SendPelkorMessage(&pelkor, 1, 2, 3, 0, nullptr, nullptr), 0);
     block = opened.runtime.Receive(108);
-    std::memcpy(&frame, block.data(), sizeof frame);
+    frame = FrameAt(block.data());
     const PK_MSG_DESC wantPelkor = {1, 0, 2, 4095, 1, 3, 1, {56, 0, 0, 0, 0}};
     EXPECT_EQ(Bytes(&frame.desc, 48), Bytes(&wantPelkor, 48));
     EXPECT_EQ(block.substr(52), Bytes(&pelkor, 56));
@@ -149,7 +139,7 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     unsigned int headerLen = 0;
 
     // Header of 40 into 32 bytes: truncated, info filled, nothing left over.
-    SendFrame(opened.runtime, RuntimeFrame(4, 40, {3, 0, 4}), std::string(40, 'H') + "abcwxyz");
+    opened.runtime.Send(FrameBytes(RuntimeFrame(4, 40, {3, 0, 4}), std::string(40, 'H') + "abcwxyz"));
     EXPECT_EQ(opened.lib.ReceiveMessage(&info, 1000, 32, header, &headerLen), PKERR_DATA_LOST);
     EXPECT_EQ(headerLen, 32u);
     EXPECT_EQ(Bytes(header, 32), std::string(32, 'H'));
@@ -166,7 +156,7 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
 
     // A caller's lengths take at most what each buffer announced, and what a
     // shorter length leaves is dropped: the next frame is read in step.
-    SendFrame(opened.runtime, RuntimeFrame(4, 1, {3, 0, 4}), "H" + std::string("abcwxyz"));
+    opened.runtime.Send(FrameBytes(RuntimeFrame(4, 1, {3, 0, 4}), "Habcwxyz"));
     ASSERT_EQ(opened.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), 0);
     char wide[10];
     std::memset(wide, '.', sizeof wide);
@@ -176,7 +166,7 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     EXPECT_EQ(Bytes(first, 2), "ab");
     EXPECT_EQ(Bytes(wide, 10), "wxyz......");
 
-    SendFrame(opened.runtime, RuntimeFrame(1, 56), std::string(56, 'P'));
+    opened.runtime.Send(FrameBytes(RuntimeFrame(1, 56), std::string(56, 'P')));
     _PELKOR_MSG_HEADER pelkor;
     ASSERT_EQ(opened.lib.ReceivePelkorMessage(&info, 1000, &pelkor), 0);
     EXPECT_EQ(Bytes(&pelkor, 56), std::string(56, 'P'));
@@ -195,7 +185,7 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     unsigned int headerLen = 0;
     auto receive = [&] { return opened.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen); };
     auto send = [&](const PK_PIPE_FRAME& frame, const std::string& rest) {
-        SendFrame(opened.runtime, frame, rest);
+        opened.runtime.Send(FrameBytes(frame, rest));
     };
 
     StdoutCapture out;
@@ -214,7 +204,7 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     ASSERT_EQ(opened.lib.ReadBuffer(tail, 4), 0);
     EXPECT_EQ(Bytes(tail, 4), "tail");
     // A short frame is consumed whole.
-    opened.runtime.Send("ZBPC0123456789abcdef", 20);
+    opened.runtime.Send("ZBPC0123456789abcdef");
     EXPECT_EQ(receive(), PKERR_UNKNOWN);
     EXPECT_EQ(out.Take(),
               "ReceiveMessage: ERROR - PIPE OUT OF SYNC\n"
@@ -238,7 +228,7 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
 
     OpenedBackend other(8);
     ASSERT_EQ(other.status, 0);
-    SendFrame(other.runtime, RuntimeFrame(1, 40), "only ten b");
+    other.runtime.Send(FrameBytes(RuntimeFrame(1, 40), "only ten b"));
     other.runtime.CloseEnds();
     StdoutCapture headerOut;
     EXPECT_EQ(other.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), PKERR_BAD_MESSAGE);

@@ -48,15 +48,6 @@ pid_t DyingRuntime(RuntimeSide& side, int number,
     return child;
 }
 
-void SendAll(int fd, const std::string& bytes) {
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-std::string FrameBytes(uint32_t numbufs, uint32_t headerLen, std::initializer_list<uint32_t> data) {
-    PK_PIPE_FRAME frame = RuntimeFrame(numbufs, headerLen, data);
-    return std::string(reinterpret_cast<const char*>(&frame), sizeof frame);
-}
-
 int SemaphoreSet() {
     return semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0);
 }
@@ -141,7 +132,7 @@ TEST(EmuFaults, RuntimeKilledMidMessage) {
     {   // dies after 10 of 40 header bytes
         cPelkLib_Emu lib;
         pid_t runtime = DyingRuntime(*side, 1, [](int, int to) {
-            SendAll(to, FrameBytes(1, 40, {}) + std::string(10, 'h'));
+            WriteAll(to, FrameBytes(RuntimeFrame(1, 40), std::string(10, 'h')));
         });
         ASSERT_EQ(lib.Open(0, nullptr), 0);
         StdoutCapture out;
@@ -155,7 +146,7 @@ TEST(EmuFaults, RuntimeKilledMidMessage) {
     {   // dies after 30 of 100 bytes of a data buffer
         cPelkLib_Emu lib;
         pid_t runtime = DyingRuntime(*side, 2, [](int, int to) {
-            SendAll(to, FrameBytes(2, 8, {100}) + std::string(8, 'h') + std::string(30, 'd'));
+            WriteAll(to, FrameBytes(RuntimeFrame(2, 8, {100}), std::string(8, 'h') + std::string(30, 'd')));
         });
         ASSERT_EQ(lib.Open(0, nullptr), 0);
         StdoutCapture out;
@@ -292,7 +283,7 @@ long long NowMs() {
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// What the soak's client processes report.
+// What the soak's client processes report, in memory shared with them.
 struct SoakReport {
     std::atomic<bool> stop;
     std::atomic<long long> servedAtMs[8];
@@ -300,7 +291,7 @@ struct SoakReport {
 };
 
 // Opens, sends one message, receives its answer, closes; again and again.
-void SoakClient(SoakReport* report, int client) {
+void SoakClient(SoakReport* report, unsigned int client) {
     std::mt19937 random(client);
     freopen("/dev/null", "w", stdout);
     while (!report->stop) {
@@ -308,15 +299,14 @@ void SoakClient(SoakReport* report, int client) {
         cPelkLib_Emu lib;
         const long long start = NowMs();
         const int status = lib.Open(0, nullptr);
-        const long long took = NowMs() - start;
-        if (took > report->longestOpenMs) report->longestOpenMs = took;
-        PK_SEND_INFO send = {1, 0, 0, 2, 3, static_cast<unsigned int>(client)};
+        report->longestOpenMs = std::max<long long>(report->longestOpenMs, NowMs() - start);
+        PK_SEND_INFO send = {1, 0, 0, 2, 3, client};
         PK_REC_INFO info;
         char header[56];
         unsigned int headerLen = 0;
         if (status == 0 && lib.SendMessage(&send, "hdr", 3, 0, nullptr, nullptr) == 0 &&
             lib.ReceiveMessage(&info, 2000, sizeof header, header, &headerLen) == 0 &&
-            info.tag == static_cast<unsigned int>(client)) {
+            info.tag == client) {
             ++report->served;
             report->servedAtMs[client] = NowMs();
         } else {
@@ -332,19 +322,13 @@ void SoakClient(SoakReport* report, int client) {
 // succeed, and after the last every client must be served again: no
 // client, and no Open on the host, is wedged.
 TEST(EmuFaults, DISABLED_HandshakeSoak) {
-    const char* cyclesText = getenv("PELK_SOAK_CYCLES");
-    const int cycles = cyclesText != nullptr ? atoi(cyclesText) : 300;
-    void* memory = mmap(nullptr, sizeof(SoakReport), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    SoakReport* report = new (memory) SoakReport{};
+    const int cycles = getenv("PELK_SOAK_CYCLES") != nullptr ? atoi(getenv("PELK_SOAK_CYCLES")) : 300;
+    SoakReport* report = new (mmap(nullptr, sizeof(SoakReport), PROT_READ | PROT_WRITE,
+                                   MAP_SHARED | MAP_ANONYMOUS, -1, 0)) SoakReport{};
     std::vector<pid_t> clients;
     std::fflush(stdout);
-    for (int client = 0; client < 8; ++client) {
-        clients.push_back(fork());
-        if (clients.back() == 0) {
-            SoakClient(report, client);
-            _exit(0);
-        }
+    for (unsigned int client = 0; client < 8; ++client) {
+        clients.push_back(StartChild([=] { return SoakClient(report, client), 0; }));
     }
     std::mt19937 random(1);
     int failedStarts = 0;
@@ -361,18 +345,14 @@ TEST(EmuFaults, DISABLED_HandshakeSoak) {
     EXPECT_TRUE(zbhost.WaitReady());
     const long long since = NowMs();
     auto allServed = [&] {
-        for (const auto& at : report->servedAtMs) {
-            if (at <= since) return false;
-        }
-        return true;
+        return std::all_of(report->servedAtMs, report->servedAtMs + 8,
+                           [&](const std::atomic<long long>& at) { return at > since; });
     };
-    while (!allServed() && NowMs() - since < 70000) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    while (!allServed() && NowMs() - since < 70000) usleep(10000);
     EXPECT_TRUE(allServed()) << "a client is wedged";
     EXPECT_EQ(failedStarts, 0);
     report->stop = true;
-    for (pid_t client : clients) waitpid(client, nullptr, 0);
+    for (pid_t client : clients) WaitChild(client);
     std::printf("%d cycles: %lld round trips, %lld refused, longest Open %lld ms, "
                 "all served again %lld ms after the last restart\n",
                 cycles, report->served.load(), report->refused.load(),

@@ -9,49 +9,46 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <functional>
-#include <string>
 #include <thread>
 
 #include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "pipe_frames.h"
+
+// Reads fd from its start to its end.
+inline std::string ReadAll(int fd) {
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+    return text;
+}
 
 // Everything written to standard output between construction and Take().
 class StdoutCapture {
 public:
-    StdoutCapture() {
+    StdoutCapture() : m_file(memfd_create("stdout", 0)), m_saved(dup(1)) {
         std::fflush(stdout);
-        m_file = memfd_create("stdout", 0);
-        m_saved = dup(1);
         dup2(m_file, 1);
     }
     ~StdoutCapture() { Take(); }
     std::string Take() {
-        if (m_saved == -1) {
-            return m_text;
+        if (m_saved != -1) {
+            std::fflush(stdout);
+            dup2(m_saved, 1);
+            close(m_saved);
+            m_saved = -1;
+            lseek(m_file, 0, SEEK_SET);
+            m_text = ReadAll(m_file);
+            close(m_file);
         }
-        std::fflush(stdout);
-        dup2(m_saved, 1);
-        close(m_saved);
-        m_saved = -1;
-        char chunk[4096];
-        ssize_t n;
-        lseek(m_file, 0, SEEK_SET);
-        while ((n = read(m_file, chunk, sizeof chunk)) > 0) {
-            m_text.append(chunk, static_cast<size_t>(n));
-        }
-        close(m_file);
         return m_text;
     }
 
 private:
-    int m_file = -1;
-    int m_saved = -1;
+    int m_file, m_saved;
     std::string m_text;
 };
 
@@ -85,10 +82,10 @@ public:
             mkfifo(PipePath(ZBHOST_PIPE_OUT_NAME, number).c_str(), 0666);
             int reply = open(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), O_WRONLY);
             int request = open(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), O_RDONLY);
-            m_request_bytes = static_cast<int>(read(request, &m_request, sizeof m_request));
-            if (write(reply, &number, sizeof number) != sizeof number) {
-                m_request_bytes = -1;
-            }
+            char word[8];
+            const ssize_t got = read(request, word, sizeof word);
+            this->request.assign(word, got > 0 ? static_cast<size_t>(got) : 0);
+            WriteAll(reply, &number, sizeof number);
             close(request);
             close(reply);
             fromLibrary = open(PipePath(ZBHOST_PIPE_IN_NAME, number).c_str(), O_RDONLY);
@@ -96,62 +93,37 @@ public:
         });
     }
     void Join() {
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
+        if (m_thread.joinable()) m_thread.join();
     }
     void CloseEnds() {
         if (fromLibrary >= 0) close(fromLibrary);
         if (toLibrary >= 0) close(toLibrary);
         fromLibrary = toLibrary = -1;
     }
-    void Send(const void* bytes, size_t length) const {
-        if (write(toLibrary, bytes, length) != static_cast<ssize_t>(length)) {
-            std::perror("RuntimeSide::Send");
-        }
-    }
+    bool Send(const std::string& bytes) const { return WriteAll(toLibrary, bytes); }
     // Bytes the library has written and not yet been read here.
-    int Waiting(int fd) const {
+    int Waiting() const {
         int count = -1;
-        ioctl(fd, FIONREAD, &count);
+        ioctl(fromLibrary, FIONREAD, &count);
         return count;
     }
     std::string Receive(size_t length) const {
         std::string bytes(length, '\0');
         size_t got = 0;
-        while (got < length) {
-            ssize_t n = read(fromLibrary, &bytes[got], length - got);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
+        for (ssize_t n = 1; got < length && n > 0; got += n > 0 ? static_cast<size_t>(n) : 0) {
+            n = read(fromLibrary, &bytes[got], length - got);
         }
         bytes.resize(got);
         return bytes;
     }
 
-    uint32_t m_request = 0;
-    int m_request_bytes = 0;
+    std::string request;  // the bytes of the last handshake's request
     int fromLibrary = -1;
     int toLibrary = -1;
 
 private:
     std::thread m_thread;
 };
-
-// A frame as the runtime sends it.
-inline PK_PIPE_FRAME RuntimeFrame(uint32_t numbufs, uint32_t headerLen,
-                                  std::initializer_list<uint32_t> dataLens = {}) {
-    PK_PIPE_FRAME frame = {};
-    std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic);
-    frame.desc.type = 9;
-    frame.desc.srcAddr1 = 0x11;
-    frame.desc.srcAddr2 = 0x22;
-    frame.desc.tag = 0x7A6;
-    frame.desc.numbufs = numbufs;
-    frame.desc.Buflen[0] = headerLen;
-    unsigned int i = 1;
-    for (uint32_t length : dataLens) frame.desc.Buflen[i++] = length;
-    return frame;
-}
 
 // Runs check in a child process of its own (fresh process-wide state) and
 // returns what it reported.
@@ -162,18 +134,13 @@ inline std::string InChild(const std::function<std::string()>& check) {
     pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-        std::string report = check();
-        ssize_t written = write(channel[1], report.data(), report.size());
-        _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+        const std::string report = check();
+        _exit(WriteAll(channel[1], report) ? 0 : 1);
     }
     close(channel[1]);
-    std::string report;
-    char chunk[1024];
-    ssize_t n;
-    while ((n = read(channel[0], chunk, sizeof chunk)) > 0) report.append(chunk, n);
+    const std::string report = ReadAll(channel[0]);
     close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    waitpid(child, nullptr, 0);
     return report;
 }
 
