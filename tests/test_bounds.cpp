@@ -83,7 +83,7 @@ TEST(Bounds, ReceiveStaysInsideCallerBuffersAndInStep) {
              }
              const std::string bytes =
                  std::string(reinterpret_cast<const char*>(&frame), sizeof frame) + body;
-             runtime.Send(bytes.data(), bytes.size());
+             runtime.Send(bytes);
          }},
     };
     const Row rows[] = {
