@@ -6,7 +6,7 @@
 
 #include <pelklib.h>
 
-#include "tools/common/status_names.h"
+#include "tools/common/names.h"
 
 namespace py = pybind11;
 

@@ -6,6 +6,7 @@
 #include <pybind11/eval.h>
 
 #include "python/errors.h"
+#include "tools/common/names.h"
 
 namespace py = pybind11;
 
@@ -30,15 +31,6 @@ int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
     boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
     oamShadowExit();
     return status;
-}
-
-const char* DriverName(PELKLIB_DRIVER_TYPE type) {
-    switch (type) {
-        case PELKLIB_DRIVER_QM: return "qm";
-        case PELKLIB_DRIVER_ZB5T: return "zb5t";
-        case PELKLIB_DRIVER_ZBHOST: return "zbhost";
-    }
-    return "unknown";
 }
 
 py::list Boards() {

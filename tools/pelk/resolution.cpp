@@ -24,15 +24,6 @@ std::string NoSuchBoardCause(unsigned int board) {
 
 }  // namespace
 
-const char* DriverName(int type) {
-    switch (type) {
-        case PELKLIB_DRIVER_QM: return "qm";
-        case PELKLIB_DRIVER_ZB5T: return "zb5t";
-        case PELKLIB_DRIVER_ZBHOST: return "zbhost";
-    }
-    return "unknown";
-}
-
 Resolution ResolveBoard(unsigned int board) {
     Resolution resolution;
     resolution.board = board;

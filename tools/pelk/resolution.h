@@ -9,6 +9,7 @@
 #include <pelklib.h>
 
 #include "tools/common/json.h"
+#include "tools/common/names.h"
 
 struct Resolution {
     unsigned int board = 0;
@@ -20,9 +21,6 @@ struct Resolution {
 };
 
 Resolution ResolveBoard(unsigned int board);
-
-// "qm", "zb5t", "zbhost", or "unknown".
-const char* DriverName(int type);
 
 JsonObject ResolutionJson(const Resolution& resolution);
 // "type 3 (zbhost), ID 0" or the status line, with the cause for -16.

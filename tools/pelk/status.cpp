@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/common/status_names.h"
+#include "tools/common/names.h"
 
 
 StatusInfo DescribeStatus(int code, cPelkLib* lib) {

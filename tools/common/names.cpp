@@ -1,4 +1,4 @@
-#include "tools/common/status_names.h"
+#include "tools/common/names.h"
 
 #include <pelklib.h>
 
@@ -42,4 +42,13 @@ const NamedStatus* FindNamedStatus(int code) {
         }
     }
     return nullptr;
+}
+
+const char* DriverName(int type) {
+    switch (type) {
+        case PELKLIB_DRIVER_QM: return "qm";
+        case PELKLIB_DRIVER_ZB5T: return "zb5t";
+        case PELKLIB_DRIVER_ZBHOST: return "zbhost";
+    }
+    return "unknown";
 }

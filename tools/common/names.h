@@ -1,5 +1,5 @@
-// Names and meanings of the library's own statuses, shared by pelk and the
-// Python module.
+// Names of the library's own statuses (with their meanings) and of its driver
+// types, shared by pelk and the Python module.
 #ifndef PELK_TOOLS_COMMON_STATUS_NAMES_H
 #define PELK_TOOLS_COMMON_STATUS_NAMES_H
 
@@ -17,5 +17,8 @@ extern const size_t kNamedStatusCount;
 
 // The entry of code, or nullptr for a code that is not the library's own.
 const NamedStatus* FindNamedStatus(int code);
+
+// "qm", "zb5t", "zbhost", or "unknown" for another value.
+const char* DriverName(int type);
 
 #endif
