@@ -149,7 +149,7 @@ private:
         PK_REC_INFO want = {desc.type, desc.srcAddr1, desc.srcAddr2, desc.tag, {0, 0, 0, 0}};
         std::copy(desc.Buflen + 1, desc.Buflen + desc.numbufs, want.bufLen);
         Require(std::memcmp(&info, &want, sizeof want) == 0);
-        m_pending.assign(want.bufLen, want.bufLen + desc.numbufs - 1);
+        m_pending.assign(want.bufLen, want.bufLen + (desc.numbufs - 1));
         m_info = info;
         return desc.Buflen[0] > room ? PKERR_DATA_LOST : 0;
     }
