@@ -1,14 +1,17 @@
 // Feeds the board-identity table whatever a supervisor could leave in its
 // segment: the input's first bytes become the segment "OAM_BoardIDsShadow"
 // (of the input's chosen size, up to the full table, so also shorter than the
-// table expects), and the rest chooses lookups of every kind with names,
-// numbers, indices and buffer sizes. What the library delivers is checked
-// against the segment as board_table_segment.h reads it. Every caller buffer
-// is a heap block of exactly its declared size; a lookup that fails leaves it
-// as it was.
+// table expects), and the rest chooses lookups of every kind and board
+// resolutions with names, numbers, indices and buffer sizes. What the library
+// delivers is checked against the segment as board_table_segment.h reads it,
+// driver board IDs against a reference parser written without strtol. Every
+// caller buffer is a heap block of exactly its declared size; a lookup that
+// fails leaves it as it was.
 //
 // Input: 2 bytes little-endian segment size, the segment's bytes (zeros past
 // the input), then the choices. Runs in the sandbox (private /dev/shm).
+#include <strings.h>
+
 #include <memory>
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -21,6 +24,44 @@
 namespace {
 
 constexpr unsigned kMaxBuffer = 200;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The reference: true with the delivered value for a whole decimal number:
+// after optional blanks and one sign, a non-empty run of digits reaching the
+// end; the value saturates at the ends of the 32-bit range.
+bool ReferenceID(const char* text, uint32_t* id) {
+    while (IsBlank(*text)) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    if (*text < '0' || *text > '9') return false;
+    unsigned __int128 magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (magnitude < (static_cast<unsigned __int128>(1) << 64)) {
+            magnitude = magnitude * 10 + static_cast<unsigned>(*text - '0');
+        }
+    }
+    if (*text != '\0') return false;
+    if (negative) {
+        *id = magnitude > 0x80000000u ? 0x80000000u : static_cast<uint32_t>(0 - magnitude);
+    } else {
+        *id = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(magnitude);
+    }
+    return true;
+}
+
+// What resolving the record's board must give: its type and ID, or a status.
+int ReferenceResolution(const BoardRecord& record, int* type, uint32_t* id) {
+    if (!ReferenceID(record.driverBoardID.c_str(), id)) return PKSTATUS_NO_SUCH_BOARD;
+    const char* names[] = {"zb5t", "qm", "zbhost"};
+    const int types[] = {PELKLIB_DRIVER_ZB5T, PELKLIB_DRIVER_QM, PELKLIB_DRIVER_ZBHOST};
+    for (int i = 0; i < 3; ++i) {
+        if (strcasecmp(record.driverName.c_str(), names[i]) == 0) return *type = types[i], 0;
+    }
+    return PKSTATUS_UNKNOWN_DRIVER;
+}
 
 // A caller's text buffer, filled with a pattern that a failed lookup keeps.
 struct Buffer {
@@ -50,9 +91,10 @@ public:
         unsigned char qm = 0xA5;
         Require(oamShadowBoardGetIsUsingQmPlugin(0, reinterpret_cast<bool*>(&qm)) == 0 && qm <= 1);
         for (unsigned n = 0; n < 64 && m_input.remaining_bytes() > 0; ++n) {
-            switch (m_input.ConsumeIntegralInRange(0, 2)) {
+            switch (m_input.ConsumeIntegralInRange(0, 3)) {
                 case 0: Enum(); break;
                 case 1: LookupByNumber(); break;
+                case 2: Resolve(); break;
                 default: LookupsByName(); break;
             }
         }
@@ -69,11 +111,11 @@ private:
                         ? status == OAMSHADOW_ERR_NOT_FOUND && name.Untouched()
                         : status == 0 && name.get() == m_records[i].name);
         }
-        const bool ordered = std::adjacent_find(m_records.begin(), m_records.end(),
+        m_ordered = std::adjacent_find(m_records.begin(), m_records.end(),
                                                 [](const BoardRecord& a, const BoardRecord& b) {
             return pxiStricmp(a.name.c_str(), b.name.c_str()) >= 0;
         }) == m_records.end();
-        for (size_t i = 0; ordered && i < m_records.size(); ++i) {
+        for (size_t i = 0; m_ordered && i < m_records.size(); ++i) {
             uint32_t number = ~m_records[i].number;
             Require(oamShadowBoardGetNumber(0, m_records[i].name.c_str(), &number) == 0);
             Require(number == m_records[i].number);
@@ -122,6 +164,31 @@ private:
         Require(status == OAMSHADOW_ERR_NOT_FOUND);
     }
 
+    // A board by number: in a table in name order, what the first record
+    // with the number says; in any table, outputs set only on success.
+    void Resolve() {
+        const BoardRecord* chosen = AnyRecord();
+        const uint32_t board = chosen ? chosen->number : m_input.ConsumeIntegral<uint32_t>();
+        const BoardRecord* first = nullptr;
+        for (size_t i = m_records.size(); i-- > 0;) {
+            if (m_records[i].number == board) first = &m_records[i];
+        }
+        PELKLIB_DRIVER_TYPE type = static_cast<PELKLIB_DRIVER_TYPE>(0);
+        uint32_t id = 0xA5A5A5A5, expectedID = 0;
+        int expectedType = 0;
+        const int status = PelklibGetBoardDriver(board, &type, &id);
+        if (first == nullptr) {
+            Require(status == PKSTATUS_NO_SUCH_BOARD);
+        } else if (m_ordered) {
+            Require(status == ReferenceResolution(*first, &expectedType, &expectedID));
+        }
+        if (status != 0) {
+            Require(type == 0 && id == 0xA5A5A5A5);
+        } else if (m_ordered) {
+            Require(type == expectedType && id == expectedID);
+        }
+    }
+
     // The lookups by name and by driver IDs.
     void LookupsByName() {
         const std::string name = Name();
@@ -151,6 +218,7 @@ private:
     }
 
     std::vector<BoardRecord> m_records;
+    bool m_ordered = false;  // names strictly ascending: every search finds its record
     FuzzedDataProvider m_input;
 };
 
@@ -164,7 +232,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (copied > 0) std::memcpy(segment.data(), data + header, copied);
     WriteSegment(segment);
     Require(oamShadowInit() == 0);
+    PelklibAttachOAM();
     OamTableFuzz(segment, data + header + copied, size - header - copied).Run();
+    PelklibDetachOAM();
     oamShadowExit();
     return 0;
 }

@@ -15,10 +15,11 @@
 # backslash. Blank lines and lines starting with # are skipped.
 #
 # For each fault: a "from" text that does not occur exactly once is reported
-# "stale" and skipped; otherwise the file is changed, the asan preset is
-# rebuilt and `ctest --preset asan --stop-on-failure` runs. A failing suite
-# means "caught"; a passing one "missed" (or "unobservable" when column 5
-# explains it); a failed build "uncompilable" (neither). The file is always
+# "stale" and skipped; otherwise the file is changed and the suite runs as CI
+# runs it: the asan preset rebuilt and `ctest --preset asan --stop-on-failure`,
+# then, when that passes, the tsan preset's multi-thread tests. A failing
+# suite means "caught"; a passing one "missed" (or "unobservable" when column
+# 5 explains it); a failed asan build "uncompilable" (neither). The file is always
 # restored from a saved copy, also on Ctrl-C. Last line: the catch rate over
 # the faults that built. Logs of the last fault are in build/mutate/.
 set -uo pipefail
@@ -65,8 +66,18 @@ else
     mapfile -t ids < <(grep -v -e '^#' -e '^[[:space:]]*$' "$list" | cut -f1)
 fi
 
-run cmake --preset asan >"$logs/configure.log" 2>&1 || { echo "configure failed"; exit 1; }
-run cmake --build --preset asan -j2 >"$logs/build.log" 2>&1 || { echo "clean build failed"; exit 1; }
+for preset in asan tsan; do
+    run cmake --preset $preset >"$logs/configure.log" 2>&1 || { echo "configure failed"; exit 1; }
+    run cmake --build --preset $preset -j2 >"$logs/build.log" 2>&1 || { echo "clean build failed"; exit 1; }
+done
+
+# The suite with the planted fault: every test under asan, then the
+# multi-thread tests under tsan, which alone sees a lock dropped.
+suite_passes() {
+    run ctest --preset asan --stop-on-failure --timeout 120 >"$logs/ctest.log" 2>&1 &&
+        run cmake --build --preset tsan -j2 >"$logs/build.log" 2>&1 &&
+        run ctest --preset tsan --stop-on-failure --timeout 120 >"$logs/ctest.log" 2>&1
+}
 
 caught=0 built=0
 missed=()
@@ -88,7 +99,7 @@ for id in "${ids[@]}"; do
         continue
     fi
     built=$((built + 1))
-    if run ctest --preset asan --stop-on-failure --timeout 120 >"$logs/ctest.log" 2>&1; then
+    if suite_passes; then
         restore
         if [ -n "$why" ]; then
             echo "$id: unobservable ($file): $why"

@@ -31,12 +31,20 @@ TEST(ZelArray, GrowsByStepPlusOneAndShiftsOnInsertion) {
     EXPECT_EQ(array.GetSize(), 0);
     EXPECT_EQ(array.GetCapacity(), 20);
     // The freed elements' slots stay behind the size and never read again.
-    EXPECT_FALSE(array.InsertAt(2, 7));
+    EXPECT_FALSE(array.InsertAt(1, 7));
     EXPECT_EQ(array.GetSize(), 0);
     EXPECT_EQ(array[0], 0);
     EXPECT_TRUE(array.InsertAt(0, 7));
     EXPECT_EQ(array[1], 0);
     array.DeleteAll();
+
+    // Removal from a full array moves only the elements behind the gap.
+    CZelArray<int> full(2, 1);
+    full.Add(1), full.Add(2);
+    EXPECT_TRUE(full.RemoveAt(0));
+    EXPECT_FALSE(full.RemoveAt(1));
+    EXPECT_EQ(full[0], 2);
+    full.DeleteAll();
 }
 
 TEST(BoardIDShadow, TextsAreCutToTheirFieldsAndTheImageReadsBackEqual) {

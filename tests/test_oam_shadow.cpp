@@ -299,6 +299,11 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         } else {
             EXPECT_EQ(ids, 0);
         }
+        char wide[2][200];  // a loaded ID ends within its 64 characters
+        if (c.found) {
+            ASSERT_EQ(oamShadowBoardGetDriverIDs(0, name, wide[0], 200, wide[1], 200), 0);
+            EXPECT_LE(std::strlen(wide[1]), 64u);
+        }
         EXPECT_EQ(oamShadowBoardLookupByNumber(0, 999, text, 120), OAMSHADOW_ERR_NOT_FOUND);
         EXPECT_EQ(oamShadowBoardLookupByDriverIDs(0, "none", "0", text, 120),
                   OAMSHADOW_ERR_NOT_FOUND);

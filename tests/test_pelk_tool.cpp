@@ -99,6 +99,7 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         {"ping --count 0 --json", 2, {"--count takes 1 to 10000000, not \\\"0\\\""}},
         {"ping --size=16777217 --json", 2, {"--size takes 0 to 16777216 bytes, not"}},
         {"ping --bogus=1 --json", 2, {"unknown option --bogus"}},
+        {"ping --json --count", 2, {"--count needs a value"}},
         {"ping --help=1 --json", 2, {"--help takes no value"}},
         {"info --board 1 --driver zbhost --json", 2, {"--board cannot be combined"}},
         {"--json info --id=-1", 2, {"--id takes 0 to 4294967295, not \\\"-1\\\""}},
