@@ -1,9 +1,6 @@
-// What the fuzz harnesses share: a check that stops the run when broken,
-// and the board-identity segment's layout as the harnesses write it.
+// What the fuzz harnesses share: a check that stops the run when broken.
 #ifndef PELK_FUZZ_HARNESS_SUPPORT_H
 #define PELK_FUZZ_HARNESS_SUPPORT_H
-
-#include <cstddef>
 
 // A broken expectation is a finding: stop the run where it happened.
 inline void Require(bool holds) {
@@ -11,9 +8,5 @@ inline void Require(bool holds) {
         __builtin_trap();
     }
 }
-
-// "OAM_BoardIDsShadow": a 4-byte count, then 332-byte records.
-constexpr size_t kSegmentSize = 10624;
-constexpr size_t kRecordSize = 332;
 
 #endif

@@ -3,37 +3,90 @@
 // (of the input's chosen size, up to the full table, so also shorter than the
 // table expects), and the rest chooses lookups of every kind and board
 // resolutions with names, numbers, indices and buffer sizes. What the library
-// delivers is checked against the segment as board_table_segment.h reads it,
+// delivers is checked against the segment as the model below reads it,
 // driver board IDs against a reference parser written without strtol. Every
 // caller buffer is a heap block of exactly its declared size; a lookup that
 // fails leaves it as it was.
 //
 // Input: 2 bytes little-endian segment size, the segment's bytes (zeros past
 // the input), then the choices. Runs in the sandbox (private /dev/shm).
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <pelklib.h>
 
-#include "fuzz/board_table_segment.h"
+#include "fuzz/harness_support.h"
 #include "services/pxi.h"
 
 namespace {
 
 constexpr unsigned kMaxBuffer = 200;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+// The segment: a 4-byte count, then 332-byte records (name, number, driver
+// name, driver board ID, A-law flag) whose texts end at their field's last
+// byte at the latest.
+constexpr size_t kSegmentSize = 10624, kRecordSize = 332, kNumberAt = 132;
+
+struct Field {
+    size_t at, size;
+};
+constexpr Field kName{0, 129}, kDriverName{136, 129}, kDriverBoardID{265, 65};
+
+struct BoardRecord {
+    std::string name;
+    uint32_t number;
+    std::string driverName;
+    std::string driverBoardID;
+};
+
+// The field's text: up to its terminator, or its last byte without one.
+std::string ReadField(const uint8_t* image, Field field) {
+    const char* text = reinterpret_cast<const char*>(image + field.at);
+    return std::string(text, strnlen(text, field.size - 1));
+}
+
+// The records a load takes from the segment's bytes: no more than its count
+// says and its bytes hold.
+std::vector<BoardRecord> ParseSegment(const std::vector<uint8_t>& segment) {
+    int32_t count = 0;
+    if (segment.size() >= 4) std::memcpy(&count, segment.data(), 4);
+    const size_t room = segment.size() < 4 ? 0 : (segment.size() - 4) / kRecordSize;
+    std::vector<BoardRecord> records(count <= 0 ? 0 : std::min<size_t>(count, room));
+    for (size_t i = 0; i < records.size(); ++i) {
+        const uint8_t* image = &segment[4 + i * kRecordSize];
+        records[i] = {ReadField(image, kName), 0, ReadField(image, kDriverName),
+                      ReadField(image, kDriverBoardID)};
+        std::memcpy(&records[i].number, image + kNumberAt, 4);
+    }
+    return records;
+}
+
+// A fresh segment of exactly these bytes (none: an empty one the library
+// sizes as it creates the table).
+void WriteSegment(const std::vector<uint8_t>& segment) {
+    shm_unlink("/OAM_BoardIDsShadow");
+    int fd = shm_open("/OAM_BoardIDsShadow", O_RDWR | O_CREAT | O_EXCL, 0600);
+    Require(fd >= 0 && ftruncate(fd, static_cast<off_t>(segment.size())) == 0);
+    Require(pwrite(fd, segment.data(), segment.size(), 0) ==
+            static_cast<ssize_t>(segment.size()));
+    close(fd);
 }
 
 // The reference: true with the delivered value for a whole decimal number:
 // after optional blanks and one sign, a non-empty run of digits reaching the
 // end; the value saturates at the ends of the 32-bit range.
 bool ReferenceID(const char* text, uint32_t* id) {
-    while (IsBlank(*text)) ++text;
+    while (*text != '\0' && std::strchr(" \t\n\v\f\r", *text) != nullptr) ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     if (*text < '0' || *text > '9') return false;
@@ -91,10 +144,9 @@ public:
         unsigned char qm = 0xA5;
         Require(oamShadowBoardGetIsUsingQmPlugin(0, reinterpret_cast<bool*>(&qm)) == 0 && qm <= 1);
         for (unsigned n = 0; n < 64 && m_input.remaining_bytes() > 0; ++n) {
-            switch (m_input.ConsumeIntegralInRange(0, 3)) {
+            switch (m_input.ConsumeIntegralInRange(0, 2)) {
                 case 0: Enum(); break;
-                case 1: LookupByNumber(); break;
-                case 2: Resolve(); break;
+                case 1: ByNumber(); break;
                 default: LookupsByName(); break;
             }
         }
@@ -112,7 +164,7 @@ private:
                         : status == 0 && name.get() == m_records[i].name);
         }
         m_ordered = std::adjacent_find(m_records.begin(), m_records.end(),
-                                                [](const BoardRecord& a, const BoardRecord& b) {
+                                       [](const BoardRecord& a, const BoardRecord& b) {
             return pxiStricmp(a.name.c_str(), b.name.c_str()) >= 0;
         }) == m_records.end();
         for (size_t i = 0; m_ordered && i < m_records.size(); ++i) {
@@ -147,37 +199,28 @@ private:
         name.RequireDelivered(status);
     }
 
-    void LookupByNumber() {
+    // The name and the driver of a board by number: what the first record
+    // with the number says (for the driver, in a table in name order, where
+    // the search by its name finds that record); outputs set only on success.
+    void ByNumber() {
         const BoardRecord* chosen = AnyRecord();
         const uint32_t number = chosen ? chosen->number : m_input.ConsumeIntegral<uint32_t>();
+        const auto first = std::find_if(m_records.begin(), m_records.end(),
+                                        [number](const BoardRecord& r) { return r.number == number; });
         Buffer name(Size());
-        const int status = oamShadowBoardLookupByNumber(0, number, name.get(), name.size);
+        int status = oamShadowBoardLookupByNumber(0, number, name.get(), name.size);
         name.RequireDelivered(status);
-        // The first record carrying the number answers.
-        for (const BoardRecord& record : m_records) {
-            if (record.number == number) {
-                Require(status == 0 ? name.get() == record.name
-                                    : status == OAMSHADOW_ERR_UNAVAILABLE);
-                return;
-            }
+        if (first == m_records.end()) {
+            Require(status == OAMSHADOW_ERR_NOT_FOUND);
+        } else {
+            Require(status == 0 ? name.get() == first->name : status == OAMSHADOW_ERR_UNAVAILABLE);
         }
-        Require(status == OAMSHADOW_ERR_NOT_FOUND);
-    }
 
-    // A board by number: in a table in name order, what the first record
-    // with the number says; in any table, outputs set only on success.
-    void Resolve() {
-        const BoardRecord* chosen = AnyRecord();
-        const uint32_t board = chosen ? chosen->number : m_input.ConsumeIntegral<uint32_t>();
-        const BoardRecord* first = nullptr;
-        for (size_t i = m_records.size(); i-- > 0;) {
-            if (m_records[i].number == board) first = &m_records[i];
-        }
         PELKLIB_DRIVER_TYPE type = static_cast<PELKLIB_DRIVER_TYPE>(0);
         uint32_t id = 0xA5A5A5A5, expectedID = 0;
         int expectedType = 0;
-        const int status = PelklibGetBoardDriver(board, &type, &id);
-        if (first == nullptr) {
+        status = PelklibGetBoardDriver(number, &type, &id);
+        if (first == m_records.end()) {
             Require(status == PKSTATUS_NO_SUCH_BOARD);
         } else if (m_ordered) {
             Require(status == ReferenceResolution(*first, &expectedType, &expectedID));
