@@ -51,11 +51,12 @@ TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
     EXPECT_EQ(sim.pollTimeouts.back(), 0);
     EXPECT_TRUE(sim.requests.empty());
 
+    const std::vector<uint8_t> whole = Message(1, {20}, Body(20));
     const struct {
         std::vector<uint8_t> stream;
         int status;
     } bad[] = {{{}, -3},                                   // nothing delivered
-               {Body(30), -4},                             // shorter than a descriptor
+               {{whole.begin(), whole.begin() + 30}, -4},  // shorter than a descriptor
                {Message(0, {}, {}), -4},                   // no header buffer
                {Message(6, {8, 1, 2, 3, 4}, Body(8)), -4}, // more than 5 buffers
                {Message(1, {20}, Body(24)), -5}};          // header longer than declared
