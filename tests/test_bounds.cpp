@@ -92,7 +92,7 @@ TEST(Bounds, ReceiveStaysInsideCallerBuffersAndInStep) {
             Guarded header(row.capacity);
             unsigned int headerLen = 0;
             ASSERT_EQ(libs[b]->ReceiveMessage(&info, 1000, row.capacity, &header.bytes[0],
-                                                  &headerLen),
+                                              &headerLen),
                       row.received[b]);
             const unsigned int kept = std::min(row.header, row.capacity);
             EXPECT_EQ(headerLen, kept);

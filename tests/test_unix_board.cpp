@@ -28,7 +28,9 @@ protected:
 // count, when the device is not open and when the driver fails the request.
 TEST(UnixBoardOperations, RequestBlockAndStatusUnopenedAndFailed) {
     SimDriver sim;
-    cPelkLib_Unix lib;
+    cPelkLib_Unix opened, unopened;
+    ASSERT_EQ(opened.Open(0, nullptr), 0);
+    cPelkLib_Unix* lib = &unopened;
     uint8_t buffer[64] = {};
     PK_BOARD_MAPPING mapping;
     PK_GET_DRVR_STATS stats;
@@ -40,62 +42,58 @@ TEST(UnixBoardOperations, RequestBlockAndStatusUnopenedAndFailed) {
         std::vector<uint8_t> block;  // empty: no block
         unsigned int failedCount;    // 99: not stored
     } cases[] = {
-        {[&] { return lib.GetBoardMapping(3, 24, &mapping); }, 0x6605, Words({3}), 99},
-        {[&] { return lib.SetBoardNumber(1, 2, 3); }, 0x6606, Words({1, 2, 3}), 99},
-        {[&] { return lib.AssertBoardReset(4); }, 0x6608, Words({4}), 99},
-        {[&] { return lib.LiftBoardReset(5, 1000); }, 0x6609, Words({5}), 99},
-        {[&] { return lib.GetDriverVersion(&a, &b); }, 0x660A, Words({12, 0, 0}), 99},
-        {[&] { return lib.ReadEEPROM(6, 16, 8, buffer, &count); }, 0x660B, Words({6, 16, 8}), 99},
-        {[&] { return lib.ReadEEPROM(6, 16, 0, buffer, &count); }, 0x660B, Words({6, 16, 0}), 99},
-        {[&] { return lib.ReadEEPROMbySlot(1, 2, 16, 8, buffer, &count); }, 0x660C,
+        {[&] { return lib->GetBoardMapping(3, 24, &mapping); }, 0x6605, Words({3}), 99},
+        {[&] { return lib->SetBoardNumber(1, 2, 3); }, 0x6606, Words({1, 2, 3}), 99},
+        {[&] { return lib->AssertBoardReset(4); }, 0x6608, Words({4}), 99},
+        {[&] { return lib->LiftBoardReset(5, 1000); }, 0x6609, Words({5}), 99},
+        {[&] { return lib->GetDriverVersion(&a, &b); }, 0x660A, Words({12, 0, 0}), 99},
+        {[&] { return lib->ReadEEPROM(6, 16, 8, buffer, &count); }, 0x660B, Words({6, 16, 8}), 99},
+        {[&] { return lib->ReadEEPROM(6, 16, 0, buffer, &count); }, 0x660B, Words({6, 16, 0}), 99},
+        {[&] { return lib->ReadEEPROMbySlot(1, 2, 16, 8, buffer, &count); }, 0x660C,
          Words({1, 2, 16, 8}), 99},
-        {[&] { return lib.ReadEEPROMbySlot(1, 2, 16, 0, buffer, &count); }, 0x660C,
+        {[&] { return lib->ReadEEPROMbySlot(1, 2, 16, 0, buffer, &count); }, 0x660C,
          Words({1, 2, 16, 0}), 99},
-        {[&] { return lib.SetBoardData(7, 0, data, &count); }, 0x660D, Words({0, 7}), 0},
-        {[&] { return lib.SetBoardData(7, 5, data, &count); }, 0x660D,
+        {[&] { return lib->SetBoardData(7, 0, data, &count); }, 0x660D, Words({0, 7}), 0},
+        {[&] { return lib->SetBoardData(7, 5, data, &count); }, 0x660D,
          {5, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0, 0, 0}, 0},
-        {[&] { return lib.SetBoardData(7, 4, data, &count); }, 0x660D,
+        {[&] { return lib->SetBoardData(7, 4, data, &count); }, 0x660D,
          {4, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4}, 0},
-        {[&] { return lib.GetBoardData(8, 64, buffer, &count); }, 0x660E, Words({8}), 0},
-        {[&] { return lib.DetectBoards(4, &a, &b, &count); }, 0x660F, {}, 99},
-        {[&] { return lib.GetDriverStats(9, 10, sizeof stats, &stats, &count); }, 0x6611,
+        {[&] { return lib->GetBoardData(8, 64, buffer, &count); }, 0x660E, Words({8}), 0},
+        {[&] { return lib->DetectBoards(4, &a, &b, &count); }, 0x660F, {}, 99},
+        {[&] { return lib->GetDriverStats(9, 10, sizeof stats, &stats, &count); }, 0x6611,
          Words({9, 10}), 0},
-        {[&] { return lib.ZeroDriverStats(11, 12); }, 0x6612, Words({11, 12}), 99},
-        {[&] { return lib.RegisterForStateNotification(); }, 0x6614, {}, 99},
-        {[&] { return lib.IncrementBoardUseCount(13); }, 0x6615, Words({13}), 99},
-        {[&] { return lib.DecrementBoardUseCount(14); }, 0x6616, Words({14}), 99},
-        {[&] { return lib.StartCore(15); }, 0x6631, Words({15}), 99},
+        {[&] { return lib->ZeroDriverStats(11, 12); }, 0x6612, Words({11, 12}), 99},
+        {[&] { return lib->RegisterForStateNotification(); }, 0x6614, {}, 99},
+        {[&] { return lib->IncrementBoardUseCount(13); }, 0x6615, Words({13}), 99},
+        {[&] { return lib->DecrementBoardUseCount(14); }, 0x6616, Words({14}), 99},
+        {[&] { return lib->StartCore(15); }, 0x6631, Words({15}), 99},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.code << " " << c.block.size());
-        count = 99;
-        const bool eeprom = c.code == 0x660B || c.code == 0x660C;
-        EXPECT_EQ(c.call(), eeprom ? -1 : -12);
-        // Not open: DetectBoards reports an empty list, the others as if failed.
-        EXPECT_EQ(count, c.code == 0x660F ? 0u : c.failedCount);
-    }
-    EXPECT_TRUE(sim.requests.empty());
-    EXPECT_TRUE(sim.pollTimeouts.empty());
-    EXPECT_EQ(a, 55u);
-    EXPECT_EQ(b, 66u);
-
-    ASSERT_EQ(lib.Open(0, nullptr), 0);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.code << " " << c.block.size());
+        int requests = 0;
         std::vector<uint8_t> block;
         sim.answer = [&](unsigned long code, uint8_t* area, int* result) {
+            ++requests;
             EXPECT_EQ(code, c.code);
             if (area != nullptr) block.assign(area, area + c.block.size());
             errno = EIO;
             *result = -1;
             return true;
         };
+        // Not open: no request; DetectBoards reports an empty list, the
+        // others as if failed.
+        lib = &unopened;
+        count = 99;
+        EXPECT_EQ(c.call(), c.code == 0x660B || c.code == 0x660C ? -1 : -12);
+        EXPECT_EQ(count, c.code == 0x660F ? 0u : c.failedCount);
+        lib = &opened;
         count = 99;
         EXPECT_EQ(c.call(), -1);
         sim.answer = nullptr;
+        EXPECT_EQ(requests, 1);
         EXPECT_EQ(block, c.block);
         EXPECT_EQ(count, c.failedCount);
-        EXPECT_EQ(lib.GetError(), EIO);
+        EXPECT_EQ(opened.GetError(), EIO);
         EXPECT_EQ(a + b, 55u + 66u);
         EXPECT_EQ(c.call(), 0);
         a = 55;

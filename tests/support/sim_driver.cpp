@@ -161,7 +161,7 @@ int SimDriver::Copy(uint8_t* area, const void* from, size_t length) {
 }
 
 // With loopback, a sent message is queued as incoming once all its data
-// arrived, addressed back to its sender.
+// arrived.
 int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
     if (!loopback) {
         return 0;
@@ -174,9 +174,6 @@ int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
         m_assembly.assign(SentBytes(send), SentBytes(send) + send.blockLen);
         PK_MSG_DESC desc;
         std::memcpy(&desc, m_assembly.data(), sizeof desc);
-        std::swap(desc.srcAddr1, desc.dstAddr1);
-        std::swap(desc.srcAddr2, desc.dstAddr2);
-        std::memcpy(m_assembly.data(), &desc, sizeof desc);
         m_assemblyMissing = 0;
         for (uint32_t i = 1; i < std::min<uint32_t>(desc.numbufs, 5); ++i) {
             m_assemblyMissing += desc.Buflen[i];
