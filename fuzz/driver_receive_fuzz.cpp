@@ -8,6 +8,7 @@
 // (tests/support/driver_stream.h) allows. Its reply counts are unbounded.
 // Every caller area is a heap block of exactly its declared size, so
 // AddressSanitizer reports any write or read past it.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -37,20 +38,15 @@ public:
     void Run() {
         Open();
         for (unsigned int n = 0; n < kMaxOperations && m_input.remaining_bytes() > 0; ++n) {
-            switch (m_input.ConsumeIntegralInRange(0, 14)) {
+            switch (m_input.ConsumeIntegralInRange(0, 10)) {
                 case 0: case 1: QueueMessage(); break;
                 case 2: case 3: ReceiveAndFetch(false); break;
                 case 4: ReceiveAndFetch(true); break;
                 case 5: ReceiveBuffers(CallerLengths()); break;
                 case 6: m_lib.FlushMessageBuffers(); break;
-                case 7: ReadEEPROM(); break;
-                case 8: GetDriverVersionAndMapping(); break;
-                case 9: GetBoardDataOrStats(); break;
-                case 10: DetectBoards(); break;
-                case 11: GetBoardDataOrStats(); break;
-                case 12: LiftBoardReset(); break;
-                case 13: SetReadiness(); break;
-                case 14: Open(); break;
+                case 7: case 8: BoardRequest(); break;
+                case 9: SetReadiness(); break;
+                case 10: Open(); break;
             }
         }
     }
@@ -59,13 +55,8 @@ private:
     // Per request: the simulation's own answer, a failure, or scripted bytes
     // with a reply count that may lie.
     bool Answer(unsigned long code, uint8_t* area, int* result) {
-        const bool simulated = code == ZB5T_RECEIVE_START || code == ZB5T_RECEIVE_PART ||
-                               code == ZB5T_DISCARD_REST || code == ZB5T_READ_EEPROM ||
-                               code == ZB5T_READ_EEPROM_BY_SLOT ||
-                               code == ZB5T_GET_DRIVER_VERSION ||
-                               code == ZB5T_GET_BOARD_MAPPING || code == ZB5T_LIFT_BOARD_RESET;
         const int mode = m_input.ConsumeIntegralInRange(0, 3);
-        if (mode == 0 && simulated) {
+        if (mode == 0) {
             return false;
         }
         if (mode == 1) {
@@ -145,11 +136,9 @@ private:
             return;
         }
         std::vector<unsigned int> lengths(info.bufLen, info.bufLen + PK_MAX_DATA_BUFFERS);
-        bool affordable = true;
-        for (unsigned int length : lengths) {
-            affordable = affordable && length <= kMaxCallerLen;
-        }
-        if (affordable && m_input.ConsumeBool()) {
+        if (std::all_of(lengths.begin(), lengths.end(),
+                        [](unsigned int length) { return length <= kMaxCallerLen; }) &&
+            m_input.ConsumeBool()) {
             ReceiveBuffers(lengths);
         } else {
             m_lib.FlushMessageBuffers();
@@ -174,50 +163,41 @@ private:
         m_lib.ReceiveBuffers(lengths.data(), buffers.data());
     }
 
-    void ReadEEPROM() {
-        const unsigned int length = m_input.ConsumeIntegralInRange(0u, 300u);
-        m_sim.eeprom = m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange(0, 300));
-        std::vector<uint8_t> buffer(length);
-        unsigned int bytesRead = 0xDEADu;
-        const unsigned int offset = m_input.ConsumeIntegralInRange(0u, 320u);
-        const int status =
-            m_input.ConsumeBool()
-                ? m_lib.ReadEEPROM(1, offset, length, buffer.data(), &bytesRead)
-                : m_lib.ReadEEPROMbySlot(1, 2, offset, length, buffer.data(), &bytesRead);
-        Require(status != PKERR_OK || bytesRead == length);
-    }
-
-    void GetDriverVersionAndMapping() {
-        unsigned int first = 0, second = 0;
-        m_lib.GetDriverVersion(&first, &second);
-        const unsigned int size = m_input.ConsumeIntegralInRange(0u, 40u);
-        std::vector<uint8_t> mapping(size);
-        m_lib.GetBoardMapping(1, size, reinterpret_cast<PK_BOARD_MAPPING*>(mapping.data()));
-    }
-
-    // Board data or statistics: the driver may fill as much as the caller's area.
-    void GetBoardDataOrStats() {
+    // A board request into the caller's area, of a size from none to beyond
+    // each record: the driver may fill as much as the request allows.
+    void BoardRequest() {
         m_callerRoom = m_input.ConsumeIntegralInRange(0u, 300u);
         std::vector<uint8_t> area(m_callerRoom);
-        unsigned int count = 0xDEADu;
-        if (m_input.ConsumeBool()) {
-            m_lib.GetBoardData(1, m_callerRoom, area.data(), &count);
-        } else {
-            m_lib.GetDriverStats(1, 2, m_callerRoom,
-                                 reinterpret_cast<PK_GET_DRVR_STATS*>(area.data()), &count);
+        unsigned int count = 0xDEADu, first = 0, second = 0;
+        switch (m_input.ConsumeIntegralInRange(0, 6)) {
+            case 0: case 1: {
+                const int status =
+                    m_input.ConsumeBool()
+                        ? m_lib.ReadEEPROM(1, 0, m_callerRoom, area.data(), &count)
+                        : m_lib.ReadEEPROMbySlot(1, 2, 0, m_callerRoom, area.data(), &count);
+                Require(status != PKERR_OK || count == m_callerRoom);
+                break;
+            }
+            case 2: m_lib.GetBoardData(1, m_callerRoom, area.data(), &count); break;
+            case 3:
+                m_lib.GetDriverStats(1, 2, m_callerRoom,
+                                     reinterpret_cast<PK_GET_DRVR_STATS*>(area.data()), &count);
+                break;
+            case 4:
+                m_lib.GetBoardMapping(1, m_callerRoom,
+                                      reinterpret_cast<PK_BOARD_MAPPING*>(area.data()));
+                m_lib.GetDriverVersion(&first, &second);
+                break;
+            case 5: {  // room for up to four boards
+                std::vector<unsigned int> firsts(m_callerRoom / 64), seconds(m_callerRoom / 64);
+                m_lib.DetectBoards(m_callerRoom / 64, firsts.data(), seconds.data(), &count);
+                break;
+            }
+            case 6:
+                m_sim.boardReady = m_input.ConsumeBool();
+                m_lib.LiftBoardReset(1, 0);
+                break;
         }
-    }
-
-    void DetectBoards() {
-        const unsigned int maximum = m_input.ConsumeIntegralInRange(0u, 5u);
-        std::vector<unsigned int> first(maximum), second(maximum);
-        unsigned int count = 0;
-        m_lib.DetectBoards(maximum, first.data(), second.data(), &count);
-    }
-
-    void LiftBoardReset() {
-        m_sim.boardReady = m_input.ConsumeBool();
-        m_lib.LiftBoardReset(1, 0);
     }
 
     FuzzedDataProvider m_input;

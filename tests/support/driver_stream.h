@@ -1,6 +1,6 @@
 // The zb5t driver's side of the byte stream, shared by the simulated driver
 // and the fuzz harness: an incoming message as the driver hands it out, and
-// the argument area of each request as the driver reads and fills it.
+// how much of each request's argument area the driver may fill.
 #ifndef PELK_TESTS_DRIVER_STREAM_H
 #define PELK_TESTS_DRIVER_STREAM_H
 
@@ -25,22 +25,6 @@ inline std::vector<uint8_t> Message(const PK_MSG_DESC& desc, const std::vector<u
     std::memcpy(stream.data(), &desc, sizeof desc);
     std::copy(body.begin(), body.end(), stream.begin() + sizeof desc);
     return stream;
-}
-
-// Length of the request block the driver reads from the argument area.
-inline size_t BlockLength(unsigned long code, const uint8_t* area) {
-    switch (code) {
-        case ZB5T_RECEIVE_START: case ZB5T_RECEIVE_PART: case ZB5T_GET_BOARD_MAPPING:
-        case ZB5T_ASSERT_BOARD_RESET: case ZB5T_LIFT_BOARD_RESET: case ZB5T_GET_BOARD_DATA:
-        case ZB5T_INCREMENT_USE_COUNT: case ZB5T_DECREMENT_USE_COUNT: case ZB5T_START_CORE:
-            return 4;
-        case ZB5T_GET_DRIVER_STATS: case ZB5T_ZERO_DRIVER_STATS: return 8;
-        case ZB5T_SET_BOARD_NUMBER: case ZB5T_GET_DRIVER_VERSION: case ZB5T_READ_EEPROM: return 12;
-        case ZB5T_READ_EEPROM_BY_SLOT: return 16;
-        case ZB5T_SEND: return sizeof(PK_SEND_REQUEST);
-        case ZB5T_SET_BOARD_DATA: return 8 + (static_cast<size_t>(Word(area, 0)) + 3) / 4 * 4;
-        default: return 0;
-    }
 }
 
 // Most bytes the driver places in the argument area: what the length word

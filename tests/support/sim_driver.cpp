@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <fcntl.h>
-#include <string>
 
 using driver_stream::Word;
 
@@ -42,30 +41,20 @@ void SimDriver::Queue(std::vector<uint8_t> stream) {
     }
 }
 
-std::vector<SimDriver::Request> SimDriver::RequestsFor(unsigned long code) const {
-    std::lock_guard<std::mutex> hold(m_lock);
-    std::vector<Request> found;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
-                 [code](const Request& r) { return r.code == code; });
-    return found;
+// Descriptors are numbered upwards from the highest one open.
+int SimDriver::NextFd(int from) const {
+    return openFds.empty() ? from : std::max(from, *openFds.rbegin() + 1);
 }
 
-int SimDriver::LowestFreeFd(int from) const {
-    while (openFds.count(from) != 0) {
-        ++from;
-    }
-    return from;
-}
-
-int SimDriver::Open(const char* path, int flags, ...) {
+int SimDriver::Open(const char*, int flags, ...) {
     SimDriver& sim = *s_active;
     std::lock_guard<std::mutex> hold(sim.m_lock);
     sim.openFlags = flags;
-    if (std::string(path) != "/dev/zb5t" || sim.openError != 0) {
-        errno = sim.openError != 0 ? sim.openError : ENOENT;
+    if (sim.openError != 0) {
+        errno = sim.openError;
         return -1;
     }
-    const int fd = sim.LowestFreeFd(3);
+    const int fd = sim.NextFd(3);
     sim.openFds.insert(fd);
     return fd;
 }
@@ -82,7 +71,7 @@ int SimDriver::Fcntl(int fd, int cmd, ...) {
         errno = sim.dupError != 0 ? sim.dupError : EBADF;
         return -1;
     }
-    const int copy = sim.LowestFreeFd(minimum);
+    const int copy = sim.NextFd(minimum);
     sim.openFds.insert(copy);
     return copy;
 }
@@ -97,7 +86,8 @@ int SimDriver::Close(int fd) {
     return 0;
 }
 
-int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
+// The backend polls its one descriptor.
+int SimDriver::Poll(struct pollfd* fds, nfds_t, int timeoutMs) {
     SimDriver& sim = *s_active;
     std::unique_lock<std::mutex> hold(sim.m_lock);
     if (sim.record) {
@@ -108,22 +98,18 @@ int SimDriver::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
         errno = EINTR;
         return -1;
     }
-    int ready = 0;
-    for (nfds_t i = 0; i < count; ++i) {
-        fds[i].revents = sim.extraEvents;
-        if ((fds[i].events & POLLIN) && sim.m_queued > 0) {
-            fds[i].revents |= POLLIN;
-        }
-        if ((fds[i].events & POLLOUT) && sim.boardReady) {
-            fds[i].revents |= sim.readyEvents;
-        }
-        ready += fds[i].revents != 0;
+    fds->revents = sim.extraEvents;
+    if ((fds->events & POLLIN) && sim.m_queued > 0) {
+        fds->revents |= POLLIN;
     }
-    if (ready == 0 && sim.pollSleeps) {
+    if ((fds->events & POLLOUT) && sim.boardReady) {
+        fds->revents |= sim.readyEvents;
+    }
+    if (fds->revents == 0 && sim.pollSleeps) {
         hold.unlock();
         return ::poll(nullptr, 0, timeoutMs);  // a signal ends it with EINTR
     }
-    return ready;
+    return fds->revents != 0;
 }
 
 int SimDriver::Ioctl(int fd, unsigned long code, ...) {
@@ -140,7 +126,7 @@ int SimDriver::Ioctl(int fd, unsigned long code, ...) {
     if (sim.record) {
         Request request{code, area, {}, {}};
         if (area != nullptr) {
-            request.block.assign(area, area + driver_stream::BlockLength(code, area));
+            request.block.assign(area, area + (code == ZB5T_SEND ? sizeof(PK_SEND_REQUEST) : 4));
         }
         if (code == ZB5T_SEND) {
             const PK_SEND_REQUEST send = SendRequest(area);
@@ -154,11 +140,9 @@ int SimDriver::Ioctl(int fd, unsigned long code, ...) {
         return answered;
     }
     auto fault = sim.faults.find(code);
-    if (fault != sim.faults.end()) {
-        errno = fault->second.error;
-        if (fault->second.times > 0 && --fault->second.times == 0) {
-            sim.faults.erase(fault);
-        }
+    if (fault != sim.faults.end() && !fault->second.empty()) {
+        errno = fault->second.front();
+        fault->second.erase(fault->second.begin());
         return -1;
     }
     auto reply = sim.replies.find(code);
@@ -177,7 +161,7 @@ int SimDriver::Copy(uint8_t* area, const void* from, size_t length) {
 }
 
 // With loopback, a sent message is queued as incoming once all its data
-// arrived, addressed back to its sender.
+// arrived.
 int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
     if (!loopback) {
         return 0;
@@ -190,9 +174,6 @@ int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
         m_assembly.assign(SentBytes(send), SentBytes(send) + send.blockLen);
         PK_MSG_DESC desc;
         std::memcpy(&desc, m_assembly.data(), sizeof desc);
-        std::swap(desc.srcAddr1, desc.dstAddr1);
-        std::swap(desc.srcAddr2, desc.dstAddr2);
-        std::memcpy(m_assembly.data(), &desc, sizeof desc);
         m_assemblyMissing = 0;
         for (uint32_t i = 1; i < std::min<uint32_t>(desc.numbufs, 5); ++i) {
             m_assemblyMissing += desc.Buflen[i];
@@ -208,7 +189,6 @@ int SimDriver::TakeSend(const PK_SEND_REQUEST& send) {
 }
 
 int SimDriver::Handle(unsigned long code, uint8_t* area) {
-    const size_t room = driver_stream::ReplyRoom(code, area, 0);
     switch (code) {
         case ZB5T_RECEIVE_START:
             if (m_queued == 0) {
@@ -220,7 +200,7 @@ int SimDriver::Handle(unsigned long code, uint8_t* area) {
             m_position = 0;
             [[fallthrough]];
         case ZB5T_RECEIVE_PART: {
-            const size_t n = std::min(room, m_current.size() - m_position);
+            const size_t n = std::min<size_t>(Word(area, 0), m_current.size() - m_position);
             m_position += n;
             return Copy(area, m_current.data() + m_position - n, n);
         }
@@ -229,38 +209,14 @@ int SimDriver::Handle(unsigned long code, uint8_t* area) {
             return 0;
         case ZB5T_SEND:
             return TakeSend(SendRequest(area));
-        case ZB5T_GET_BOARD_MAPPING:
-            return Copy(area, &mapping, sizeof mapping);
         case ZB5T_ASSERT_BOARD_RESET:
         case ZB5T_LIFT_BOARD_RESET:
             boardReady = code == ZB5T_LIFT_BOARD_RESET;
             return 0;
-        case ZB5T_GET_DRIVER_VERSION:
-            Copy(area + 4, version, sizeof version);
-            return 12;
         case ZB5T_READ_EEPROM:
-        case ZB5T_READ_EEPROM_BY_SLOT: {
-            const size_t offset = std::min<size_t>(Word(area, code == ZB5T_READ_EEPROM ? 4 : 8),
-                                                   eeprom.size());
-            return Copy(area, eeprom.data() + offset, std::min(room, eeprom.size() - offset));
-        }
-        case ZB5T_SET_BOARD_DATA:
-            boardData.assign(area + 8, area + 8 + Word(area, 0));
-            return static_cast<int>(boardData.size());
-        case ZB5T_GET_BOARD_DATA:
-            return Copy(area, boardData.data(), boardData.size());
-        case ZB5T_DETECT_BOARDS:
-            return Copy(area, detected.data(), detected.size() * 4);
-        case ZB5T_GET_DRIVER_STATS:
-            return Copy(area, stats.data(), stats.size());
-        case ZB5T_ZERO_DRIVER_STATS:
-            std::fill(stats.begin(), stats.end(), 0);
-            return 0;
-        case ZB5T_SET_BOARD_NUMBER: case ZB5T_REGISTER_STATE_NOTIFICATION:
-        case ZB5T_INCREMENT_USE_COUNT: case ZB5T_DECREMENT_USE_COUNT: case ZB5T_START_CORE:
-            return 0;
+        case ZB5T_READ_EEPROM_BY_SLOT:
+            return static_cast<int>(driver_stream::ReplyRoom(code, area, 0));
         default:
-            errno = ENOTTY;
-            return -1;
+            return 0;
     }
 }

@@ -1,9 +1,10 @@
 // A simulated zb5t kernel driver, put in place of the backend's system calls
 // for the lifetime of a SimDriver (one at a time). It queues incoming
-// messages in the driver's byte stream and hands them out in pieces, answers
-// every board request, reports POLLIN while a message waits and POLLOUT once
-// a released board is ready, records every request, and fails or falsifies
-// requests on demand.
+// messages in the driver's byte stream and hands them out in pieces, reports
+// POLLIN while a message waits and POLLOUT once a released board is ready,
+// records every request, and fails or scripts requests on demand. Board
+// requests succeed with nothing to tell unless scripted (an EEPROM read
+// reports all bytes asked for).
 #ifndef PELK_TESTS_SIM_DRIVER_H
 #define PELK_TESTS_SIM_DRIVER_H
 
@@ -23,12 +24,8 @@ public:
     struct Request {
         unsigned long code;
         const void* area;              // the argument the driver was handed
-        std::vector<uint8_t> block;    // request block as it arrived
+        std::vector<uint8_t> block;    // the send request, or the area's first word
         std::vector<uint8_t> payload;  // a send: the bytes behind the address
-    };
-    struct Fault {
-        int error;
-        int times;  // below 0: every time
     };
     struct Reply {  // a lying driver: these bytes and this count
         int count;
@@ -41,7 +38,6 @@ public:
     SimDriver& operator=(const SimDriver&) = delete;
 
     void Queue(std::vector<uint8_t> stream);  // one incoming message
-    std::vector<Request> RequestsFor(unsigned long code) const;
 
     // Device node.
     int openError = 0;  // open fails with this errno
@@ -53,7 +49,7 @@ public:
     // Requests and faults.
     bool record = true;
     std::vector<Request> requests;
-    std::map<unsigned long, Fault> faults;
+    std::map<unsigned long, std::vector<int>> faults;  // the next requests fail: errno each
     std::map<unsigned long, Reply> replies;
     // A scripted driver: when set and returning true, its *result (reply
     // count, or -1 with errno set) answers the request in place of the
@@ -67,14 +63,6 @@ public:
     short extraEvents = 0;        // reported by every poll beside the readiness
     bool pollSleeps = false;      // nothing ready: sleep the time-out as poll does
     std::vector<int> pollTimeouts;
-
-    // Board state.
-    std::vector<uint8_t> eeprom;
-    uint32_t version[2] = {4, 17};
-    PK_BOARD_MAPPING mapping = {24, 11, 12, 13, 14, 15};
-    std::vector<uint8_t> boardData;
-    std::vector<uint32_t> detected;  // first and second word of each board
-    std::vector<uint8_t> stats;
     bool boardReady = false;
 
 private:
@@ -87,7 +75,7 @@ private:
     int Handle(unsigned long code, uint8_t* area);
     int Copy(uint8_t* area, const void* from, size_t length);
     int TakeSend(const PK_SEND_REQUEST& send);
-    int LowestFreeFd(int from) const;
+    int NextFd(int from) const;
 
     // Incoming messages in a ring whose slots keep their capacity, so a
     // steady loopback allocates nothing.
