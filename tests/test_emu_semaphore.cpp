@@ -11,8 +11,7 @@
 namespace {
 
 int SemaphoreValue() {
-    int set = semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0);
-    return set == -1 ? -100 : semctl(set, 0, GETVAL);
+    return semctl(SemaphoreSet(), 0, GETVAL);
 }
 
 // Both run in children so that each starts with the process-wide state unset.
@@ -48,7 +47,7 @@ TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
 TEST(EmuSemaphore, ExistingSetKeepsItsValueUnlessItNeverGotOne) {
     close(open(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), O_RDWR | O_CREAT, 0666));
     for (int value : {5, 0}) {
-        semctl(semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0), 0, IPC_RMID);
+        semctl(SemaphoreSet(), 0, IPC_RMID);
         int set = semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, IPC_CREAT | 0666);
         ASSERT_GE(set, 0);
         ASSERT_EQ(semctl(set, 0, SETVAL, value), 0);

@@ -5,8 +5,8 @@
 #define PELK_TESTS_EMU_RUNTIME_SIDE_H
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -60,6 +60,11 @@ inline std::string EmuPath(const char* name) {
     return EmulatorFile(name).text;
 }
 
+// The handshake's semaphore set; -1 when there is none.
+inline int SemaphoreSet() {
+    return semget(ftok(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), 0), 1, 0);
+}
+
 // The runtime's side: creates the manager FIFOs and, for each Serve(), the
 // pair of the number it answers with; then holds the pair's other ends.
 class RuntimeSide {
@@ -101,12 +106,6 @@ public:
         fromLibrary = toLibrary = -1;
     }
     bool Send(const std::string& bytes) const { return WriteAll(toLibrary, bytes); }
-    // Bytes the library has written and not yet been read here.
-    int Waiting() const {
-        int count = -1;
-        ioctl(fromLibrary, FIONREAD, &count);
-        return count;
-    }
     std::string Receive(size_t length) const {
         std::string bytes(length, '\0');
         size_t got = 0;

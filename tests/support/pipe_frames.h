@@ -26,13 +26,6 @@ inline std::string FrameBytes(const PK_PIPE_FRAME& frame, const std::string& res
     return std::string(reinterpret_cast<const char*>(&frame), sizeof frame) + rest;
 }
 
-// The frame in the 52 bytes at bytes.
-inline PK_PIPE_FRAME FrameAt(const void* bytes) {
-    PK_PIPE_FRAME frame;
-    std::memcpy(&frame, bytes, sizeof frame);
-    return frame;
-}
-
 // Writes all length bytes to fd; false when a write fails.
 inline bool WriteAll(int fd, const void* bytes, size_t length) {
     for (size_t done = 0; done < length;) {

@@ -62,11 +62,10 @@ public:
         return text;
     }
     static bool WaitFor(const std::function<bool()>& condition) {
-        for (int i = 0; i < 500; ++i) {
-            if (condition()) return true;
+        for (int i = 0; i < 500 && !condition(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return false;
+        return condition();
     }
 
 private:
