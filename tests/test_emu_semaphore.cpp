@@ -1,11 +1,15 @@
 // The host-wide handshake semaphore: first initialisation by the set's
 // creator or, if it died first, by a waiter; identifier 0 accepted.
 #include <sys/sem.h>
+#include <sys/time.h>
+
+#include <chrono>
 
 #include <gtest/gtest.h>
 
 #include <pelklib.h>
 
+#include "support/child_process.h"
 #include "support/emu_runtime_side.h"
 
 namespace {
@@ -58,6 +62,35 @@ TEST(EmuSemaphore, ExistingSetKeepsItsValueUnlessItNeverGotOne) {
         });
         EXPECT_EQ(report, "0 " + std::to_string(value) + " lock 0");
     }
+}
+
+// A turn held for longer than the wait's one-second slices stays held, and
+// signals arriving all the while do not end the wait: the waiter gets the
+// turn only when the holder gives it back.
+TEST(EmuSemaphore, HeldTurnOutlastsSlicesAndSignals) {
+    Signal holding;
+    const pid_t holder = StartChild([&] {
+        GetSemaphore();
+        LockSemaphore();
+        holding.Send();
+        sleep(3);
+        return UnlockSemaphore();
+    });
+    ASSERT_EQ(holding.Receive(), 1);
+    std::string report = InChild([] {
+        struct sigaction tick = {};
+        tick.sa_handler = [](int) {};
+        sigaction(SIGALRM, &tick, nullptr);
+        const itimerval every = {{0, 50000}, {0, 50000}};
+        setitimer(ITIMER_REAL, &every, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        GetSemaphore();
+        const int status = LockSemaphore();
+        const bool waited = std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500);
+        return std::to_string(status) + (waited ? " after the holder" : " while it held the turn");
+    });
+    EXPECT_EQ(report, "0 after the holder");
+    EXPECT_EQ(WaitChild(holder), 0);
 }
 
 }  // namespace

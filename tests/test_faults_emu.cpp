@@ -2,6 +2,7 @@
 // not writable, signals and a refused frame inside the stream through the
 // real runtime, and the runtime killed in the handshake.
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/time.h>
 
@@ -61,6 +62,32 @@ TEST(EmuFaults, SemaphoreSetRemoved) {
         return r + " " + std::to_string(LockSemaphore());
     });
     EXPECT_EQ(next, "0 0");
+}
+
+// A runtime that dies between reading the request and replying, while its
+// reply pipe stays open elsewhere: Open sees the lock released and stops.
+TEST(EmuFaults, RuntimeGoneBeforeItsReply) {
+    RuntimeSide side;
+    std::string report = InChild([] {
+        alarm(5);
+        const int lock = open(EmuPath(ZBHOST_LOCK_NAME).c_str(), O_RDWR | O_CREAT, 0644);
+        flock(lock, LOCK_EX);
+        int reply = -1;
+        std::thread runtime([&] {
+            reply = open(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), O_WRONLY);
+            const int request = open(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), O_RDONLY);
+            char word[4];
+            (void)!read(request, word, sizeof word);
+            close(lock);
+        });
+        StdoutCapture out;
+        cPelkLib_Emu lib;
+        const std::string r = std::to_string(lib.Open(0, nullptr));
+        runtime.join();
+        close(reply);
+        return r + "\n" + out.Take();
+    });
+    EXPECT_EQ(report, "-12\nDeterminePipe, read from manager returned -1, errno 3: No such process\n");
 }
 
 TEST(EmuFaults, DevNotWritable) {
