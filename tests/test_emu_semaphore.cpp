@@ -65,7 +65,7 @@ TEST(EmuSemaphore, ExistingSetKeepsItsValueUnlessItNeverGotOne) {
 }
 
 // A turn held for longer than the wait's one-second slices stays held, and
-// signals arriving all the while do not end the wait: the waiter gets the
+// a signal arriving in a slice does not end the wait: the waiter gets the
 // turn only when the holder gives it back.
 TEST(EmuSemaphore, HeldTurnOutlastsSlicesAndSignals) {
     Signal holding;
@@ -81,7 +81,7 @@ TEST(EmuSemaphore, HeldTurnOutlastsSlicesAndSignals) {
         struct sigaction tick = {};
         tick.sa_handler = [](int) {};
         sigaction(SIGALRM, &tick, nullptr);
-        const itimerval every = {{0, 50000}, {0, 50000}};
+        const itimerval every = {{1, 500000}, {1, 500000}};  // between the slices' ends
         setitimer(ITIMER_REAL, &every, nullptr);
         const auto start = std::chrono::steady_clock::now();
         GetSemaphore();
