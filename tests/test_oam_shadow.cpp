@@ -233,9 +233,9 @@ TEST_F(OamShadow, WriterKilledInAStoreLeavesTheOldOrTheNewTable) {
 }
 
 // A segment of `size` bytes holding `bytes` from its start; none for size 0.
-void WriteSegment(const std::string& bytes, size_t size) {
+void WriteSegment(const std::string& bytes, size_t size, const char* name = "/OAM_BoardIDsShadow") {
     if (size == 0) return;
-    int fd = shm_open("/OAM_BoardIDsShadow", O_RDWR | O_CREAT | O_TRUNC, 0600);
+    int fd = shm_open(name, O_RDWR | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
     ASSERT_EQ(pwrite(fd, bytes.data(), std::min(bytes.size(), size), 0),
@@ -260,19 +260,25 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         size_t size;
         size_t records;  // records a load can take
         bool found;      // the first name is found by name (the table is in order)
+        bool journaled = false;  // a store of the three boards left complete in the journal
     } cases[] = {
         {"negative count", Table(-5), kBoardIDsShadowSize, 0, false},
         // 28 empty names follow: out of order, so the search misses alpha
         {"huge count", Table(0x7FFFFFFF), kBoardIDsShadowSize, 31, false},
         {"texts without terminator", Table(1, true), kBoardIDsShadowSize, 1, true},
         {"segment shorter than its count", Table(3), 4 + kRecord + 100, 1, true},
+        {"journal longer than the segment", Table(-5), 4 + kRecord + 100, 1, true, true},
         {"segment shorter than a count", std::string("\x01\x00", 2), 2, 0, false},
         {"no segment yet: created empty", "", 0, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         shm_unlink("/OAM_BoardIDsShadow");
+        shm_unlink("/OAM_BoardIDsShadow.journal");
         WriteSegment(c.bytes, c.size);
+        const uint32_t complete[2] = {0x4A524E4C, kBoardIDsShadowSize};  // "JRNL", length
+        WriteSegment(std::string(reinterpret_cast<const char*>(complete), 8) + Table(3),
+                     c.journaled ? 8 + kBoardIDsShadowSize : 0, "/OAM_BoardIDsShadow.journal");
         ASSERT_EQ(oamShadowInit(), 0);
         int end = 0;
         std::vector<std::string> names = Enumerate(&end);
