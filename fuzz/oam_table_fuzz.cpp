@@ -205,8 +205,9 @@ private:
     void ByNumber() {
         const BoardRecord* chosen = AnyRecord();
         const uint32_t number = chosen ? chosen->number : m_input.ConsumeIntegral<uint32_t>();
-        const auto first = std::find_if(m_records.begin(), m_records.end(),
-                                        [number](const BoardRecord& r) { return r.number == number; });
+        const auto first =
+            std::find_if(m_records.begin(), m_records.end(),
+                         [number](const BoardRecord& r) { return r.number == number; });
         Buffer name(Size());
         int status = oamShadowBoardLookupByNumber(0, number, name.get(), name.size);
         name.RequireDelivered(status);

@@ -15,16 +15,21 @@ namespace {
 // and by slot alike.
 TEST(EmuBoard, EmulatedEepromAreas) {
     cPelkLib_Emu lib;
-    const std::string identity = std::string("\x00\x60\x00\x00\x00\x00\xFF\x06", 8) + std::string(12, '\0');
-    const struct { unsigned int offset, length; std::string bytes; } reads[] = {
-        {0, 100, identity}, {20, 84, std::string(84, '\0')},
-        {0, 19, ""}, {4, 19, ""}, {21, 19, ""}, {104, 19, ""}};
+    const std::string identity =
+        std::string("\x00\x60\x00\x00\x00\x00\xFF\x06", 8) + std::string(12, '\0');
+    const struct {
+        unsigned int offset, length;
+        std::string bytes;
+    } reads[] = {{0, 100, identity}, {20, 84, std::string(84, '\0')}, {0, 19, ""},
+                 {4, 19, ""},        {21, 19, ""},                      {104, 19, ""}};
     for (const auto& read : reads) {
         for (bool bySlot : {false, true}) {
             std::string buffer(120, '\xAA');
             unsigned int count = 99;
-            EXPECT_EQ(bySlot ? lib.ReadEEPROMbySlot(7, 9, read.offset, read.length, &buffer[0], &count)
-                             : lib.ReadEEPROM(3, read.offset, read.length, &buffer[0], &count), 0);
+            void* into = &buffer[0];
+            EXPECT_EQ(bySlot ? lib.ReadEEPROMbySlot(7, 9, read.offset, read.length, into, &count)
+                             : lib.ReadEEPROM(3, read.offset, read.length, into, &count),
+                      0);
             EXPECT_EQ(buffer.substr(0, count), read.bytes) << read.offset << " " << read.length;
             EXPECT_EQ(buffer.substr(count), std::string(120 - count, '\xAA'));
         }

@@ -86,8 +86,10 @@ TEST(EmuSemaphore, HeldTurnOutlastsSlicesAndSignals) {
         const auto start = std::chrono::steady_clock::now();
         GetSemaphore();
         const int status = LockSemaphore();
-        const bool waited = std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500);
-        return std::to_string(status) + (waited ? " after the holder" : " while it held the turn");
+        const auto waited = std::chrono::steady_clock::now() - start;
+        return std::to_string(status) + (waited > std::chrono::milliseconds(1500)
+                                             ? " after the holder"
+                                             : " while it held the turn");
     });
     EXPECT_EQ(report, "0 after the holder");
     EXPECT_EQ(WaitChild(holder), 0);

@@ -87,7 +87,9 @@ TEST(EmuFaults, RuntimeGoneBeforeItsReply) {
         close(reply);
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(report, "-12\nDeterminePipe, read from manager returned -1, errno 3: No such process\n");
+    EXPECT_EQ(report,
+              "-12\n"
+              "DeterminePipe, read from manager returned -1, errno 3: No such process\n");
 }
 
 TEST(EmuFaults, DevNotWritable) {
