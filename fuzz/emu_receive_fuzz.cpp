@@ -95,7 +95,7 @@ private:
         if (!sound) return InStep(status, PKERR_BAD_MESSAGE);
         // A sound descriptor with a header length out of range: everything
         // it announces is dropped later. A header cut short leaves nothing.
-        const bool refused = desc.Buflen[0] == 0 || desc.Buflen[0] > 56;
+        const bool refused = desc.Buflen[0] == 0 || desc.Buflen[0] > PK_MAX_HEADER_LEN;
         if (!refused && !Read(desc.Buflen[0])) return InStep(status, PKERR_BAD_MESSAGE);
         for (uint32_t i = refused ? 0 : 1; i < desc.numbufs; ++i) m_pending += desc.Buflen[i];
         if (refused) return InStep(status, PKERR_BAD_MESSAGE);
@@ -123,8 +123,8 @@ private:
 
     FuzzedDataProvider m_input;
     const std::vector<uint8_t> m_pipe;
-    size_t m_at = 0;            // how far the library has read
-    uint64_t m_pending = 0;     // bytes the last message left in the pipe
+    size_t m_at = 0;           // how far the library has read
+    uint64_t m_pending = 0;    // bytes the last message left in the pipe
     PK_REC_INFO m_info = {};  // what the last receive told the caller
     cPelkLib_Emu m_lib;
 };
