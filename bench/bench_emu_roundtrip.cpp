@@ -22,8 +22,8 @@
 
 #include <pelklib.h>
 
-#include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_paths.h"
+#include "wire/emulator_frame.h"
 
 namespace {
 

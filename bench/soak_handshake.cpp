@@ -19,6 +19,7 @@
 
 #include "emu/pelklib_emu.h"
 #include "tests/support/child_process.h"
+#include "tests/support/pair_open_delay.h"
 #include "tests/support/zbhost_process.h"
 
 namespace {
@@ -40,7 +41,7 @@ void SoakClient(SoakReport* report, unsigned int client) {
     std::mt19937 random(client);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return;
     while (!report->stop) {
-        setenv("PELK_EMU_TEST_PAIR_DELAY_MS", std::to_string(random() % 4).c_str(), 1);
+        PairOpenDelay delay(static_cast<unsigned int>(random() % 4));
         cPelkLib_Emu lib;
         const long long start = NowMs();
         const int status = lib.Open(0, nullptr);

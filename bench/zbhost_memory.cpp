@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_paths.h"
+#include "wire/emulator_frame.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     const int clients = argc > 1 ? std::atoi(argv[1]) : 16;
     char dir[] = "/tmp/zbhost-memory-XXXXXX";
     if (clients < 1 || mkdtemp(dir) == nullptr) return 2;
-    setenv(ZBHOST_DIR_VARIABLE, dir, 1);
+    setenv(kEmulatorDirVariable, dir, 1);
     const std::string maxQueued = argc > 2 ? std::string("--max-queued=") + argv[2] : "";
     pid_t zbhost = fork();
     if (zbhost == 0) {

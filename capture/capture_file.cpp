@@ -5,11 +5,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "capture/record_format.h"
+#include "services/pelk_log.h"
+#include "services/settings.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ constexpr uint16_t kOptionEpbFlags = 2;
 
 void Append32(std::string& out, uint32_t value) {
     uint8_t bytes[4];
-    PutLe32(bytes, value);
+    StoreLittleEndian32(bytes, value);
     out.append(reinterpret_cast<const char*>(bytes), 4);
 }
 
@@ -84,8 +85,8 @@ uint64_t CaptureNow() {
 }
 
 CaptureFile* CaptureFile::FromEnvironment() {
-    const char* pattern = std::getenv("PELK_CAPTURE");
-    if (pattern == nullptr || *pattern == '\0') {
+    const char* pattern = SettingCapture();
+    if (pattern == nullptr) {
         return nullptr;
     }
     std::lock_guard<std::mutex> lock(s_open_mutex);
@@ -96,8 +97,8 @@ CaptureFile* CaptureFile::FromEnvironment() {
     const std::string path = ExpandPath(pattern);
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd == -1) {
-        std::fprintf(stderr, "pelklib: cannot open capture file %s: %s; running without capture\n",
-                     path.c_str(), std::strerror(errno));
+        PelkLog("pelklib: cannot open capture file %s: %s; running without capture\n",
+                path.c_str(), std::strerror(errno));
         return nullptr;
     }
     // Section Header Block: little-endian, version 1.0, length unknown.
@@ -144,7 +145,7 @@ void CaptureFile::WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t
     const uint32_t words[7] = {kEnhancedPacketBlock, total, interface,
                                static_cast<uint32_t>(timestampNs >> 32),
                                static_cast<uint32_t>(timestampNs), packet, packet};
-    for (size_t i = 0; i < 7; ++i) PutLe32(head + 4 * i, words[i]);
+    for (size_t i = 0; i < 7; ++i) StoreLittleEndian32(head + 4 * i, words[i]);
     std::lock_guard<std::mutex> lock(m_mutex);
     WriteBlock(block);
 }
@@ -155,8 +156,8 @@ void CaptureFile::WriteBlock(const std::string& block) {
     }
     const ssize_t written = write(m_fd, block.data(), block.size());
     if (written != static_cast<ssize_t>(block.size())) {
-        std::fprintf(stderr, "pelklib: capture stopped: %s\n",
-                     written < 0 ? std::strerror(errno) : "short write");
+        PelkLog("pelklib: capture stopped: %s\n",
+                written < 0 ? std::strerror(errno) : "short write");
         close(m_fd);
         m_fd = -1;
     }

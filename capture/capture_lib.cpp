@@ -8,20 +8,13 @@
 #include <cstring>
 
 #include "capture/capture_file.h"
+#include "wire/message_descriptor.h"
+#include "wire/pelkor_header.h"
 
 namespace {
 
 // Data of a message above this size is recorded as lengths only.
 constexpr uint64_t kMaxRecordedData = 64u << 20;
-
-// Data buffers a received message announces: up to the last non-zero length.
-uint32_t DataBufferCount(const PK_REC_INFO& info) {
-    uint32_t count = 0;
-    for (uint32_t i = 0; i < 4; ++i) {
-        count = info.bufLen[i] != 0 ? i + 1 : count;
-    }
-    return count;
-}
 
 bool MessageArrived(int status) {
     return status == PKERR_OK || status == PKERR_DATA_LOST || status == PKERR_WRONG_BUFSIZE;
@@ -107,19 +100,12 @@ int cPelkLib_Capture::Open(unsigned int size, int* waitHandle) {
 int cPelkLib_Capture::RecordSend(CaptureOp op, int status, const PK_SEND_INFO& info,
                                  BytePiece header, unsigned int bufCount, void** buffers,
                                  const unsigned int* lengths) {
-    PK_MSG_DESC desc;
-    std::memset(&desc, 0, sizeof desc);
-    desc.type = info.type;
-    desc.dstAddr1 = info.dstAddr1;
-    desc.dstAddr2 = info.dstAddr2;
-    desc.tag = info.tag;
-    const unsigned int count = std::min(bufCount, 4u);
-    desc.numbufs = count + 1;
-    desc.Buflen[0] = static_cast<uint32_t>(header.length);
+    const PK_MSG_DESC desc =
+        SendDescriptor(info, static_cast<uint32_t>(header.length), bufCount, lengths);
+    const unsigned int count = desc.numbufs - 1;
     BytePiece data[4] = {};
     uint64_t total = 0;
     for (unsigned int i = 0; i < count; ++i) {
-        desc.Buflen[1 + i] = lengths[i];
         data[i] = {lengths[i] != 0 ? buffers[i] : nullptr, lengths[i]};
         total += lengths[i];
     }
@@ -145,10 +131,15 @@ int cPelkLib_Capture::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsign
     const int status =
         m_backend->SendPelkorMessage(header, dstAddr1, dstAddr2, tag, bufCount, buffers, lengths);
     const PK_SEND_INFO info = {1, 0, 0, dstAddr1, dstAddr2, tag};
-    uint8_t le[56];
-    PelkorHeaderToLe(*header, le);
-    return RecordSend(CaptureOp::SendPelkorMessage, status, info, {le, sizeof le}, bufCount,
-                      buffers, lengths);
+    // A missing header is the backend's to refuse; it is recorded as none.
+    _PELKOR_MSG_HEADER wire;
+    BytePiece recorded = {nullptr, 0};
+    if (header != nullptr) {
+        PelkorHeaderToLittleEndian(*header, &wire);
+        recorded = {&wire, sizeof wire};
+    }
+    return RecordSend(CaptureOp::SendPelkorMessage, status, info, recorded, bufCount, buffers,
+                      lengths);
 }
 
 int cPelkLib_Capture::RecordReceive(CaptureOp op, int status, const PK_REC_INFO* info,
@@ -159,14 +150,7 @@ int cPelkLib_Capture::RecordReceive(CaptureOp op, int status, const PK_REC_INFO*
     PK_MSG_DESC desc;
     std::memset(&desc, 0, sizeof desc);
     if (MessageArrived(status)) {
-        desc.type = info->type;
-        desc.srcAddr1 = info->srcAddr1;
-        desc.srcAddr2 = info->srcAddr2;
-        desc.tag = info->tag;
-        const uint32_t count = DataBufferCount(*info);
-        desc.numbufs = 1 + count;
-        desc.Buflen[0] = static_cast<uint32_t>(header.length);
-        for (uint32_t i = 0; i < count; ++i) desc.Buflen[1 + i] = info->bufLen[i];
+        desc = ReceivedDescriptor(*info, static_cast<uint32_t>(header.length));
     } else {
         header = {nullptr, 0};
     }
@@ -188,11 +172,11 @@ int cPelkLib_Capture::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
 int cPelkLib_Capture::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                            _PELKOR_MSG_HEADER* header) {
     const int status = m_backend->ReceivePelkorMessage(info, timeoutMs, header);
-    uint8_t le[56];
+    _PELKOR_MSG_HEADER wire;
     if (MessageArrived(status)) {
-        PelkorHeaderToLe(*header, le);
+        PelkorHeaderToLittleEndian(*header, &wire);
     }
-    return RecordReceive(CaptureOp::ReceivePelkorMessage, status, info, {le, sizeof le});
+    return RecordReceive(CaptureOp::ReceivePelkorMessage, status, info, {&wire, sizeof wire});
 }
 
 int cPelkLib_Capture::ReceiveBuffers(unsigned int* lengths, void** buffers) {
@@ -240,8 +224,8 @@ int cPelkLib_Capture::ReadEEPROM(unsigned int board, unsigned int offset, unsign
 int cPelkLib_Capture::GetDriverVersion(unsigned int* first, unsigned int* second) {
     const int status = m_backend->GetDriverVersion(first, second);
     uint8_t reply[8];
-    PutLe32(reply, status == 0 ? *first : 0);
-    PutLe32(reply + 4, status == 0 ? *second : 0);
+    StoreLittleEndian32(reply, status == 0 ? *first : 0);
+    StoreLittleEndian32(reply + 4, status == 0 ? *second : 0);
     return Operation(CaptureOp::GetDriverVersion, status, {},
                      {{status == 0 ? reply : nullptr, sizeof reply}});
 }
@@ -257,7 +241,7 @@ int cPelkLib_Capture::SetBoardData(unsigned int board, unsigned int length, void
                                    unsigned int* count) {
     const int status = m_backend->SetBoardData(board, length, data, count);
     uint8_t reply[4];
-    PutLe32(reply, status == 0 ? *count : 0);
+    StoreLittleEndian32(reply, status == 0 ? *count : 0);
     return Operation(CaptureOp::SetBoardData, status, {board, length},
                      {{status == 0 ? reply : nullptr, sizeof reply}});
 }
@@ -287,7 +271,7 @@ int cPelkLib_Capture::DetectBoards(unsigned int maximum, unsigned int* first,
     const int status = m_backend->DetectBoards(maximum, first, second, count);
     const unsigned int boards = status == 0 ? std::min(*count, maximum) : 0;
     uint8_t reply[4];
-    PutLe32(reply, status == 0 ? *count : 0);
+    StoreLittleEndian32(reply, status == 0 ? *count : 0);
     return Operation(CaptureOp::DetectBoards, status, {maximum},
                      {{reply, sizeof reply},
                       {first, boards * sizeof *first},

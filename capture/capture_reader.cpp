@@ -61,13 +61,13 @@ bool Reader::Run() {
         if (m_size - at < 12) {
             return Fail(at, "file ends inside a block header (truncated file)");
         }
-        const uint32_t type = GetLe32(m_bytes + at);
-        const uint32_t length = GetLe32(m_bytes + at + 4);
+        const uint32_t type = LoadLittleEndian32(m_bytes + at);
+        const uint32_t length = LoadLittleEndian32(m_bytes + at + 4);
         if (!m_in_section && type != kSectionHeaderBlock) {
             return Fail(at, "not a pcapng file (no section header block)");
         }
         if (type == kSectionHeaderBlock && m_size - at >= 12 &&
-            GetLe32(m_bytes + at + 8) != kByteOrderMagic) {
+            LoadLittleEndian32(m_bytes + at + 8) != kByteOrderMagic) {
             return Fail(at + 8, "section is not little-endian pcapng (byte-order magic)");
         }
         if (length < 12 || length % 4 != 0) {
@@ -77,7 +77,7 @@ bool Reader::Run() {
             return Fail(at, "block of " + std::to_string(length) + " bytes runs past the end " +
                                 "of the file (truncated file)");
         }
-        if (GetLe32(m_bytes + at + length - 4) != length) {
+        if (LoadLittleEndian32(m_bytes + at + length - 4) != length) {
             return Fail(at + length - 4, "trailing block length differs from the leading one");
         }
         bool ok = true;
@@ -103,7 +103,7 @@ bool Reader::SectionHeader(uint64_t at, uint32_t length) {
     if (length < 28) {
         return Fail(at + 4, "section header block too short");
     }
-    if (GetLe16(m_bytes + at + 12) != 1) {
+    if (LoadLittleEndian16(m_bytes + at + 12) != 1) {
         return Fail(at + 12, "unsupported pcapng major version");
     }
     m_in_section = true;
@@ -115,8 +115,8 @@ bool Reader::SectionHeader(uint64_t at, uint32_t length) {
 template <typename Take>
 bool Reader::Options(uint64_t at, uint64_t end, Take take) {
     while (end - at >= 4) {
-        const uint16_t code = GetLe16(m_bytes + at);
-        const uint16_t length = GetLe16(m_bytes + at + 2);
+        const uint16_t code = LoadLittleEndian16(m_bytes + at);
+        const uint16_t length = LoadLittleEndian16(m_bytes + at + 2);
         if (code == 0) {
             return true;
         }
@@ -136,7 +136,7 @@ bool Reader::InterfaceDescription(uint64_t at, uint32_t length) {
     if (length < 20) {
         return Fail(at + 4, "interface description block too short");
     }
-    Interface interface = {GetLe16(m_bytes + at + 8), 6};
+    Interface interface = {LoadLittleEndian16(m_bytes + at + 8), 6};
     std::string name = "interface " + std::to_string(m_capture->interfaces.size());
     const bool ok = Options(at + 16, at + length - 4, [&](uint16_t code, uint64_t value,
                                                            uint16_t size) {
@@ -165,12 +165,12 @@ bool Reader::EnhancedPacket(uint64_t at, uint32_t length) {
     if (length < 32) {
         return Fail(at + 4, "enhanced packet block too short");
     }
-    const uint32_t interface = GetLe32(m_bytes + at + 8);
+    const uint32_t interface = LoadLittleEndian32(m_bytes + at + 8);
     if (interface >= m_section.size()) {
         return Fail(at + 8, "packet names interface " + std::to_string(interface) +
                                 " that was not described before it");
     }
-    const uint32_t captured = GetLe32(m_bytes + at + 20);
+    const uint32_t captured = LoadLittleEndian32(m_bytes + at + 20);
     const uint64_t padded = (uint64_t(captured) + 3) & ~uint64_t(3);
     if (padded > length - 32u) {
         return Fail(at + 20, "packet length " + std::to_string(captured) + " runs past its block");
@@ -181,14 +181,14 @@ bool Reader::EnhancedPacket(uint64_t at, uint32_t length) {
     CaptureRecord record;
     record.offset = at;
     record.interface = static_cast<uint32_t>(m_section_base + interface);
-    uint64_t units = uint64_t(GetLe32(m_bytes + at + 12)) << 32 | GetLe32(m_bytes + at + 16);
+    uint64_t units = uint64_t(LoadLittleEndian32(m_bytes + at + 12)) << 32 | LoadLittleEndian32(m_bytes + at + 16);
     for (int digits = m_section[interface].resolution; digits < 9; ++digits) units *= 10;
     for (int digits = m_section[interface].resolution; digits > 9; --digits) units /= 10;
     record.timestampNs = units;
     const bool ok = Options(at + 28 + padded, at + length - 4, [&](uint16_t code, uint64_t value,
                                                                   uint16_t size) {
         if (code == 2 && size == 4) {
-            record.flags = GetLe32(m_bytes + value);
+            record.flags = LoadLittleEndian32(m_bytes + value);
         }
         return true;
     });
@@ -212,20 +212,20 @@ bool Reader::Record(uint64_t at, uint32_t length, CaptureRecord* record) {
         return Fail(at + kHeadKind, "unknown record kind " + std::to_string(kind));
     }
     record->kind = static_cast<RecordKind>(kind);
-    record->operation = GetLe16(p + kHeadOperation);
+    record->operation = LoadLittleEndian16(p + kHeadOperation);
     if (record->operation < 1 || record->operation > kLastCaptureOp) {
         return Fail(at + kHeadOperation, "unknown operation " + std::to_string(record->operation));
     }
-    record->status = static_cast<int32_t>(GetLe32(p + kHeadStatus));
-    const uint64_t first = GetLe32(p + kHeadFirst);
-    const uint64_t second = GetLe32(p + kHeadSecond);
+    record->status = static_cast<int32_t>(LoadLittleEndian32(p + kHeadStatus));
+    const uint64_t first = LoadLittleEndian32(p + kHeadFirst);
+    const uint64_t second = LoadLittleEndian32(p + kHeadSecond);
     const uint64_t body = length - kRecordHeadLen;
     p += kRecordHeadLen;
     if (record->kind == RecordKind::Operation) {
         if (first > kMaxArgs || first * 4 + second != body) {
             return Fail(at + kHeadFirst, "operation record lengths do not add up to its size");
         }
-        for (uint64_t i = 0; i < first; ++i) record->args.push_back(GetLe32(p + 4 * i));
+        for (uint64_t i = 0; i < first; ++i) record->args.push_back(LoadLittleEndian32(p + 4 * i));
         record->reply.assign(p + 4 * first, p + body);
         return true;
     }
@@ -234,7 +234,7 @@ bool Reader::Record(uint64_t at, uint32_t length, CaptureRecord* record) {
         return Fail(at + kHeadFirst, "message record lengths do not add up to its size");
     }
     uint32_t words[12];
-    for (size_t i = 0; i < 12; ++i) words[i] = GetLe32(p + 4 * i);
+    for (size_t i = 0; i < 12; ++i) words[i] = LoadLittleEndian32(p + 4 * i);
     PK_MSG_DESC& desc = record->desc;
     desc = {words[0], words[1], words[2], words[3], words[4], words[5], words[6],
             {words[7], words[8], words[9], words[10], words[11]}};

@@ -11,9 +11,9 @@ void AppendHead(std::string& out, RecordKind kind, CaptureOp op, int status, uin
     head[kHeadKind] = static_cast<uint8_t>(kind);
     head[kHeadOperation] = static_cast<uint8_t>(static_cast<uint16_t>(op) & 0xFF);
     head[kHeadOperation + 1] = static_cast<uint8_t>(static_cast<uint16_t>(op) >> 8);
-    PutLe32(head + kHeadStatus, static_cast<uint32_t>(status));
-    PutLe32(head + kHeadFirst, first);
-    PutLe32(head + kHeadSecond, second);
+    StoreLittleEndian32(head + kHeadStatus, static_cast<uint32_t>(status));
+    StoreLittleEndian32(head + kHeadFirst, first);
+    StoreLittleEndian32(head + kHeadSecond, second);
     out.append(reinterpret_cast<const char*>(head), sizeof head);
 }
 
@@ -35,7 +35,7 @@ void EncodeMessage(std::string& out, RecordKind kind, CaptureOp op, int status, 
                                 desc.Buflen[1], desc.Buflen[2], desc.Buflen[3], desc.Buflen[4]};
     uint8_t encoded[kRecordDescLen];
     for (size_t i = 0; i < 12; ++i) {
-        PutLe32(encoded + 4 * i, words[i]);
+        StoreLittleEndian32(encoded + 4 * i, words[i]);
     }
     out.append(reinterpret_cast<const char*>(encoded), sizeof encoded);
     if (headerBytes > 0) {
@@ -58,23 +58,12 @@ void EncodeOperation(std::string& out, CaptureOp op, int status,
                static_cast<uint32_t>(replyBytes));
     for (uint32_t word : args) {
         uint8_t encoded[4];
-        PutLe32(encoded, word);
+        StoreLittleEndian32(encoded, word);
         out.append(reinterpret_cast<const char*>(encoded), 4);
     }
     for (const BytePiece& piece : reply) {
         if (piece.data != nullptr) {
             out.append(static_cast<const char*>(piece.data), piece.length);
         }
-    }
-}
-
-void PelkorHeaderToLe(const _PELKOR_MSG_HEADER& header, uint8_t out[56]) {
-    PutLe32(out, header.word0);
-    PutLe32(out + 4, header.word1);
-    std::memcpy(out + 8, header.opaque, sizeof header.opaque);
-    PutLe32(out + 16, header.word4);
-    PutLe32(out + 20, header.paramCount);
-    for (size_t i = 0; i < 8; ++i) {
-        PutLe32(out + 24 + 4 * i, header.params[i]);
     }
 }

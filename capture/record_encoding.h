@@ -26,7 +26,4 @@ void EncodeMessage(std::string& out, RecordKind kind, CaptureOp op, int status, 
 void EncodeOperation(std::string& out, CaptureOp op, int status,
                      std::initializer_list<uint32_t> args, std::initializer_list<BytePiece> reply);
 
-// The 56-byte protocol header with its words little-endian, opaque as it is.
-void PelkorHeaderToLe(const _PELKOR_MSG_HEADER& header, uint8_t out[56]);
-
 #endif

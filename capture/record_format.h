@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wire/byte_order.h"
+
 constexpr uint16_t kCaptureLinkType = 147;  // LINKTYPE_USER0
 constexpr uint8_t kCaptureVersion = 1;
 
@@ -65,21 +67,5 @@ constexpr uint16_t kLastCaptureOp = static_cast<uint16_t>(CaptureOp::StartCore);
 // EPB flags: bits 0-1 carry the direction.
 constexpr uint32_t kFlagInbound = 1;
 constexpr uint32_t kFlagOutbound = 2;
-
-inline void PutLe32(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-    at[2] = static_cast<uint8_t>(value >> 16);
-    at[3] = static_cast<uint8_t>(value >> 24);
-}
-
-inline uint32_t GetLe32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
-
-inline uint16_t GetLe16(const uint8_t* at) {
-    return static_cast<uint16_t>(at[0] | at[1] << 8);
-}
 
 #endif

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "emu/pelklib_emu.h"
-#include "front/status_text.h"
+#include "services/statuses.h"
 #include "services/pxi.h"
 
 namespace {

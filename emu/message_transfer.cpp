@@ -4,7 +4,8 @@
 
 #include "emu/dprint.h"
 #include "emu/pelklib_emu.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_frame.h"
+#include "wire/message_descriptor.h"
 #include "emu/sigpipe_guard.h"
 
 int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
@@ -21,18 +22,10 @@ int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
     }
 
     char block[ZBHOST_SEND_BLOCK_LEN] = {};
-    PK_PIPE_FRAME frame = {};
+    PK_PIPE_FRAME frame;
     std::memcpy(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic);
-    frame.desc.type = info->type;
-    frame.desc.dstAddr2 = info->dstAddr2;
+    frame.desc = SendDescriptor(*info, headerLen, bufCount, lengths);
     frame.desc.srcAddr1 = ZBHOST_SENDER_ADDRESS;
-    frame.desc.dstAddr1 = info->dstAddr1;
-    frame.desc.tag = info->tag;
-    frame.desc.numbufs = bufCount + 1;
-    frame.desc.Buflen[0] = headerLen;
-    for (unsigned int i = 0; i < bufCount; ++i) {
-        frame.desc.Buflen[1 + i] = lengths[i];
-    }
     std::memcpy(block, &frame, sizeof frame);
     if (header != nullptr && headerLen > 0) {
         std::memcpy(block + sizeof frame, header, headerLen);
@@ -123,14 +116,9 @@ int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
     }
     *headerLen = copied;
 
-    info->type = desc.type;
-    info->srcAddr1 = desc.srcAddr1;
-    info->srcAddr2 = desc.srcAddr2;
-    info->tag = desc.tag;
-    std::memset(info->bufLen, 0, sizeof info->bufLen);
+    FillReceiveInfo(desc, info);
     m_pending_count = desc.numbufs - 1;
     for (unsigned int i = 0; i < m_pending_count; ++i) {
-        info->bufLen[i] = desc.Buflen[1 + i];
         m_pending_len[i] = desc.Buflen[1 + i];
     }
     return result;

@@ -4,33 +4,25 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include "emu/dprint.h"
-#include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_paths.h"
+#include "wire/emulator_frame.h"
 #include "emu/runtime_wait.h"
 #include "emu/sigpipe_guard.h"
+#include "emu/system_calls.h"
 #include "services/pxi.h"
 
 namespace {
 
-// Test hook: PELK_EMU_TEST_PAIR_DELAY_MS (read by each Open, 0 to 60000)
-// delays opening the pipe pair after the manager's reply, so that tests can
-// stop the runtime at that moment.
-void DelayBeforePair() {
-    const char* text = getenv("PELK_EMU_TEST_PAIR_DELAY_MS");
-    long delayMs = text == nullptr ? 0 : strtol(text, nullptr, 10);
-    delayMs = delayMs < 0 ? 0 : delayMs > 60000 ? 60000 : delayMs;
-    if (delayMs > 0) {
-        const struct timespec pause = {delayMs / 1000, (delayMs % 1000) * 1000000L};
-        nanosleep(&pause, nullptr);
-    }
+// Clears O_NONBLOCK; false with errno when fcntl fails.
+bool MakeBlocking(int fd) {
+    const int flags = g_emuSystemCalls.fcntl(fd, F_GETFL);
+    return flags != -1 && g_emuSystemCalls.fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
 }
 
 }  // namespace
@@ -49,10 +41,10 @@ cPelkLib_Emu::cPelkLib_Emu()
 cPelkLib_Emu::~cPelkLib_Emu() {
     if (m_pipes_inuse) {
         if (InPipe >= 0) {
-            close(InPipe);
+            g_emuSystemCalls.close(InPipe);
         }
         if (OutPipe >= 0) {
-            close(OutPipe);
+            g_emuSystemCalls.close(OutPipe);
         }
     }
     if (m_shm_handle != 0) {
@@ -81,7 +73,6 @@ int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
         UnlockSemaphore();
         return PKERR_NOT_OPEN;
     }
-    DelayBeforePair();
     if (AttachPipes(pipeNumber) != 0) {
         UnlockSemaphore();
         return PKERR_NOT_OPEN;
@@ -100,7 +91,8 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     }
     // Neither open blocks: the reply pipe is opened without waiting for a
     // writer, the request pipe once the runtime reads it.
-    int managerReply = open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int managerReply = g_emuSystemCalls.open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text,
+                                             O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (managerReply == -1) {
         int error = errno;
         if (error != ENOENT) {
@@ -115,7 +107,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         int error = errno;
         dprint("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
                managerRequest, error, strerror(error));
-        close(managerReply);
+        g_emuSystemCalls.close(managerReply);
         return PKERR_UNKNOWN;
     }
 
@@ -124,7 +116,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     int error;
     {
         SigpipeGuard guard;
-        written = write(managerRequest, &word, sizeof word);
+        written = g_emuSystemCalls.write(managerRequest, &word, sizeof word);
         error = errno;
         if (written <= 0) {
             guard.WriteFailed(error);
@@ -133,8 +125,8 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     if (written <= 0) {
         dprint("DeterminePipe, write to manager returned %d, errno %d: %s\n",
                static_cast<int>(written), error, strerror(error));
-        close(managerReply);
-        close(managerRequest);
+        g_emuSystemCalls.close(managerReply);
+        g_emuSystemCalls.close(managerRequest);
         return PKERR_UNKNOWN;
     }
 
@@ -146,7 +138,7 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
         errno = 0;
         ssize_t got = WaitReadable(managerReply);
         if (got == 0) {
-            got = read(managerReply, reply + received, sizeof word - received);
+            got = g_emuSystemCalls.read(managerReply, reply + received, sizeof word - received);
             if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
                 continue;
             }
@@ -155,14 +147,14 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
             int error = errno;
             dprint("DeterminePipe, read from manager returned %d, errno %d: %s\n",
                    static_cast<int>(got), error, strerror(error));
-            close(managerReply);
-            close(managerRequest);
+            g_emuSystemCalls.close(managerReply);
+            g_emuSystemCalls.close(managerRequest);
             return PKERR_UNKNOWN;
         }
         received += static_cast<size_t>(got);
     }
-    close(managerReply);
-    close(managerRequest);
+    g_emuSystemCalls.close(managerReply);
+    g_emuSystemCalls.close(managerRequest);
     int32_t number;
     std::memcpy(&number, &word, sizeof number);
     *pipeNumber = number;
@@ -182,23 +174,30 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
     const EmulatorPath name = EmulatorPipe(ZBHOST_PIPE_IN_NAME, pipeNumber);
     int out = ProbeRuntime() == RuntimePresence::Unknown
                   ? OpenFifoWhenRead(name.text)
-                  : open(name.text, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                  : g_emuSystemCalls.open(name.text, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, out, error, strerror(error));
         return PKERR_UNKNOWN;
     }
-    int in = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int in = g_emuSystemCalls.open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text,
+                                   O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in == -1) {
         int error = errno;
         dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, in, error, strerror(error));
-        close(out);
+        g_emuSystemCalls.close(out);
         return PKERR_UNKNOWN;
     }
-    fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
-    fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
+    if (!MakeBlocking(in) || !MakeBlocking(out)) {
+        int error = errno;
+        dprint("AttachPipes making pipe %d blocking, fcntl failed, errno %d: %s\n", pipeNumber,
+               error, strerror(error));
+        g_emuSystemCalls.close(in);
+        g_emuSystemCalls.close(out);
+        return PKERR_UNKNOWN;
+    }
     InPipe = in;
     OutPipe = out;
     m_pipes_inuse = true;
@@ -217,7 +216,7 @@ int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
     unsigned int remaining = length;
     while (remaining > 0) {
         errno = 0;  // so that end of file reports errno 0, not an old value
-        ssize_t got = read(InPipe, buffer, remaining);
+        ssize_t got = g_emuSystemCalls.read(InPipe, buffer, remaining);
         if (got < 0 && errno == EINTR) {
             continue;  // the message has begun: it is read whole
         }
@@ -255,7 +254,7 @@ int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeG
     const char* next = static_cast<const char*>(buffer);
     unsigned int remaining = length;
     do {
-        ssize_t written = write(OutPipe, next, remaining);
+        ssize_t written = g_emuSystemCalls.write(OutPipe, next, remaining);
         if (written < 0 && errno == EINTR && begun) {
             continue;
         }
@@ -286,7 +285,7 @@ int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
     waiting.fd = InPipe;
     waiting.events = POLLIN;
     waiting.revents = 0;
-    int ready = poll(&waiting, 1, timeoutMs);
+    int ready = g_emuSystemCalls.poll(&waiting, 1, timeoutMs);
     if (ready == 0) {
         dprint("WaitForMessage: poll timedout was waiting for %d ms\n", timeoutMs);
         return 1;
@@ -298,7 +297,7 @@ int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
         return error;
     }
     errno = 0;
-    ssize_t got = read(InPipe, buffer, size < 0 ? 0 : static_cast<size_t>(size));
+    ssize_t got = g_emuSystemCalls.read(InPipe, buffer, size < 0 ? 0 : static_cast<size_t>(size));
     if (got <= 0) {
         int error = errno;
         dprint("WaitForMessage, read returned %d, errno %d: %s\n", static_cast<int>(got), error,

@@ -7,7 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "emu/emulator_paths.h"
+#include "emu/system_calls.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 
@@ -50,14 +51,15 @@ bool Bounded(Attempt attempt) {
 RuntimePresence ProbeRuntime() {
     const int saved = errno;
     RuntimePresence presence = RuntimePresence::Unknown;
-    const int fd = open(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_CLOEXEC);
+    const int fd =
+        g_emuSystemCalls.open(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_CLOEXEC);
     if (fd != -1) {
         if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
             presence = RuntimePresence::Gone;
         } else if (errno == EWOULDBLOCK) {
             presence = RuntimePresence::Alive;
         }
-        close(fd);
+        g_emuSystemCalls.close(fd);
     }
     errno = saved;
     return presence;
@@ -67,7 +69,7 @@ int OpenFifoWhenRead(const char* path) {
     int fd = -1;
     int error = 0;
     const bool opened = Bounded([&](int pauseMs) {
-        fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = g_emuSystemCalls.open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         error = errno;
         if (fd != -1 || error != ENXIO) {
             return true;
@@ -85,7 +87,7 @@ int OpenFifoWhenRead(const char* path) {
 int WaitReadable(int fd) {
     const bool ready = Bounded([fd](int pauseMs) {
         struct pollfd waiting = {fd, POLLIN, 0};
-        return poll(&waiting, 1, pauseMs) > 0;
+        return g_emuSystemCalls.poll(&waiting, 1, pauseMs) > 0;
     });
     return ready ? 0 : -1;
 }

@@ -21,7 +21,7 @@
 #include <pelklib.h>
 
 #include "emu/dprint.h"
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "services/shared_access.h"
 
 namespace {

@@ -7,27 +7,17 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
-#include <strings.h>
 
 #include <pelklib.h>
 
 #include "front/resolution.h"
 #include "oam/attached_table.h"
+#include "services/driver_names.h"
 
 namespace {
 
 bool s_OAMinit = false;
 std::mutex s_oamLock;
-
-struct DriverName {
-    const char* name;
-    PELKLIB_DRIVER_TYPE type;
-};
-const DriverName kDriverNames[] = {
-    {"zb5t", PELKLIB_DRIVER_ZB5T},
-    {"qm", PELKLIB_DRIVER_QM},
-    {"zbhost", PELKLIB_DRIVER_ZBHOST},
-};
 
 // A whole decimal number as strtol reads it: leading blanks and a sign are
 // accepted, the digits must reach the end. Values beyond the 32-bit range
@@ -74,16 +64,13 @@ int ResolveInTable(const CZelArray<CBoardIDShadow>& records, unsigned int board,
     if (!ParseDriverBoardID(record.GetDriverBoardID(), &parsedID)) {
         return PKSTATUS_NO_SUCH_BOARD;
     }
-    for (const DriverName& known : kDriverNames) {
-        if (strcasecmp(record.GetDriverName(), known.name) == 0) {
-            *type = known.type;
-            if (id != nullptr) {
-                *id = parsedID;
-            }
-            return PKERR_OK;
-        }
+    if (!DriverTypeByName(record.GetDriverName(), type)) {
+        return PKSTATUS_UNKNOWN_DRIVER;
     }
-    return PKSTATUS_UNKNOWN_DRIVER;
+    if (id != nullptr) {
+        *id = parsedID;
+    }
+    return PKERR_OK;
 }
 
 // The whole resolution runs on one load of the table under one hold of its

@@ -22,7 +22,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "emu/pelklib_emu.h"
 #include "fuzz/harness_support.h"
 #include "tests/support/pipe_frames.h"

@@ -13,36 +13,30 @@ struct TableJournalHeader {
     uint32_t length;
 };
 
-void (*g_tableCommitProbe)() = nullptr;
-
 namespace {
 
 constexpr uint32_t kClear = 0;
 constexpr uint32_t kComplete = 0x4A524E4C;  // "JRNL"
 
-void Probe() {
-    if (g_tableCommitProbe != nullptr) {
-        g_tableCommitProbe();
-    }
+void StoreWord(uint32_t* at, uint32_t value) {
+    __atomic_store_n(at, value, __ATOMIC_RELEASE);
+}
+
+void CopyBytes(void* to, const void* from, size_t length) {
+    std::memcpy(to, from, length);
 }
 
 void SetState(TableJournalHeader* header, uint32_t state) {
-    __atomic_store_n(&header->state, state, __ATOMIC_RELEASE);
-    Probe();
+    g_tableStoreWrites.word(&header->state, state);
 }
 
-void CopyImage(uint8_t* to, const uint8_t* from, uint32_t length) {
-    if (g_tableCommitProbe == nullptr) {
-        std::memcpy(to, from, length);
-        return;
-    }
-    for (uint32_t i = 0; i < length; ++i) {
-        to[i] = from[i];
-        Probe();
-    }
+void CopyImage(void* to, const void* from, uint32_t length) {
+    g_tableStoreWrites.bytes(to, from, length);
 }
 
 }  // namespace
+
+TableStoreWrites g_tableStoreWrites = {StoreWord, CopyBytes};
 
 CTableJournal::CTableJournal(const char* name, uint32_t tableSize)
     : m_header(nullptr), m_image(nullptr), m_capacity(0), m_mapped(0), m_open_error(0) {
@@ -84,10 +78,9 @@ void CTableJournal::Commit(void* table, const void* image, uint32_t length) {
         std::memcmp(table, m_image, length) == 0) {
         return;
     }
-    m_header->length = length;
-    Probe();  // the image is in the journal, not yet marked complete
+    g_tableStoreWrites.word(&m_header->length, length);  // the image is in, not yet marked
     SetState(m_header, kComplete);
-    CopyImage(static_cast<uint8_t*>(table), m_image, length);
+    CopyImage(table, m_image, length);
     SetState(m_header, kClear);
 }
 
@@ -104,6 +97,6 @@ void CTableJournal::Recover(void* table, uint32_t tableSize) {
     if (length > tableSize) {
         length = tableSize;
     }
-    std::memcpy(table, m_image, length);
+    CopyImage(table, m_image, length);
     SetState(m_header, kClear);
 }

@@ -14,10 +14,15 @@
 
 struct TableJournalHeader;
 
-// Test seam: when set, called at each step of a commit that writes (once
-// the image is in the journal, after the mark, after each byte of the
-// table, after the mark is cleared), so a test can stop a writer there.
-extern void (*g_tableCommitProbe)();
+// Every write of a store into the shared segments (the journal's words,
+// the image copied over the table) goes through this table, so that tests
+// can stop a writer between any two of them. Bound to plain memory writes:
+// `word` stores with release order, `bytes` is memcpy.
+struct TableStoreWrites {
+    void (*word)(uint32_t* at, uint32_t value);
+    void (*bytes)(void* to, const void* from, size_t length);
+};
+extern TableStoreWrites g_tableStoreWrites;
 
 class CTableJournal {
 public:

@@ -1,12 +1,10 @@
 #include "python/errors.h"
 
-#include <cstring>
-
 #include <pybind11/eval.h>
 
 #include <pelklib.h>
 
-#include "tools/common/names.h"
+#include "services/statuses.h"
 
 namespace py = pybind11;
 
@@ -62,24 +60,8 @@ class NoSuchBoard(Error):
 
 }  // namespace
 
-std::string StatusName(int status) {
-    if (const NamedStatus* known = FindNamedStatus(status)) {
-        return known->name;
-    }
-    if (status > 0) {
-        const char* name = strerrorname_np(status);
-        return name ? name : "errno " + std::to_string(status);
-    }
-    return "unknown";
-}
-
 void RaiseStatus(int status, const std::string& text) {
-    std::string meaning = text;
-    if (meaning.empty()) {
-        const NamedStatus* known = FindNamedStatus(status);
-        meaning = known ? known->meaning
-                        : status > 0 ? std::strerror(status) : "not a status of this library";
-    }
+    const std::string meaning = text.empty() ? StatusMeaning(status) : text;
     py::object error = py::reinterpret_borrow<py::object>(ClassFor(status))(
         status, StatusName(status), meaning);
     PyErr_SetObject(ClassFor(status), error.ptr());

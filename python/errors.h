@@ -7,9 +7,6 @@
 
 #include <pybind11/pybind11.h>
 
-// "PKERR_TIMEOUT", "ENOENT", "OAMSHADOW_ERR_NOT_FOUND", or "unknown".
-std::string StatusName(int status);
-
 // Raises the pelk.Error subclass for status; text replaces the usual
 // explanation when not empty.
 [[noreturn]] void RaiseStatus(int status, const std::string& text = std::string());

@@ -6,7 +6,7 @@
 #include <pybind11/eval.h>
 
 #include "python/errors.h"
-#include "tools/common/names.h"
+#include "services/driver_names.h"
 
 namespace py = pybind11;
 

@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+
+#include "services/settings.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ LogRoute& Route() {
 // Where texts go without a callback. A file that cannot be opened gets one
 // line on standard error, and texts go nowhere.
 FILE* StreamFromEnvironment() {
-    const char* setting = std::getenv("PELK_LOG");
-    if (setting == nullptr || *setting == '\0' || std::strcmp(setting, "stdout") == 0) {
+    const char* setting = SettingLog();
+    if (std::strcmp(setting, "stdout") == 0) {
         return stdout;
     }
     if (std::strcmp(setting, "stderr") == 0) {
@@ -87,4 +88,11 @@ void PelkLogV(const char* format, va_list arguments) {
             std::fflush(stream);
         }
     }
+}
+
+void PelkLog(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    PelkLogV(format, arguments);
+    va_end(arguments);
 }

@@ -14,5 +14,6 @@ void PelkLogSetCallback(PelkLogSink callback, void* user);
 
 // Formats one text printf-style and hands it on, nothing added.
 void PelkLogV(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
+void PelkLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

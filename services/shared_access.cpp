@@ -1,13 +1,14 @@
 #include "services/shared_access.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <vector>
 
 #include <grp.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "services/settings.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ struct Policy {
 };
 
 Policy ResolvePolicy() {
-    const char* name = std::getenv("PELK_GROUP");
-    if (name == nullptr || *name == '\0') {
-        name = "pelk";
-    }
+    const char* name = SettingGroup();
     std::vector<char> scratch(16384);
     struct group entry;
     struct group* found = nullptr;

@@ -40,13 +40,14 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
     const struct {
         const char* variable;  // null: unset
         bool wrapped;
-        size_t reports;  // lines on standard error after two objects
+        size_t reports;  // diagnostic lines after two objects
     } cases[] = {{nullptr, false, 0}, {"", false, 0}, {"/nonexistent/dir/c.pcapng", false, 1},
                  {"/dev/shm/c%p.pcapng", true, 0}};
     for (const auto& c : cases) {
         const int errors = memfd_create("stderr", 0);
         const pid_t child = StartChild([&] {
             dup2(errors, 2);
+            setenv("PELK_LOG", "stderr", 1);
             c.variable ? setenv("PELK_CAPTURE", c.variable, 1) : unsetenv("PELK_CAPTURE");
             cPelkLib* emu = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
             cPelkLib* unix = newPelkLib();

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "emu/pelklib_emu.h"
-#include "front/status_text.h"
+#include "services/statuses.h"
 #include "support/emu_runtime_side.h"
 
 namespace {

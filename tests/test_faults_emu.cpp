@@ -14,6 +14,7 @@
 
 #include "emu/pelklib_emu.h"
 #include "support/emu_runtime_side.h"
+#include "support/pair_open_delay.h"
 #include "support/zbhost_process.h"
 
 namespace {
@@ -155,7 +156,7 @@ TEST(EmuFaults, ThroughZbhost) {
     setitimer(ITIMER_REAL, &every, nullptr);
     signal(SIGALRM, SIG_DFL);
 
-    setenv("PELK_EMU_TEST_PAIR_DELAY_MS", "300", 1);
+    auto delay = std::make_unique<PairOpenDelay>(300);
     cPelkLib_Emu late;
     int status = 1;
     StdoutCapture killed;
@@ -165,7 +166,7 @@ TEST(EmuFaults, ThroughZbhost) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(zbhost->Stop(SIGKILL), 128 + SIGKILL);
     opener.join();
-    unsetenv("PELK_EMU_TEST_PAIR_DELAY_MS");
+    delay.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(status, PKERR_NOT_OPEN);
     EXPECT_EQ(late.Open(0, nullptr), PKERR_NOT_OPEN);

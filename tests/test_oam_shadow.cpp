@@ -201,6 +201,11 @@ TEST_F(OamShadow, SupervisorKilledHoldingTheMutex) {
 
 int s_stepsLeft = 0;
 
+// One write of a store done: the writer dies after the chosen one.
+void StepTaken() {
+    if (--s_stepsLeft == 0) raise(SIGKILL);
+}
+
 TEST_F(OamShadow, WriterKilledInAStoreLeavesTheOldOrTheNewTable) {
     const std::vector<CBoardIDShadow> after = {
         CBoardIDShadow("alpha", 7, "zbhost", "70"), CBoardIDShadow("delta", 4, "zb5t", "3"),
@@ -217,9 +222,17 @@ TEST_F(OamShadow, WriterKilledInAStoreLeavesTheOldOrTheNewTable) {
         ASSERT_EQ(WriteTable(ThreeBoards()), 0);
         pid_t child = StartChild([&] {
             s_stepsLeft = stop;
-            g_tableCommitProbe = [] {
-                if (--s_stepsLeft == 0) raise(SIGKILL);
-            };
+            g_tableStoreWrites = {[](uint32_t* at, uint32_t value) {
+                                      *at = value;
+                                      StepTaken();
+                                  },
+                                  [](void* to, const void* from, size_t length) {
+                                      for (size_t i = 0; i < length; ++i) {
+                                          static_cast<uint8_t*>(to)[i] =
+                                              static_cast<const uint8_t*>(from)[i];
+                                          StepTaken();
+                                      }
+                                  }};
             CBoardTableWriter writer(kBoardIDsShadowName, kBoardIDsShadowSize);
             return writer.Replace(after.data(), static_cast<int>(after.size()));
         });

@@ -13,7 +13,7 @@
 #include <pelklib.h>
 
 #include "emu/pelklib_emu.h"
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "oam/board_table_writer.h"
 #include "services/pxi.h"
 #include "tests/support/zbhost_process.h"

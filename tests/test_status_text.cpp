@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "front/status_text.h"
+#include "services/statuses.h"
 
 namespace {
 

@@ -255,7 +255,7 @@ TEST(Zbhost, OneInstancePerDirectoryAndStopRemovesEverything) {
     char dir[] = "/tmp/pelk-emu-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string devBefore = ZbhostFiles();
-    setenv(ZBHOST_DIR_VARIABLE, dir, 1);
+    setenv(kEmulatorDirVariable, dir, 1);
     Zbhost zbhost;
     EXPECT_TRUE(zbhost.WaitReady());
     Zbhost second;
@@ -270,13 +270,13 @@ TEST(Zbhost, OneInstancePerDirectoryAndStopRemovesEverything) {
     EXPECT_EQ(ZbhostFiles(dir), "ZBHostSemaphore ");
 
     // A directory name too long names no file, for zbhost and the library.
-    setenv(ZBHOST_DIR_VARIABLE, (std::string(dir) + std::string(200, '/')).c_str(), 1);
+    setenv(kEmulatorDirVariable, (std::string(dir) + std::string(200, '/')).c_str(), 1);
     Zbhost tooLong;
     EXPECT_EQ(tooLong.Wait(), 1);
     EXPECT_EQ(tooLong.Errors(), "zbhost: PELK_EMULATOR_DIR is longer than 200 bytes\n");
     cPelkLib_Emu refused;
     EXPECT_NE(refused.Open(0, nullptr), 0);
-    unsetenv(ZBHOST_DIR_VARIABLE);
+    unsetenv(kEmulatorDirVariable);
     EXPECT_EQ(ZbhostFiles(), devBefore);
     unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
     EXPECT_EQ(rmdir(dir), 0);

@@ -4,39 +4,9 @@
 #include <poll.h>
 
 #include "services/pxi.h"
-#include "unix/byte_order.h"
+#include "wire/message_descriptor.h"
+#include "wire/pelkor_header.h"
 #include "unix/pelklib.h"
-
-namespace {
-
-constexpr unsigned int kMaxParams = 8;
-
-// Converts the header words that travel little-endian, in place, reading
-// the words as they arrived from the board.
-void HeaderFromLittleEndian(_PELKOR_MSG_HEADER* header) {
-    header->word0 = LoadLittleEndian32(&header->word0);
-    header->word1 = LoadLittleEndian32(&header->word1);
-    header->word4 = LoadLittleEndian32(&header->word4);
-    header->paramCount = LoadLittleEndian32(&header->paramCount);
-    unsigned int inUse = header->paramCount < kMaxParams ? header->paramCount : kMaxParams;
-    for (unsigned int i = 0; i < inUse; ++i) {
-        header->params[i] = LoadLittleEndian32(&header->params[i]);
-    }
-}
-
-void HeaderToLittleEndian(const _PELKOR_MSG_HEADER& host, _PELKOR_MSG_HEADER* wire) {
-    std::memcpy(wire, &host, sizeof host);
-    StoreLittleEndian32(&wire->word0, host.word0);
-    StoreLittleEndian32(&wire->word1, host.word1);
-    StoreLittleEndian32(&wire->word4, host.word4);
-    StoreLittleEndian32(&wire->paramCount, host.paramCount);
-    unsigned int inUse = host.paramCount < kMaxParams ? host.paramCount : kMaxParams;
-    for (unsigned int i = 0; i < inUse; ++i) {
-        StoreLittleEndian32(&wire->params[i], host.params[i]);
-    }
-}
-
-}  // namespace
 
 int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
                                   unsigned int capacity, void* header, unsigned int* headerLen) {
@@ -53,7 +23,7 @@ int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
     // receive buffer holds.
     const unsigned int room = m_buf_size - ZB5T_DESC_LEN;
     const uint32_t wanted = (capacity < room ? capacity : room) + ZB5T_DESC_LEN;
-    int status = Ioctl_Unix(ZB5T_RECEIVE_START, &wanted, sizeof wanted, m_rx_buf, m_buf_size,
+    int status = Ioctl_Unix(ZB5T_RECEIVE_START, &wanted, sizeof wanted, m_rx_buf.get(), m_buf_size,
                             &m_rx_len);
     if (status != PKERR_OK) {
         return status;
@@ -66,20 +36,12 @@ int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
     }
 
     PK_MSG_DESC desc;
-    std::memcpy(&desc, m_rx_buf, sizeof desc);
-    info->type = desc.type;
-    info->srcAddr1 = desc.srcAddr1;
-    info->srcAddr2 = desc.srcAddr2;
-    info->tag = desc.tag;
-    std::memset(info->bufLen, 0, sizeof info->bufLen);
+    std::memcpy(&desc, m_rx_buf.get(), sizeof desc);
+    FillReceiveInfo(desc, info);
     if (desc.numbufs == 0 || desc.numbufs > 1 + PK_MAX_DATA_BUFFERS) {
         return PKERR_BAD_MESSAGE;
     }
-
     m_rx_idle = false;
-    for (unsigned int i = 0; i + 1 < desc.numbufs; ++i) {
-        info->bufLen[i] = desc.Buflen[i + 1];
-    }
 
     const uint32_t available = m_rx_len - ZB5T_DESC_LEN;
     const uint32_t headerBytes = desc.Buflen[0] < available ? desc.Buflen[0] : available;
@@ -90,7 +52,7 @@ int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
         result = PKERR_DATA_LOST;
     }
     if (copied > 0) {
-        std::memcpy(header, m_rx_buf + ZB5T_DESC_LEN, copied);
+        std::memcpy(header, m_rx_buf.get() + ZB5T_DESC_LEN, copied);
     }
     *headerLen = copied;
 
@@ -117,7 +79,7 @@ int cPelkLib_Unix::ReceivePelkorMessage(PK_REC_INFO* info, unsigned int timeoutM
     if (status != PKERR_OK) {
         return status;
     }
-    HeaderFromLittleEndian(header);
+    PelkorHeaderFromLittleEndian(header);
     return PKERR_OK;
 }
 
@@ -139,7 +101,7 @@ int cPelkLib_Unix::ReceiveBuffers(unsigned int* lengths, void** buffers) {
         uint8_t* target = static_cast<uint8_t*>(buffers[i]);
         if (m_rx_pending > 0) {
             uint32_t taken = wanted < m_rx_pending ? wanted : m_rx_pending;
-            std::memcpy(target, m_rx_buf + (m_rx_len - m_rx_pending), taken);
+            std::memcpy(target, m_rx_buf.get() + (m_rx_len - m_rx_pending), taken);
             m_rx_pending -= taken;
             wanted -= taken;
             target += taken;
@@ -186,35 +148,25 @@ int cPelkLib_Unix::SendWithBusyRetry(const PK_SEND_REQUEST& request) {
 int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header,
                                unsigned int headerLen, unsigned int bufCount, void** buffers,
                                unsigned int* lengths) {
-    PK_MSG_DESC desc;
-    std::memset(&desc, 0, sizeof desc);
     if (bufCount > PK_MAX_DATA_BUFFERS) {
         return PKERR_BUFCOUNT;
     }
-    desc.type = info->type;
-    desc.dstAddr1 = info->dstAddr1;
-    desc.dstAddr2 = info->dstAddr2;
-    desc.tag = info->tag;
-    desc.numbufs = bufCount + 1;
-    desc.Buflen[0] = headerLen;
-    for (unsigned int i = 0; i < bufCount; ++i) {
-        desc.Buflen[1 + i] = lengths[i];
-    }
+    const PK_MSG_DESC desc = SendDescriptor(*info, headerLen, bufCount, lengths);
     if (m_tx_buf == nullptr) {
         return PKERR_NOT_OPEN;
     }
     if (header == nullptr && headerLen != 0) {
         return PKERR_NO_MESSAGE;
     }
-    std::memcpy(m_tx_buf, &desc, sizeof desc);
+    std::memcpy(m_tx_buf.get(), &desc, sizeof desc);
     if (header != nullptr) {
         if (headerLen > m_buf_size - ZB5T_DESC_LEN) {
             return PKSTATUS_HEADER_TOO_LONG;
         }
-        std::memcpy(m_tx_buf + ZB5T_DESC_LEN, header, headerLen);
+        std::memcpy(m_tx_buf.get() + ZB5T_DESC_LEN, header, headerLen);
     }
 
-    PK_SEND_REQUEST block = {reinterpret_cast<uintptr_t>(m_tx_buf), 0, headerLen + ZB5T_DESC_LEN,
+    PK_SEND_REQUEST block = {reinterpret_cast<uintptr_t>(m_tx_buf.get()), 0, headerLen + ZB5T_DESC_LEN,
                              0};
     int status = SendWithBusyRetry(block);
     if (status != PKERR_OK) {
@@ -243,6 +195,6 @@ int cPelkLib_Unix::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned 
         return SendMessage(&info, nullptr, sizeof *header, bufCount, buffers, lengths);
     }
     _PELKOR_MSG_HEADER wire;
-    HeaderToLittleEndian(*header, &wire);
+    PelkorHeaderToLittleEndian(*header, &wire);
     return SendMessage(&info, &wire, sizeof wire, bufCount, buffers, lengths);
 }

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <new>
 
-#include "front/status_text.h"
+#include "services/statuses.h"
 #include "unix/system_calls.h"
 
 namespace {
@@ -15,9 +15,7 @@ constexpr unsigned int kMinHeaderCapacity = 56;
 }
 
 cPelkLib_Unix::cPelkLib_Unix()
-    : m_rx_buf(nullptr),
-      m_tx_buf(nullptr),
-      m_buf_size(0),
+    : m_buf_size(0),
       m_rx_len(0),
       m_rx_pending(0),
       m_rx_idle(false),
@@ -31,10 +29,8 @@ cPelkLib_Unix::~cPelkLib_Unix() {
 }
 
 void cPelkLib_Unix::ReleaseBuffers() {
-    delete[] m_rx_buf;
-    delete[] m_tx_buf;
-    m_rx_buf = nullptr;
-    m_tx_buf = nullptr;
+    m_rx_buf.reset();
+    m_tx_buf.reset();
 }
 
 // A second Open on an open object first releases the buffers and descriptor
@@ -56,11 +52,11 @@ int cPelkLib_Unix::Open(unsigned int size, int* waitHandle) {
     }
     m_buf_size = (size < kMinHeaderCapacity ? kMinHeaderCapacity : size) + ZB5T_DESC_LEN;
 
-    m_rx_buf = new (std::nothrow) uint8_t[m_buf_size];
+    m_rx_buf.reset(new (std::nothrow) uint8_t[m_buf_size]);
     if (m_rx_buf == nullptr) {
         return PKERR_NO_MEMORY;
     }
-    m_tx_buf = new (std::nothrow) uint8_t[m_buf_size];
+    m_tx_buf.reset(new (std::nothrow) uint8_t[m_buf_size]);
     if (m_tx_buf == nullptr) {
         ReleaseBuffers();
         return PKERR_NO_MEMORY;
@@ -97,15 +93,15 @@ int cPelkLib_Unix::Ioctl_Unix(unsigned int code, const void* in, unsigned int in
     if (m_fd == -1) {
         return PKERR_NOT_OPEN;
     }
-    uint8_t* temporary = nullptr;
+    std::unique_ptr<uint8_t[]> temporary;
     void* area;
     if (outLen > 0 && inLen > outLen) {
-        temporary = new (std::nothrow) uint8_t[inLen];
+        temporary.reset(new (std::nothrow) uint8_t[inLen]);
         if (temporary == nullptr) {
             return PKERR_NO_MEMORY;
         }
-        std::memcpy(temporary, in, inLen);
-        area = temporary;
+        std::memcpy(temporary.get(), in, inLen);
+        area = temporary.get();
     } else if (outLen > 0) {
         if (inLen > 0) {
             std::memmove(out, in, inLen);
@@ -121,7 +117,7 @@ int cPelkLib_Unix::Ioctl_Unix(unsigned int code, const void* in, unsigned int in
         if (count != nullptr) {
             *count = 0;
         }
-        delete[] temporary;
+        temporary.reset();
         errno = error;
         return PKERR_UNKNOWN;
     }
@@ -132,8 +128,7 @@ int cPelkLib_Unix::Ioctl_Unix(unsigned int code, const void* in, unsigned int in
         unsigned int replyLen = static_cast<unsigned int>(result) < outLen
                                     ? static_cast<unsigned int>(result)
                                     : outLen;
-        std::memcpy(out, temporary, replyLen);
-        delete[] temporary;
+        std::memcpy(out, temporary.get(), replyLen);
     }
     return PKERR_OK;
 }

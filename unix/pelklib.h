@@ -4,6 +4,7 @@
 #define PELK_UNIX_PELKLIB_H
 
 #include <cstdint>
+#include <memory>
 
 #include <pelklib.h>
 
@@ -110,8 +111,8 @@ private:
                               void* area, unsigned int size, unsigned int least,
                               unsigned int* count);
 
-    uint8_t* m_rx_buf;
-    uint8_t* m_tx_buf;
+    std::unique_ptr<uint8_t[]> m_rx_buf;
+    std::unique_ptr<uint8_t[]> m_tx_buf;
     uint32_t m_buf_size;
     uint32_t m_rx_len;
     uint32_t m_rx_pending;

@@ -14,7 +14,7 @@
 #include <functional>
 #include <thread>
 
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "pipe_frames.h"
 
 // Reads fd from its start to its end.

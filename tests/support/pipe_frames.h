@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "emu/pipe_frame.h"
+#include "wire/emulator_frame.h"
 
 // A frame as the runtime sends it: fixed type, addresses and tag.
 inline PK_PIPE_FRAME RuntimeFrame(uint32_t numbufs, uint32_t headerLen,

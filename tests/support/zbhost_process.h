@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 
 // zbhost as a child process with the given options; its standard error is
 // kept in a memfd.

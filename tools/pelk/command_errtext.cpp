@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tools/pelk/command.h"
+#include "services/statuses.h"
 #include "tools/pelk/target.h"
 
 namespace {

@@ -43,7 +43,7 @@ bool IsMessage(const CaptureRecord& record) {
 std::vector<uint32_t> HeaderWords(const CaptureRecord& record) {
     std::vector<uint32_t> words;
     for (size_t at = 0; at + 4 <= record.header.size(); at += 4) {
-        words.push_back(GetLe32(record.header.data() + at));
+        words.push_back(LoadLittleEndian32(record.header.data() + at));
     }
     return words;
 }

@@ -9,7 +9,7 @@
 #include <pelklib.h>
 
 #include "tools/common/json.h"
-#include "tools/common/names.h"
+#include "services/driver_names.h"
 
 struct Resolution {
     unsigned int board = 0;

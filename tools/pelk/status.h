@@ -18,9 +18,6 @@ struct StatusInfo {
 // lib may be null; with an object, negative codes also get its text.
 StatusInfo DescribeStatus(int code, cPelkLib* lib);
 
-// The code of a status name (PKERR_TIMEOUT, ENOENT, ...); false for none.
-bool StatusByName(const std::string& name, int* code);
-
 // {"code":-2,"name":"PKERR_TIMEOUT","meaning":"...","text":"PKERR_TIMEOUT"}
 JsonObject StatusJson(const StatusInfo& status);
 // -2 PKERR_TIMEOUT: no message or board answer within the time-out

@@ -7,8 +7,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "emu/emulator_paths.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_paths.h"
+#include "wire/emulator_frame.h"
 #include "tools/zbhost/fifo.h"
 
 namespace {

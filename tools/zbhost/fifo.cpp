@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "services/shared_access.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "capture/capture_reader.h"
-#include "emu/pipe_frame.h"
+#include "wire/emulator_frame.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
 
@@ -201,7 +201,7 @@ void Session::Compare(const PK_PIPE_FRAME& frame, const char* header, const char
         auto word = [&](const char* field, size_t at) {
             uint32_t received;
             std::memcpy(&received, header + at, 4);
-            number(field, GetLe32(w + at), received);
+            number(field, LoadLittleEndian32(w + at), received);
         };
         word("word0", 0);
         word("word1", 4);

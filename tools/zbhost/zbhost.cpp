@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "emu/emulator_paths.h"
+#include "wire/emulator_paths.h"
 #include "tools/common/tool_version.h"
 #include "services/shared_access.h"
 #include "tools/zbhost/echo_pair.h"
@@ -469,7 +469,7 @@ int main(int argc, char** argv) {
     }
 
     if (EmulatorFile(ZBHOST_LOCK_NAME).text[0] == '\0') {
-        std::fprintf(stderr, "zbhost: %s is longer than %zu bytes\n", ZBHOST_DIR_VARIABLE,
+        std::fprintf(stderr, "zbhost: %s is longer than %zu bytes\n", kEmulatorDirVariable,
                      ZBHOST_DIR_MAX);
         return 1;
     }

@@ -1,16 +1,15 @@
 // Where the emulator backend and the emulator runtime meet: the directory
-// named by the environment variable PELK_EMULATOR_DIR ("/dev" when it is
-// unset or empty) and the names of the FIFOs, lock and semaphore marker in it.
-// The variable is read each time a path is built.
-#ifndef PELK_EMU_EMULATOR_PATHS_H
-#define PELK_EMU_EMULATOR_PATHS_H
+// named by PELK_EMULATOR_DIR (services/settings.h) and the names of the
+// FIFOs, lock and semaphore marker in it. The variable is read each time a
+// path is built.
+#ifndef PELK_WIRE_EMULATOR_PATHS_H
+#define PELK_WIRE_EMULATOR_PATHS_H
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-constexpr const char* ZBHOST_DIR_VARIABLE = "PELK_EMULATOR_DIR";
-constexpr const char* ZBHOST_DEFAULT_DIR = "/dev";
+#include "services/settings.h"
+
 // Longest directory name taken; a longer one names no file, so whatever
 // opens or creates a path in it fails as for a missing file.
 constexpr size_t ZBHOST_DIR_MAX = 200;
@@ -28,8 +27,7 @@ struct EmulatorPath {
 };
 
 inline const char* EmulatorDir() {
-    const char* dir = std::getenv(ZBHOST_DIR_VARIABLE);
-    return dir != nullptr && dir[0] != '\0' ? dir : ZBHOST_DEFAULT_DIR;
+    return SettingEmulatorDir();
 }
 
 // "<dir>/<name>", e.g. "/dev/ZBHostManagerIn".

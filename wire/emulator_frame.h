@@ -1,9 +1,9 @@
 // What the emulator backend and the emulator runtime share on the pipes:
 // the manager request and the frame in front of every message (the FIFO
-// names are in emu/emulator_paths.h). All words travel in the host's own
+// names are in wire/emulator_paths.h). All words travel in the host's own
 // byte order.
-#ifndef PELK_EMU_PIPE_FRAME_H
-#define PELK_EMU_PIPE_FRAME_H
+#ifndef PELK_WIRE_EMULATOR_FRAME_H
+#define PELK_WIRE_EMULATOR_FRAME_H
 
 #include <cstddef>
 #include <cstdint>
