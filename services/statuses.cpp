@@ -43,22 +43,8 @@ namespace {
 
 // Operating-system error numbers are small positive numbers.
 constexpr int kLargestErrno = 4095;
-
-// Indexed by -code - 1; each name padded with blanks to 28 characters.
-const char* const kNamedStatusTexts[12] = {
-    "PKERR_UNKNOWN               ",
-    "PKERR_TIMEOUT               ",
-    "PKERR_NO_MESSAGE            ",
-    "PKERR_BAD_MESSAGE           ",
-    "PKERR_WRONG_BUFSIZE         ",
-    "PKERR_BUFCOUNT              ",
-    "PKERR_NO_MEMORY             ",
-    "PKERR_SEQUENCE_ERROR        ",
-    "PKERR_ABORTED               ",
-    "PKERR_DATA_LOST             ",
-    "PKERR_UNEXPECTED_COMPLETION ",
-    "PKERR_NOT_OPEN              ",
-};
+// The library's codes with names run from -1 to -12 (PKERR_NOT_OPEN).
+constexpr int kLowestNamedCode = PKERR_NOT_OPEN;
 
 }  // namespace
 
@@ -107,15 +93,13 @@ bool StatusByName(const std::string& name, int* code) {
 }
 
 void PelkStatusText(int code, char* text, unsigned int size) {
-    char kernelText[40];
-    const char* chosen;
+    char chosen[40];
     if (code >= 0) {
-        std::snprintf(kernelText, sizeof kernelText, "Kernel error of %d", errno);
-        chosen = kernelText;
-    } else if (code < -12) {
-        chosen = "PKERR_unknown";
+        std::snprintf(chosen, sizeof chosen, "Kernel error of %d", errno);
+    } else if (code < kLowestNamedCode) {
+        std::snprintf(chosen, sizeof chosen, "PKERR_unknown");
     } else {
-        chosen = kNamedStatusTexts[-code - 1];
+        std::snprintf(chosen, sizeof chosen, "%-28s", FindNamedStatus(code)->name);
     }
     if (size == 0) {
         return;
