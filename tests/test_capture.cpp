@@ -67,6 +67,31 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
     EXPECT_NE(stat("/dev/shm/c%p.pcapng", &ignored), 0) << "%p not replaced";
 }
 
+// Sends the backend refuses are recorded from what the caller gave: no
+// header is none, and a count above 4 describes 4 data buffers only.
+TEST(Capture, RefusedSendsAreRecordedWithinWhatTheCallerGave) {
+    const std::string file = "/dev/shm/refused.pcapng";
+    const pid_t child = StartChild([&] {
+        setenv("PELK_CAPTURE", file.c_str(), 1);
+        cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+        char byte = 'x';
+        void* buffers[5] = {&byte, &byte, &byte, &byte, &byte};
+        unsigned int lengths[5] = {1, 1, 1, 1, 1};
+        const PK_SEND_INFO send = {1, 0, 0, 2, 3, 9};
+        const bool refused = lib->SendPelkorMessage(nullptr, 2, 3, 8, 0, nullptr, nullptr) != 0 &&
+                             lib->SendMessage(&send, "h", 1, 5, buffers, lengths) == PKERR_BUFCOUNT;
+        deletePelkLib(lib);
+        return refused ? 0 : 1;
+    });
+    ASSERT_EQ(WaitChild(child), 0);
+    Capture capture;
+    ASSERT_TRUE(ReadCaptureFile(file, &capture)) << capture.error;
+    ASSERT_EQ(capture.records.size(), 2u);
+    EXPECT_TRUE(capture.records[0].header.empty() && capture.records[0].desc.Buflen[0] == 0);
+    EXPECT_EQ(capture.records[1].desc.numbufs, 5u);
+    EXPECT_EQ(capture.records[1].status, PKERR_BUFCOUNT);
+}
+
 // Four objects on threads of their own, then a fifth until the process is
 // killed: each object's records come in order, and the file reads whole.
 TEST(Capture, ObjectsOnManyThreadsShareOneFileReadableAfterSigkill) {
