@@ -22,8 +22,8 @@
 
 #include <pelklib.h>
 
-#include "wire/emulator_paths.h"
 #include "wire/emulator_frame.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 
@@ -213,17 +213,19 @@ void BM_CapturedRatio(benchmark::State& state) {
     unlink(path);
     const double rounds = static_cast<double>(state.iterations()) * kBlock;
     state.counters["plain_msg/s"] = rounds / std::chrono::duration<double>(plainTime).count();
-    state.counters["captured_msg/s"] =
-        rounds / std::chrono::duration<double>(capturedTime).count();
-    state.counters["capture_ratio"] =
-        std::chrono::duration<double>(capturedTime).count() /
-        std::chrono::duration<double>(plainTime).count();
+    state.counters["captured_msg/s"] = rounds / std::chrono::duration<double>(capturedTime).count();
+    state.counters["capture_ratio"] = std::chrono::duration<double>(capturedTime).count() /
+                                      std::chrono::duration<double>(plainTime).count();
 }
 
 BENCHMARK(BM_FloorRoundTrip)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LibraryRoundTrip)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_InterleavedRatio)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_CapturedRatio)->UseRealTime()->Iterations(300)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_CapturedRatio)
+    ->UseRealTime()
+    ->Iterations(300)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Keeps the median time per round trip of each benchmark.
 class MedianKeeper : public benchmark::ConsoleReporter {

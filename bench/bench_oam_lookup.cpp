@@ -120,8 +120,8 @@ void Readers(benchmark::State& state) {
         }
     }
     int64_t lookups = state.iterations() * perReader * (processes == 0 ? 1 : processes);
-    state.counters["lookups/s"] = benchmark::Counter(static_cast<double>(lookups),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["lookups/s"] =
+        benchmark::Counter(static_cast<double>(lookups), benchmark::Counter::kIsRate);
 }
 
 void Arguments(benchmark::internal::Benchmark* bench, int perReader) {

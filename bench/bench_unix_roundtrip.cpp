@@ -40,15 +40,33 @@ void* operator new(std::size_t size) {
     }
     return p;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    Release(p);
+}
 
 namespace {
 

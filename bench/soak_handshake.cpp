@@ -26,7 +26,8 @@ namespace {
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // What the client processes report, in memory shared with them.
@@ -103,8 +104,8 @@ int main() {
     for (pid_t client : clients) WaitChild(client);
     std::printf("%d cycles: %lld round trips, %lld refused, longest Open %lld ms, "
                 "all served again %lld ms after the last restart\n",
-                cycles, report->served.load(), report->refused.load(),
-                report->longestOpenMs.load(), NowMs() - since);
+                cycles, report->served.load(), report->refused.load(), report->longestOpenMs.load(),
+                NowMs() - since);
     if (wedged) std::printf("FAILED: a client is wedged\n");
     if (failedStarts != 0) std::printf("FAILED: %d restarts failed\n", failedStarts);
     return wedged || failedStarts != 0 ? 1 : 0;

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "wire/emulator_paths.h"
 #include "wire/emulator_frame.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 

@@ -97,8 +97,8 @@ CaptureFile* CaptureFile::FromEnvironment() {
     const std::string path = ExpandPath(pattern);
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd == -1) {
-        PelkLog("pelklib: cannot open capture file %s: %s; running without capture\n",
-                path.c_str(), std::strerror(errno));
+        PelkLog("pelklib: cannot open capture file %s: %s; running without capture\n", path.c_str(),
+                std::strerror(errno));
         return nullptr;
     }
     // Section Header Block: little-endian, version 1.0, length unknown.
@@ -142,9 +142,13 @@ void CaptureFile::WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t
     const uint32_t total = static_cast<uint32_t>(block.size() + 4);
     Append32(block, total);
     uint8_t* head = reinterpret_cast<uint8_t*>(&block[0]);
-    const uint32_t words[7] = {kEnhancedPacketBlock, total, interface,
+    const uint32_t words[7] = {kEnhancedPacketBlock,
+                               total,
+                               interface,
                                static_cast<uint32_t>(timestampNs >> 32),
-                               static_cast<uint32_t>(timestampNs), packet, packet};
+                               static_cast<uint32_t>(timestampNs),
+                               packet,
+                               packet};
     for (size_t i = 0; i < 7; ++i) StoreLittleEndian32(head + 4 * i, words[i]);
     std::lock_guard<std::mutex> lock(m_mutex);
     WriteBlock(block);

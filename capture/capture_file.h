@@ -27,8 +27,7 @@ public:
     // data, into an Enhanced Packet Block for interface with the timestamp in
     // nanoseconds since the epoch and the direction flags, and writes it.
     // Building the record in place spares a copy of its data.
-    void WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t flags,
-                     std::string& block);
+    void WritePacket(uint32_t interface, uint64_t timestampNs, uint32_t flags, std::string& block);
 
 private:
     explicit CaptureFile(int fd) : m_fd(fd) {}

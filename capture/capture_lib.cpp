@@ -120,8 +120,8 @@ int cPelkLib_Capture::SendMessage(const PK_SEND_INFO* info, const void* header,
                                   unsigned int headerLen, unsigned int bufCount, void** buffers,
                                   unsigned int* lengths) {
     const int status = m_backend->SendMessage(info, header, headerLen, bufCount, buffers, lengths);
-    return RecordSend(CaptureOp::SendMessage, status, *info, {header, headerLen}, bufCount,
-                      buffers, lengths);
+    return RecordSend(CaptureOp::SendMessage, status, *info, {header, headerLen}, bufCount, buffers,
+                      lengths);
 }
 
 int cPelkLib_Capture::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
@@ -162,8 +162,7 @@ int cPelkLib_Capture::RecordReceive(CaptureOp op, int status, const PK_REC_INFO*
 }
 
 int cPelkLib_Capture::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
-                                     unsigned int capacity, void* header,
-                                     unsigned int* headerLen) {
+                                     unsigned int capacity, void* header, unsigned int* headerLen) {
     const int status = m_backend->ReceiveMessage(info, timeoutMs, capacity, header, headerLen);
     const unsigned int length = MessageArrived(status) ? std::min(*headerLen, capacity) : 0;
     return RecordReceive(CaptureOp::ReceiveMessage, status, info, {header, length});
@@ -194,8 +193,8 @@ int cPelkLib_Capture::ReceiveBuffers(unsigned int* lengths, void** buffers) {
     const size_t pieces = status == 0 && total <= kMaxRecordedData ? count : 0;
     std::memset(&m_pending, 0, sizeof m_pending);
     std::string& block = StartBlock();
-    EncodeMessage(block, RecordKind::Buffers, CaptureOp::ReceiveBuffers, status, 0,
-                  desc, {nullptr, 0}, data, pieces);
+    EncodeMessage(block, RecordKind::Buffers, CaptureOp::ReceiveBuffers, status, 0, desc,
+                  {nullptr, 0}, data, pieces);
     Record(kFlagInbound, block);
     return status;
 }
@@ -208,8 +207,8 @@ int cPelkLib_Capture::FlushMessageBuffers() {
     desc.Buflen[0] = 0;
     std::memset(&m_pending, 0, sizeof m_pending);
     std::string& block = StartBlock();
-    EncodeMessage(block, RecordKind::Flushed, CaptureOp::FlushMessageBuffers, status,
-                  dropped, desc, {nullptr, 0}, nullptr, 0);
+    EncodeMessage(block, RecordKind::Flushed, CaptureOp::FlushMessageBuffers, status, dropped, desc,
+                  {nullptr, 0}, nullptr, 0);
     Record(kFlagInbound, block);
     return status;
 }
@@ -266,8 +265,8 @@ int cPelkLib_Capture::LiftBoardReset(unsigned int board, unsigned int timeoutMs)
                      {board, timeoutMs});
 }
 
-int cPelkLib_Capture::DetectBoards(unsigned int maximum, unsigned int* first,
-                                   unsigned int* second, unsigned int* count) {
+int cPelkLib_Capture::DetectBoards(unsigned int maximum, unsigned int* first, unsigned int* second,
+                                   unsigned int* count) {
     const int status = m_backend->DetectBoards(maximum, first, second, count);
     const unsigned int boards = status == 0 ? std::min(*count, maximum) : 0;
     uint8_t reply[4];
@@ -283,11 +282,9 @@ int cPelkLib_Capture::SetBoardNumber(unsigned int word1, unsigned int word2, uns
                      {word1, word2, word3});
 }
 
-int cPelkLib_Capture::ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2,
-                                       unsigned int offset, unsigned int length, void* buffer,
-                                       unsigned int* bytesRead) {
-    const int status =
-        m_backend->ReadEEPROMbySlot(slot1, slot2, offset, length, buffer, bytesRead);
+int cPelkLib_Capture::ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2, unsigned int offset,
+                                       unsigned int length, void* buffer, unsigned int* bytesRead) {
+    const int status = m_backend->ReadEEPROMbySlot(slot1, slot2, offset, length, buffer, bytesRead);
     const unsigned int got = status == 0 ? std::min(*bytesRead, length) : 0;
     return Operation(CaptureOp::ReadEEPROMbySlot, status, {slot1, slot2, offset, length},
                      {{buffer, got}});

@@ -13,13 +13,31 @@ constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr size_t kMaxFileSize = size_t(1) << 30;
 constexpr size_t kMaxArgs = 16;
 
-const char* const kOperationNames[] = {
-    "Open", "ReceiveMessage", "ReceivePelkorMessage", "ReceiveBuffers", "FlushMessageBuffers",
-    "SendMessage", "SendPelkorMessage", "ReadEEPROM", "GetDriverVersion", "GetBoardMapping",
-    "SetBoardData", "GetBoardData", "GetErrorText", "AssertBoardReset", "LiftBoardReset",
-    "DetectBoards", "SetBoardNumber", "ReadEEPROMbySlot", "GetDriverStats", "ZeroDriverStats",
-    "GetWaitHandle", "RegisterForStateNotification", "IncrementBoardUseCount",
-    "DecrementBoardUseCount", "StartCore"};
+const char* const kOperationNames[] = {"Open",
+                                       "ReceiveMessage",
+                                       "ReceivePelkorMessage",
+                                       "ReceiveBuffers",
+                                       "FlushMessageBuffers",
+                                       "SendMessage",
+                                       "SendPelkorMessage",
+                                       "ReadEEPROM",
+                                       "GetDriverVersion",
+                                       "GetBoardMapping",
+                                       "SetBoardData",
+                                       "GetBoardData",
+                                       "GetErrorText",
+                                       "AssertBoardReset",
+                                       "LiftBoardReset",
+                                       "DetectBoards",
+                                       "SetBoardNumber",
+                                       "ReadEEPROMbySlot",
+                                       "GetDriverStats",
+                                       "ZeroDriverStats",
+                                       "GetWaitHandle",
+                                       "RegisterForStateNotification",
+                                       "IncrementBoardUseCount",
+                                       "DecrementBoardUseCount",
+                                       "StartCore"};
 static_assert(sizeof kOperationNames / sizeof *kOperationNames == kLastCaptureOp,
               "one name per operation");
 
@@ -138,21 +156,21 @@ bool Reader::InterfaceDescription(uint64_t at, uint32_t length) {
     }
     Interface interface = {LoadLittleEndian16(m_bytes + at + 8), 6};
     std::string name = "interface " + std::to_string(m_capture->interfaces.size());
-    const bool ok = Options(at + 16, at + length - 4, [&](uint16_t code, uint64_t value,
-                                                           uint16_t size) {
-        if (code == 2) {
-            name.assign(reinterpret_cast<const char*>(m_bytes + value), size);
-            name = name.substr(0, name.find('\0'));
-        } else if (code == 9 && size >= 1) {
-            const uint8_t resolution = m_bytes[value];
-            if (resolution & 0x80 || resolution > 18) {
-                return Fail(value, "unsupported timestamp resolution " +
-                                       std::to_string(resolution));
+    const bool ok =
+        Options(at + 16, at + length - 4, [&](uint16_t code, uint64_t value, uint16_t size) {
+            if (code == 2) {
+                name.assign(reinterpret_cast<const char*>(m_bytes + value), size);
+                name = name.substr(0, name.find('\0'));
+            } else if (code == 9 && size >= 1) {
+                const uint8_t resolution = m_bytes[value];
+                if (resolution & 0x80 || resolution > 18) {
+                    return Fail(value,
+                                "unsupported timestamp resolution " + std::to_string(resolution));
+                }
+                interface.resolution = resolution;
             }
-            interface.resolution = resolution;
-        }
-        return true;
-    });
+            return true;
+        });
     if (!ok) {
         return false;
     }
@@ -181,17 +199,18 @@ bool Reader::EnhancedPacket(uint64_t at, uint32_t length) {
     CaptureRecord record;
     record.offset = at;
     record.interface = static_cast<uint32_t>(m_section_base + interface);
-    uint64_t units = uint64_t(LoadLittleEndian32(m_bytes + at + 12)) << 32 | LoadLittleEndian32(m_bytes + at + 16);
+    uint64_t units = uint64_t(LoadLittleEndian32(m_bytes + at + 12)) << 32 |
+                     LoadLittleEndian32(m_bytes + at + 16);
     for (int digits = m_section[interface].resolution; digits < 9; ++digits) units *= 10;
     for (int digits = m_section[interface].resolution; digits > 9; --digits) units /= 10;
     record.timestampNs = units;
-    const bool ok = Options(at + 28 + padded, at + length - 4, [&](uint16_t code, uint64_t value,
-                                                                  uint16_t size) {
-        if (code == 2 && size == 4) {
-            record.flags = LoadLittleEndian32(m_bytes + value);
-        }
-        return true;
-    });
+    const bool ok = Options(at + 28 + padded, at + length - 4,
+                            [&](uint16_t code, uint64_t value, uint16_t size) {
+                                if (code == 2 && size == 4) {
+                                    record.flags = LoadLittleEndian32(m_bytes + value);
+                                }
+                                return true;
+                            });
     if (!ok || !Record(at + 28, captured, &record)) {
         return false;
     }
@@ -236,11 +255,11 @@ bool Reader::Record(uint64_t at, uint32_t length, CaptureRecord* record) {
     uint32_t words[12];
     for (size_t i = 0; i < 12; ++i) words[i] = LoadLittleEndian32(p + 4 * i);
     PK_MSG_DESC& desc = record->desc;
-    desc = {words[0], words[1], words[2], words[3], words[4], words[5], words[6],
-            {words[7], words[8], words[9], words[10], words[11]}};
+    desc = {words[0], words[1], words[2], words[3],
+            words[4], words[5], words[6], {words[7], words[8], words[9], words[10], words[11]}};
     if (desc.numbufs > 5) {
-        return Fail(at + kRecordHeadLen + 24, "descriptor declares " +
-                                                  std::to_string(desc.numbufs) + " buffers");
+        return Fail(at + kRecordHeadLen + 24,
+                    "descriptor declares " + std::to_string(desc.numbufs) + " buffers");
     }
     record->dropped = record->kind == RecordKind::Flushed ? static_cast<uint32_t>(first) : 0;
     p += kRecordDescLen;
@@ -252,7 +271,8 @@ bool Reader::Record(uint64_t at, uint32_t length, CaptureRecord* record) {
     uint64_t declared = 0;
     for (uint32_t i = 1; i < desc.numbufs; ++i) declared += desc.Buflen[i];
     if (record->kind == RecordKind::Received || declared != second) {
-        return Fail(at + kHeadSecond, "data bytes differ from the buffer lengths of the descriptor");
+        return Fail(at + kHeadSecond,
+                    "data bytes differ from the buffer lengths of the descriptor");
     }
     for (uint32_t i = 1; i < desc.numbufs; ++i) {
         record->data.emplace_back(p, p + desc.Buflen[i]);

@@ -20,10 +20,10 @@ struct CaptureRecord {
     uint64_t timestampNs = 0;  // since the epoch
     uint32_t flags = 0;        // kFlagInbound / kFlagOutbound
     RecordKind kind = RecordKind::Sent;
-    uint16_t operation = 0;    // CaptureOp
+    uint16_t operation = 0;  // CaptureOp
     int32_t status = 0;
-    PK_MSG_DESC desc = {};     // kinds Sent to Flushed
-    uint32_t dropped = 0;      // kind Flushed
+    PK_MSG_DESC desc = {};  // kinds Sent to Flushed
+    uint32_t dropped = 0;   // kind Flushed
     std::vector<uint8_t> header;
     std::vector<std::vector<uint8_t>> data;  // per data buffer; empty when not recorded
     std::vector<uint32_t> args;              // kind Operation

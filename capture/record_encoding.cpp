@@ -28,10 +28,11 @@ void EncodeMessage(std::string& out, RecordKind kind, CaptureOp op, int status, 
     }
     const size_t headerBytes = header.data != nullptr ? header.length : 0;
     out.reserve(out.size() + kRecordHeadLen + kRecordDescLen + headerBytes + dataBytes + 32);
-    const uint32_t headField = kind == RecordKind::Flushed ? first : static_cast<uint32_t>(headerBytes);
+    const uint32_t headField =
+        kind == RecordKind::Flushed ? first : static_cast<uint32_t>(headerBytes);
     AppendHead(out, kind, op, status, headField, static_cast<uint32_t>(dataBytes));
-    const uint32_t words[12] = {desc.type,     desc.srcAddr2,  desc.dstAddr2,  desc.srcAddr1,
-                                desc.dstAddr1, desc.tag,       desc.numbufs,   desc.Buflen[0],
+    const uint32_t words[12] = {desc.type,      desc.srcAddr2,  desc.dstAddr2,  desc.srcAddr1,
+                                desc.dstAddr1,  desc.tag,       desc.numbufs,   desc.Buflen[0],
                                 desc.Buflen[1], desc.Buflen[2], desc.Buflen[3], desc.Buflen[4]};
     uint8_t encoded[kRecordDescLen];
     for (size_t i = 0; i < 12; ++i) {

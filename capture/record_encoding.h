@@ -19,8 +19,7 @@ struct BytePiece {
 // Appends to out: head, descriptor, `header`, then each data piece (null
 // pieces skipped).
 void EncodeMessage(std::string& out, RecordKind kind, CaptureOp op, int status, uint32_t first,
-                   const PK_MSG_DESC& desc, BytePiece header, const BytePiece* data,
-                   size_t pieces);
+                   const PK_MSG_DESC& desc, BytePiece header, const BytePiece* data, size_t pieces);
 
 // Appends to out: head, the argument words, then the reply pieces.
 void EncodeOperation(std::string& out, CaptureOp op, int status,

@@ -27,11 +27,11 @@ constexpr size_t kHeadSecond = 12;    // u32, see RecordKind
 // header bytes, then `second` data bytes. Kind 5 carries `first` argument
 // words, then `second` reply bytes.
 enum class RecordKind : uint8_t {
-    Sent = 1,         // a message the application sent
-    Received = 2,     // descriptor and header as ReceiveMessage returned them
-    Buffers = 3,      // the data buffers ReceiveBuffers handed out
-    Flushed = 4,      // FlushMessageBuffers: `first` is the number of bytes dropped
-    Operation = 5,    // Open or a board operation
+    Sent = 1,       // a message the application sent
+    Received = 2,   // descriptor and header as ReceiveMessage returned them
+    Buffers = 3,    // the data buffers ReceiveBuffers handed out
+    Flushed = 4,    // FlushMessageBuffers: `first` is the number of bytes dropped
+    Operation = 5,  // Open or a board operation
 };
 
 // The calls of cPelkLib, numbered in the order of the interface.

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "emu/pelklib_emu.h"
-#include "services/statuses.h"
 #include "services/pxi.h"
+#include "services/statuses.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ constexpr unsigned int kEepromSecondLen = 84;
 
 }  // namespace
 
-int cPelkLib_Emu::ReadEEPROM(unsigned int, unsigned int offset, unsigned int length,
-                             void* buffer, unsigned int* bytesRead) {
+int cPelkLib_Emu::ReadEEPROM(unsigned int, unsigned int offset, unsigned int length, void* buffer,
+                             unsigned int* bytesRead) {
     if (offset == kEepromIdentityOffset && length >= sizeof(EmulatedEepromIdentity)) {
         EmulatedEepromIdentity identity = {};
         identity.kind = 0x6000;
@@ -95,8 +95,7 @@ uint32_t cPelkLib_Emu::BoardDataCapacity() const {
 
 // The segment keeps the size of the call that created it. Data that does
 // not fit is refused with PKERR_WRONG_BUFSIZE, and nothing is written.
-int cPelkLib_Emu::SetBoardData(unsigned int, unsigned int length, void* data,
-                               unsigned int* count) {
+int cPelkLib_Emu::SetBoardData(unsigned int, unsigned int length, void* data, unsigned int* count) {
     if (length > UINT32_MAX - kBoardDataHeaderLen) {
         return PKERR_WRONG_BUFSIZE;
     }
@@ -120,8 +119,7 @@ int cPelkLib_Emu::SetBoardData(unsigned int, unsigned int length, void* data,
 }
 
 // Copies no more than the segment holds, whatever its length word says.
-int cPelkLib_Emu::GetBoardData(unsigned int, unsigned int size, void* buffer,
-                               unsigned int* count) {
+int cPelkLib_Emu::GetBoardData(unsigned int, unsigned int size, void* buffer, unsigned int* count) {
     if (m_shm_addr == nullptr) {
         uint32_t answer = MapBoardData(false, 0);
         if (answer != 0) {

@@ -4,13 +4,12 @@
 
 #include "emu/dprint.h"
 #include "emu/pelklib_emu.h"
+#include "emu/sigpipe_guard.h"
 #include "wire/emulator_frame.h"
 #include "wire/message_descriptor.h"
-#include "emu/sigpipe_guard.h"
 
-int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
-                              unsigned int headerLen, unsigned int bufCount, void** buffers,
-                              unsigned int* lengths) {
+int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
+                              unsigned int bufCount, void** buffers, unsigned int* lengths) {
     if (bufCount > PK_MAX_DATA_BUFFERS) {
         return PKERR_BUFCOUNT;
     }
@@ -44,9 +43,8 @@ int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header,
 }
 
 int cPelkLib_Emu::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
-                                    unsigned int dstAddr2, unsigned int tag,
-                                    unsigned int bufCount, void** buffers,
-                                    unsigned int* lengths) {
+                                    unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
+                                    void** buffers, unsigned int* lengths) {
     PK_SEND_INFO info;
     info.type = 1;
     info.reserved1 = 0;
@@ -57,8 +55,8 @@ int cPelkLib_Emu::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned i
     return SendMessage(&info, header, sizeof *header, bufCount, buffers, lengths);
 }
 
-int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
-                                 unsigned int capacity, void* header, unsigned int* headerLen) {
+int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsigned int capacity,
+                                 void* header, unsigned int* headerLen) {
     if (!m_pipes_inuse) {
         return PKERR_NOT_OPEN;
     }
@@ -69,8 +67,8 @@ int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
         return status;
     }
     PK_PIPE_FRAME frame;
-    status = WaitForMessage(static_cast<int>(timeoutMs), sizeof frame,
-                            reinterpret_cast<char*>(&frame));
+    status =
+        WaitForMessage(static_cast<int>(timeoutMs), sizeof frame, reinterpret_cast<char*>(&frame));
     if (status == 1) {
         return PKERR_TIMEOUT;
     }

@@ -2,20 +2,20 @@
 // byte-moving primitives on the pipe pair.
 #include "emu/pelklib_emu.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "emu/dprint.h"
-#include "wire/emulator_paths.h"
-#include "wire/emulator_frame.h"
 #include "emu/runtime_wait.h"
 #include "emu/sigpipe_guard.h"
 #include "emu/system_calls.h"
 #include "services/pxi.h"
+#include "wire/emulator_frame.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 

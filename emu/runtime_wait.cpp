@@ -1,11 +1,11 @@
 #include "emu/runtime_wait.h"
 
-#include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <ctime>
 
 #include "emu/system_calls.h"
 #include "wire/emulator_paths.h"
@@ -30,7 +30,7 @@ bool Bounded(Attempt attempt) {
     for (;;) {
         const long long left = deadline - NowMs();
         if (attempt(static_cast<int>(left < kProbeIntervalMs ? (left > 0 ? left : 0)
-                                                              : kProbeIntervalMs))) {
+                                                             : kProbeIntervalMs))) {
             return true;
         }
         if (ProbeRuntime() == RuntimePresence::Gone) {
@@ -51,8 +51,7 @@ bool Bounded(Attempt attempt) {
 RuntimePresence ProbeRuntime() {
     const int saved = errno;
     RuntimePresence presence = RuntimePresence::Unknown;
-    const int fd =
-        g_emuSystemCalls.open(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_CLOEXEC);
+    const int fd = g_emuSystemCalls.open(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_CLOEXEC);
     if (fd != -1) {
         if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
             presence = RuntimePresence::Gone;

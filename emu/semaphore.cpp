@@ -6,23 +6,23 @@
 // creator died in between. A set removed and made anew (the marker still
 // there) thus starts at 1 again instead of 0, which would block every
 // handshake on the host for good. Waiting for a turn is bounded too.
-#include <cerrno>
-#include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include <mutex>
 
 #include <pelklib.h>
 
 #include "emu/dprint.h"
-#include "wire/emulator_paths.h"
 #include "services/shared_access.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #ifndef PELK_EMU_SIGPIPE_GUARD_H
 #define PELK_EMU_SIGPIPE_GUARD_H
 
+#include <pthread.h>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <pthread.h>
 
 class SigpipeGuard {
 public:

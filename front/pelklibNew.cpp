@@ -11,12 +11,9 @@ PELK_API extern const int _lib_version = 1;
 
 cPelkLib* NewPelkLibByType(PELKLIB_DRIVER_TYPE type) {
     switch (type) {
-        case PELKLIB_DRIVER_ZB5T:
-            return CaptureIfRequested(new cPelkLib_Unix(), "zb5t");
-        case PELKLIB_DRIVER_ZBHOST:
-            return CaptureIfRequested(new cPelkLib_Emu(), "zbhost");
-        default:
-            return nullptr;
+        case PELKLIB_DRIVER_ZB5T: return CaptureIfRequested(new cPelkLib_Unix(), "zb5t");
+        case PELKLIB_DRIVER_ZBHOST: return CaptureIfRequested(new cPelkLib_Emu(), "zbhost");
+        default: return nullptr;
     }
 }
 

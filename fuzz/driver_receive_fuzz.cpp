@@ -55,10 +55,12 @@ public:
         m_headerRoom = std::max(size, 56u);
         for (unsigned int n = 0; n < 64 && m_input.remaining_bytes() > 0; ++n) {
             switch (m_input.ConsumeIntegralInRange(0, 7)) {
-                case 0: case 1:
+                case 0:
+                case 1:
                     m_sim.Queue(m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegral<uint16_t>()));
                     break;
-                case 2: case 3: Receive(); break;
+                case 2:
+                case 3: Receive(); break;
                 case 4: ReceiveBuffers(); break;
                 case 5: m_lib.FlushMessageBuffers(); break;
                 case 6: BoardRequest(); break;

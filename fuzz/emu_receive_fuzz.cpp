@@ -22,10 +22,10 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "wire/emulator_paths.h"
 #include "emu/pelklib_emu.h"
 #include "fuzz/harness_support.h"
 #include "tests/support/pipe_frames.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 
@@ -37,11 +37,11 @@ public:
         : m_input(data, size),  // at most what the default pipe capacity holds
           m_pipe(m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange<size_t>(0, 60000))) {
         // The library's in-pipe holds the pipe bytes, its writer gone.
-        const int reader = open(EmulatorPipe(ZBHOST_PIPE_IN_NAME, kPipeNumber).text,
-                                O_RDONLY | O_NONBLOCK);
+        const int reader =
+            open(EmulatorPipe(ZBHOST_PIPE_IN_NAME, kPipeNumber).text, O_RDONLY | O_NONBLOCK);
         Require(reader >= 0 && m_lib.AttachPipes(kPipeNumber) == 0);
-        const int writer = open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, kPipeNumber).text,
-                                O_WRONLY | O_NONBLOCK);
+        const int writer =
+            open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, kPipeNumber).text, O_WRONLY | O_NONBLOCK);
         Require(writer >= 0 && WriteAll(writer, m_pipe.data(), m_pipe.size()));
         close(writer);
         close(reader);
@@ -123,8 +123,8 @@ private:
 
     FuzzedDataProvider m_input;
     const std::vector<uint8_t> m_pipe;
-    size_t m_at = 0;           // how far the library has read
-    uint64_t m_pending = 0;    // bytes the last message left in the pipe
+    size_t m_at = 0;          // how far the library has read
+    uint64_t m_pending = 0;   // bytes the last message left in the pipe
     PK_REC_INFO m_info = {};  // what the last receive told the caller
     cPelkLib_Emu m_lib;
 };

@@ -77,8 +77,7 @@ void WriteSegment(const std::vector<uint8_t>& segment) {
     shm_unlink("/OAM_BoardIDsShadow");
     int fd = shm_open("/OAM_BoardIDsShadow", O_RDWR | O_CREAT | O_EXCL, 0600);
     Require(fd >= 0 && ftruncate(fd, static_cast<off_t>(segment.size())) == 0);
-    Require(pwrite(fd, segment.data(), segment.size(), 0) ==
-            static_cast<ssize_t>(segment.size()));
+    Require(pwrite(fd, segment.data(), segment.size(), 0) == static_cast<ssize_t>(segment.size()));
     close(fd);
 }
 
@@ -159,14 +158,13 @@ private:
         for (size_t i = 0; i <= m_records.size(); ++i) {
             Buffer name(kMaxBuffer);
             const int status = oamShadowBoardEnum(0, static_cast<int>(i), name.get(), name.size);
-            Require(i == m_records.size()
-                        ? status == OAMSHADOW_ERR_NOT_FOUND && name.Untouched()
-                        : status == 0 && name.get() == m_records[i].name);
+            Require(i == m_records.size() ? status == OAMSHADOW_ERR_NOT_FOUND && name.Untouched()
+                                          : status == 0 && name.get() == m_records[i].name);
         }
         m_ordered = std::adjacent_find(m_records.begin(), m_records.end(),
                                        [](const BoardRecord& a, const BoardRecord& b) {
-            return pxiStricmp(a.name.c_str(), b.name.c_str()) >= 0;
-        }) == m_records.end();
+                                           return pxiStricmp(a.name.c_str(), b.name.c_str()) >= 0;
+                                       }) == m_records.end();
         for (size_t i = 0; m_ordered && i < m_records.size(); ++i) {
             uint32_t number = ~m_records[i].number;
             Require(oamShadowBoardGetNumber(0, m_records[i].name.c_str(), &number) == 0);
@@ -252,11 +250,12 @@ private:
         driverName.RequireDelivered(nameOnly ? 0 : status);
         // A board with the IDs just delivered exists.
         const bool known = status == 0;
-        const std::string driver = known ? driverName.get() : m_input.ConsumeRandomLengthString(140);
+        const std::string driver =
+            known ? driverName.get() : m_input.ConsumeRandomLengthString(140);
         const std::string id = known ? driverBoardID.get() : m_input.ConsumeRandomLengthString(80);
         Buffer found(Size());
-        status = oamShadowBoardLookupByDriverIDs(0, driver.c_str(), id.c_str(), found.get(),
-                                                 found.size);
+        status =
+            oamShadowBoardLookupByDriverIDs(0, driver.c_str(), id.c_str(), found.get(), found.size);
         Require(!known || status != OAMSHADOW_ERR_NOT_FOUND);
         found.RequireDelivered(status);
     }

@@ -38,12 +38,12 @@ enum {
 
 /* Library statuses without a name of their own. */
 enum {
-    PKSTATUS_HEADER_TOO_LONG = -13,   /* header does not fit the send buffer */
-    PKSTATUS_OAM_NOT_ATTACHED = -14,  /* resolution while the table is not attached */
-    PKSTATUS_UNKNOWN_DRIVER = -15,    /* table names a driver other than zb5t, qm, zbhost */
-    PKSTATUS_NO_SUCH_BOARD = -16,     /* no such board, or its driver board ID is not decimal */
-    PKSTATUS_NOT_PROVIDED = -17,      /* the emulator backend does not provide the operation */
-    PKSTATUS_INVALID_HANDLE = -18     /* invalid pipe descriptor or semaphore identifier */
+    PKSTATUS_HEADER_TOO_LONG = -13,  /* header does not fit the send buffer */
+    PKSTATUS_OAM_NOT_ATTACHED = -14, /* resolution while the table is not attached */
+    PKSTATUS_UNKNOWN_DRIVER = -15,   /* table names a driver other than zb5t, qm, zbhost */
+    PKSTATUS_NO_SUCH_BOARD = -16,    /* no such board, or its driver board ID is not decimal */
+    PKSTATUS_NOT_PROVIDED = -17,     /* the emulator backend does not provide the operation */
+    PKSTATUS_INVALID_HANDLE = -18    /* invalid pipe descriptor or semaphore identifier */
 };
 
 /* Statuses of the board-identity table lookups. */
@@ -154,7 +154,7 @@ static_assert(sizeof(PK_GET_DRVR_STATS) == 256, "PK_GET_DRVR_STATS layout");
 class PELK_API cPelkLib {
 public:
     cPelkLib() {}
-    virtual ~cPelkLib() {}  /* releases device or pipes; no request is sent */
+    virtual ~cPelkLib() {} /* releases device or pipes; no request is sent */
 
     /* Makes the object ready: size is the largest header buffer (bytes) the
      * caller will exchange (at least 56 is used); *waitHandle, when not null,
@@ -198,7 +198,8 @@ public:
     /* The driver's two version numbers. */
     virtual int GetDriverVersion(unsigned int* first, unsigned int* second) = 0;
     /* The board's mapping; size is sizeof(PK_BOARD_MAPPING). */
-    virtual int GetBoardMapping(unsigned int board, unsigned int size, PK_BOARD_MAPPING* mapping) = 0;
+    virtual int GetBoardMapping(unsigned int board, unsigned int size,
+                                PK_BOARD_MAPPING* mapping) = 0;
     /* Stores length bytes of board data; *count gets the bytes stored. */
     virtual int SetBoardData(unsigned int board, unsigned int length, void* data,
                              unsigned int* count) = 0;
@@ -246,8 +247,8 @@ public:
 PELK_API cPelkLib* NewPelkLibByType(PELKLIB_DRIVER_TYPE type);
 
 extern "C" {
-PELK_API cPelkLib* newPelkLib(void);    /* a new kernel-driver backend */
-PELK_API cPelkLib* pelklibInit(void);   /* same as newPelkLib */
+PELK_API cPelkLib* newPelkLib(void);        /* a new kernel-driver backend */
+PELK_API cPelkLib* pelklibInit(void);       /* same as newPelkLib */
 PELK_API void deletePelkLib(cPelkLib* lib); /* null does nothing */
 }
 
@@ -285,8 +286,7 @@ PELK_API void PelklibDetachOAM();
  * -15 (unknown driver name), -16 (no such board, or its driver board ID is
  * not a whole decimal number), or OAMSHADOW_ERR_UNAVAILABLE /
  * OAMSHADOW_ERR_NOT_FOUND from the table. Stores only on success. */
-PELK_API int PelklibGetBoardDriver(unsigned int board, PELKLIB_DRIVER_TYPE* type,
-                                   unsigned int* id);
+PELK_API int PelklibGetBoardDriver(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* id);
 
 /* A new, unopened backend for the board's driver, or null when the board
  * cannot be resolved or its driver has no backend (qm). Attaches to the
@@ -328,9 +328,9 @@ typedef struct {
 } OAMSHADOW_BOARD;
 
 extern "C" {
-PELK_API int oamShadowInit(void); /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
-                                      segment or its mutex cannot be opened */
-PELK_API int oamShadowExit(void); /* 0 */
+PELK_API int oamShadowInit(void);                /* 0, or OAMSHADOW_ERR_UNAVAILABLE when the
+                                                     segment or its mutex cannot be opened */
+PELK_API int oamShadowExit(void);                /* 0 */
 PELK_API CBoardIDsShadow* oamShadowGetPtr(void); /* null when detached */
 PELK_API int oamShadowBoardEnum(uint32_t reserved, int index, char* name, unsigned nameSize);
 PELK_API int oamShadowBoardLookupByNumber(uint32_t reserved, uint32_t number, char* name,

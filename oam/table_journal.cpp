@@ -48,9 +48,8 @@ CTableJournal::CTableJournal(const char* name, uint32_t tableSize)
     CZelString journalName("/");
     journalName += name;
     journalName += ".journal";
-    m_open_error = OpenShmSegment(journalName,
-                                  sizeof(TableJournalHeader) + static_cast<size_t>(tableSize),
-                                  &segment);
+    m_open_error = OpenShmSegment(
+        journalName, sizeof(TableJournalHeader) + static_cast<size_t>(tableSize), &segment);
     if (m_open_error == 0 && segment.size < sizeof(TableJournalHeader)) {
         munmap(segment.address, segment.size);
         m_open_error = EINVAL;

@@ -8,7 +8,9 @@ template <typename T>
 class CZelArray {
 public:
     CZelArray(int initialCapacity, int growBy)
-        : m_elements(new T*[initialCapacity]()), m_size(0), m_capacity(initialCapacity),
+        : m_elements(new T*[initialCapacity]()),
+          m_size(0),
+          m_capacity(initialCapacity),
           m_grow_by(growBy) {}
     // Frees the element block only; owners call DeleteAll first.
     virtual ~CZelArray() {

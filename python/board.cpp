@@ -67,8 +67,7 @@ DataBuffers HoldData(HeldBuffers& held, const py::args& buffers) {
     }
     DataBuffers data;
     for (const py::handle& buffer : buffers) {
-        const Py_buffer& view =
-            held.Hold(buffer, "data buffer " + std::to_string(data.count + 1));
+        const Py_buffer& view = held.Hold(buffer, "data buffer " + std::to_string(data.count + 1));
         if (static_cast<uint64_t>(view.len) > UINT32_MAX) {
             throw py::value_error("a data buffer holds less than 4 GiB");
         }
@@ -145,14 +144,13 @@ void Board::Send(const py::object& header, const py::args& buffers,
         headerLen = static_cast<size_t>(view.len);
     }
     if (headerLen > PK_MAX_HEADER_LEN) {
-        throw py::value_error("a header holds at most 56 bytes, not " +
-                              std::to_string(headerLen));
+        throw py::value_error("a header holds at most 56 bytes, not " + std::to_string(headerLen));
     }
     DataBuffers data = HoldData(held, buffers);
     const PK_SEND_INFO info = {type, 0, 0, dst.first, dst.second, tag};
     Check(Call([&](cPelkLib& lib) {
-        return lib.SendMessage(&info, headerBytes, static_cast<unsigned int>(headerLen),
-                               data.count, data.pointers, data.lengths);
+        return lib.SendMessage(&info, headerBytes, static_cast<unsigned int>(headerLen), data.count,
+                               data.pointers, data.lengths);
     }));
 }
 
@@ -227,9 +225,9 @@ py::object Board::Receive(unsigned int timeoutMs, bool pelkor) {
         } else if (pelkor) {
             status = m_lib->ReceivePelkorMessage(&info, timeoutMs, &pelkorHeader.record);
         } else {
-            status = m_lib->ReceiveMessage(&info, timeoutMs,
-                                           static_cast<unsigned int>(m_header.size()),
-                                           m_header.data(), &headerLen);
+            status =
+                m_lib->ReceiveMessage(&info, timeoutMs, static_cast<unsigned int>(m_header.size()),
+                                      m_header.data(), &headerLen);
         }
         if (status == PKERR_BAD_MESSAGE || status == PKERR_DATA_LOST) {
             m_lib->FlushMessageBuffers();

@@ -34,16 +34,15 @@ py::tuple BoardMapping(Board& board, unsigned int id) {
     PK_BOARD_MAPPING mapping = {};
     Check(board.Call(
         [&](cPelkLib& lib) { return lib.GetBoardMapping(id, sizeof mapping, &mapping); }));
-    return py::make_tuple(mapping.size, mapping.word1, mapping.word2, mapping.word3,
-                          mapping.word4, mapping.word5);
+    return py::make_tuple(mapping.size, mapping.word1, mapping.word2, mapping.word3, mapping.word4,
+                          mapping.word5);
 }
 
 py::bytes GetBoardData(Board& board, unsigned int id, unsigned int size) {
     CheckLength(size, kMaxAreaLen, "size");
     std::string area(size, '\0');
     unsigned int count = 0;
-    Check(board.Call(
-        [&](cPelkLib& lib) { return lib.GetBoardData(id, size, &area[0], &count); }));
+    Check(board.Call([&](cPelkLib& lib) { return lib.GetBoardData(id, size, &area[0], &count); }));
     area.resize(std::min(count, size));
     return py::bytes(area);
 }
@@ -80,8 +79,7 @@ py::bytes Stats(Board& board, unsigned int selector1, unsigned int selector2) {
     Check(board.Call([&](cPelkLib& lib) {
         return lib.GetDriverStats(selector1, selector2, sizeof stats, &stats, &count);
     }));
-    return py::bytes(reinterpret_cast<const char*>(&stats),
-                     std::min<size_t>(count, sizeof stats));
+    return py::bytes(reinterpret_cast<const char*>(&stats), std::min<size_t>(count, sizeof stats));
 }
 
 }  // namespace
@@ -112,16 +110,17 @@ void DefineBoard(py::module_& module) {
                                "A descriptor that turns readable when a message arrives, for "
                                "select and selectors; -1 once closed.")
         .def("fileno", &Board::waitHandle, "The wait handle, so selectors take the Board.")
-        .def_property_readonly("closed", [](Board& b) { return b.waitHandle() < 0; },
-                               "True once close() ran.")
+        .def_property_readonly(
+            "closed", [](Board& b) { return b.waitHandle() < 0; }, "True once close() ran.")
         .def("close", &Board::Close,
              "Deletes the library object and closes its descriptors; later calls raise "
              "pelk.NotOpen. Closing twice does nothing.")
-        .def("__enter__", [](py::object self) { return self; }, "Returns the Board itself.")
-        .def("__exit__", [](Board& board, py::args) { board.Close(); },
-             "Closes the Board, also when the block ends by an exception.")
-        .def("send", &Board::Send, py::arg("header"), dst, py::arg("tag") = 0,
-             py::arg("type") = 1,
+        .def(
+            "__enter__", [](py::object self) { return self; }, "Returns the Board itself.")
+        .def(
+            "__exit__", [](Board& board, py::args) { board.Close(); },
+            "Closes the Board, also when the block ends by an exception.")
+        .def("send", &Board::Send, py::arg("header"), dst, py::arg("tag") = 0, py::arg("type") = 1,
              "send(header, *buffers, dst=(a1, a2), tag=0, type=1): sends a message. header is "
              "bytes (at most 56) or a PelkorHeader (its 56 bytes in host order); buffers are "
              "0 to 4 bytes-like data buffers. Bad arguments raise TypeError or ValueError "
@@ -129,55 +128,58 @@ void DefineBoard(py::module_& module) {
         .def("send_pelkor", &Board::SendPelkor, py::arg("header"), dst, py::arg("tag") = 0,
              "send_pelkor(header, *buffers, dst=(a1, a2), tag=0): sends a protocol message "
              "(type 1) with a PelkorHeader, its words in the protocol's byte order.")
-        .def("receive", [](Board& b, unsigned int timeout) { return b.Receive(timeout, false); },
-             py::arg("timeout_ms"),
-             "Waits up to timeout_ms for a message and returns it as a Message with its "
-             "header as bytes and all its data buffers. Raises pelk.Timeout when none came.")
-        .def("receive_pelkor",
-             [](Board& b, unsigned int timeout) { return b.Receive(timeout, true); },
-             py::arg("timeout_ms"),
-             "As receive(), with the header as a PelkorHeader.")
+        .def(
+            "receive", [](Board& b, unsigned int timeout) { return b.Receive(timeout, false); },
+            py::arg("timeout_ms"),
+            "Waits up to timeout_ms for a message and returns it as a Message with its "
+            "header as bytes and all its data buffers. Raises pelk.Timeout when none came.")
+        .def(
+            "receive_pelkor",
+            [](Board& b, unsigned int timeout) { return b.Receive(timeout, true); },
+            py::arg("timeout_ms"), "As receive(), with the header as a PelkorHeader.")
         .def("flush", &Board::Flush, "Drops the data buffers of the message being received.")
         .def("read_eeprom", &ReadEeprom, py::arg("board"), py::arg("offset"), py::arg("length"),
              "Up to length bytes of the board's EEPROM from offset.")
-        .def("driver_version",
-             [](Board& board) {
-                 unsigned int first = 0, second = 0;
-                 Check(board.Call(
-                     [&](cPelkLib& lib) { return lib.GetDriverVersion(&first, &second); }));
-                 return py::make_tuple(first, second);
-             },
-             "The driver's version as two numbers (first, second).")
+        .def(
+            "driver_version",
+            [](Board& board) {
+                unsigned int first = 0, second = 0;
+                Check(board.Call(
+                    [&](cPelkLib& lib) { return lib.GetDriverVersion(&first, &second); }));
+                return py::make_tuple(first, second);
+            },
+            "The driver's version as two numbers (first, second).")
         .def("board_mapping", &BoardMapping, py::arg("board"),
              "The board's mapping record as 6 numbers: its size (24), then word1 to word5.")
         .def("get_board_data", &GetBoardData, py::arg("board"), py::arg("size") = 4096,
              "Up to size bytes of the board data stored for the board.")
         .def("set_board_data", &SetBoardData, py::arg("board"), py::arg("data"),
              "Stores data as the board's board data; returns the count of bytes stored.")
-        .def("reset",
-             [](Board& board, unsigned int id) {
-                 Check(board.Call([&](cPelkLib& lib) { return lib.AssertBoardReset(id); }));
-             },
-             py::arg("board"), "Holds the board in reset.")
-        .def("release",
-             [](Board& board, unsigned int id, unsigned int timeout) {
-                 Check(board.Call(
-                     [&](cPelkLib& lib) { return lib.LiftBoardReset(id, timeout); }));
-             },
-             py::arg("board"), py::arg("timeout_ms") = 5000,
-             "Releases the board from reset and waits up to timeout_ms until it is ready; "
-             "raises pelk.Timeout when it is not.")
+        .def(
+            "reset",
+            [](Board& board, unsigned int id) {
+                Check(board.Call([&](cPelkLib& lib) { return lib.AssertBoardReset(id); }));
+            },
+            py::arg("board"), "Holds the board in reset.")
+        .def(
+            "release",
+            [](Board& board, unsigned int id, unsigned int timeout) {
+                Check(board.Call([&](cPelkLib& lib) { return lib.LiftBoardReset(id, timeout); }));
+            },
+            py::arg("board"), py::arg("timeout_ms") = 5000,
+            "Releases the board from reset and waits up to timeout_ms until it is ready; "
+            "raises pelk.Timeout when it is not.")
         .def("detect", &Detect, py::arg("maximum") = 64,
              "The boards the driver detects, up to maximum, as (first, second) pairs.")
         .def("stats", &Stats, py::arg("selector1") = 0, py::arg("selector2") = 0,
              "The driver's statistics record for the selectors, as the bytes the driver "
              "wrote (at most 256; the driver defines the content).")
-        .def("zero_stats",
-             [](Board& board, unsigned int selector1, unsigned int selector2) {
-                 Check(board.Call([&](cPelkLib& lib) {
-                     return lib.ZeroDriverStats(selector1, selector2);
-                 }));
-             },
-             py::arg("selector1") = 0, py::arg("selector2") = 0,
-             "Zeroes the driver's statistics for the selectors.");
+        .def(
+            "zero_stats",
+            [](Board& board, unsigned int selector1, unsigned int selector2) {
+                Check(board.Call(
+                    [&](cPelkLib& lib) { return lib.ZeroDriverStats(selector1, selector2); }));
+            },
+            py::arg("selector1") = 0, py::arg("selector2") = 0,
+            "Zeroes the driver's statistics for the selectors.");
 }

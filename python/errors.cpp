@@ -62,8 +62,8 @@ class NoSuchBoard(Error):
 
 void RaiseStatus(int status, const std::string& text) {
     const std::string meaning = text.empty() ? StatusMeaning(status) : text;
-    py::object error = py::reinterpret_borrow<py::object>(ClassFor(status))(
-        status, StatusName(status), meaning);
+    py::object error =
+        py::reinterpret_borrow<py::object>(ClassFor(status))(status, StatusName(status), meaning);
     PyErr_SetObject(ClassFor(status), error.ptr());
     throw py::error_already_set();
 }

@@ -45,8 +45,7 @@ void SetOpaque(PelkorHeader& header, const py::bytes& opaque) {
 PelkorHeader FromBytes(const py::bytes& data) {
     const std::string bytes = data;
     if (bytes.size() != sizeof(_PELKOR_MSG_HEADER)) {
-        throw py::value_error("a protocol header is 56 bytes, not " +
-                              std::to_string(bytes.size()));
+        throw py::value_error("a protocol header is 56 bytes, not " + std::to_string(bytes.size()));
     }
     PelkorHeader header;
     std::memcpy(&header.record, bytes.data(), bytes.size());
@@ -99,17 +98,19 @@ void DefinePelkorHeader(py::module_& module) {
         .def_property("params", &GetParams, &SetParams,
                       "The parameters in use: a list of up to 8 integers. Setting it sets the "
                       "parameter count and zeroes the unused words.")
-        .def("to_bytes",
-             [](const PelkorHeader& h) {
-                 return py::bytes(reinterpret_cast<const char*>(&h.record), sizeof h.record);
-             },
-             "The 56 bytes of the header in host byte order.")
+        .def(
+            "to_bytes",
+            [](const PelkorHeader& h) {
+                return py::bytes(reinterpret_cast<const char*>(&h.record), sizeof h.record);
+            },
+            "The 56 bytes of the header in host byte order.")
         .def_static("from_bytes", &FromBytes, py::arg("data"),
                     "The header laid out in 56 bytes of host byte order.")
-        .def("__eq__",
-             [](const PelkorHeader& a, const PelkorHeader& b) {
-                 return std::memcmp(&a.record, &b.record, sizeof a.record) == 0;
-             },
-             py::is_operator(), "Equal when all 56 bytes are equal.")
+        .def(
+            "__eq__",
+            [](const PelkorHeader& a, const PelkorHeader& b) {
+                return std::memcmp(&a.record, &b.record, sizeof a.record) == 0;
+            },
+            py::is_operator(), "Equal when all 56 bytes are equal.")
         .def("__repr__", &Repr);
 }

@@ -5,16 +5,16 @@
 
 #include "services/shared_access.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <fcntl.h>
-#include <mutex>
-#include <new>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <new>
 
 namespace {
 

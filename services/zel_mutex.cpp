@@ -59,8 +59,7 @@ CZelMutex::~CZelMutex() {
 int CZelMutex::Open() {
     ShmSegment segment;
     std::string segmentName = "/" + m_name + ".mutex";
-    int error =
-        OpenShmSegment(segmentName.c_str(), sizeof(ZelSharedMutex), &segment, PrepareMutex);
+    int error = OpenShmSegment(segmentName.c_str(), sizeof(ZelSharedMutex), &segment, PrepareMutex);
     if (error != 0) {
         return error;
     }

@@ -5,7 +5,9 @@
 CZelStream::CZelStream() : m_data(nullptr), m_size(0), m_position(0), m_failed(false) {}
 
 CZelStream::CZelStream(void* data, uint32_t size)
-    : m_data(static_cast<unsigned char*>(data)), m_size(data ? size : 0), m_position(0),
+    : m_data(static_cast<unsigned char*>(data)),
+      m_size(data ? size : 0),
+      m_position(0),
       m_failed(false) {}
 
 void CZelStream::SetBlock(void* data, uint32_t size) {

@@ -91,9 +91,9 @@ TEST(Bounds, ReceiveStaysInsideCallerBuffersAndInStep) {
             PK_REC_INFO info;
             Guarded header(row.capacity);
             unsigned int headerLen = 0;
-            ASSERT_EQ(libs[b]->ReceiveMessage(&info, 1000, row.capacity, &header.bytes[0],
-                                              &headerLen),
-                      row.received[b]);
+            ASSERT_EQ(
+                libs[b]->ReceiveMessage(&info, 1000, row.capacity, &header.bytes[0], &headerLen),
+                row.received[b]);
             const unsigned int kept = std::min(row.header, row.capacity);
             EXPECT_EQ(headerLen, kept);
             EXPECT_EQ(header.bytes.substr(0, kept), Part('a', kept));

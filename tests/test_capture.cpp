@@ -41,7 +41,9 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
         const char* variable;  // null: unset
         bool wrapped;
         size_t reports;  // diagnostic lines after two objects
-    } cases[] = {{nullptr, false, 0}, {"", false, 0}, {"/nonexistent/dir/c.pcapng", false, 1},
+    } cases[] = {{nullptr, false, 0},
+                 {"", false, 0},
+                 {"/nonexistent/dir/c.pcapng", false, 1},
                  {"/dev/shm/c%p.pcapng", true, 0}};
     for (const auto& c : cases) {
         const int errors = memfd_create("stderr", 0);
@@ -51,7 +53,8 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
             c.variable ? setenv("PELK_CAPTURE", c.variable, 1) : unsetenv("PELK_CAPTURE");
             cPelkLib* emu = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
             cPelkLib* unix = newPelkLib();
-            const bool plain = dynamic_cast<cPelkLib_Emu*>(emu) && dynamic_cast<cPelkLib_Unix*>(unix);
+            const bool plain =
+                dynamic_cast<cPelkLib_Emu*>(emu) && dynamic_cast<cPelkLib_Unix*>(unix);
             deletePelkLib(emu);
             deletePelkLib(unix);
             return plain == !c.wrapped ? 0 : 1;
@@ -106,21 +109,22 @@ TEST(Capture, ObjectsOnManyThreadsShareOneFileReadableAfterSigkill) {
             threads.emplace_back([t] {
                 cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
                 bool ok = lib->Open(56, nullptr) == 0;
-                for (unsigned int i = 0; ok && i < kTrips; ++i) ok = RoundTrip(lib, t * 1000 + i) == 0;
+                for (unsigned int i = 0; ok && i < kTrips; ++i)
+                    ok = RoundTrip(lib, t * 1000 + i) == 0;
                 deletePelkLib(lib);
             });
         }
         for (auto& thread : threads) thread.join();
         cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
         for (unsigned int tag = 0; lib->Open(56, nullptr) == 0;) {
-            while (RoundTrip(lib, tag++) == 0) {
-            }
+            while (RoundTrip(lib, tag++) == 0) {}
         }
         return 1;
     });
     // The four objects write about 100 kB.
     struct stat info = {};
-    ASSERT_TRUE(Zbhost::WaitFor([&] { return stat(file.c_str(), &info) == 0 && info.st_size > 200000; }));
+    ASSERT_TRUE(
+        Zbhost::WaitFor([&] { return stat(file.c_str(), &info) == 0 && info.st_size > 200000; }));
     kill(child, SIGKILL);
     EXPECT_EQ(WaitChild(child), -1);
     Capture capture;

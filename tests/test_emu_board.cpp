@@ -20,8 +20,9 @@ TEST(EmuBoard, EmulatedEepromAreas) {
     const struct {
         unsigned int offset, length;
         std::string bytes;
-    } reads[] = {{0, 100, identity}, {20, 84, std::string(84, '\0')}, {0, 19, ""},
-                 {4, 19, ""},        {21, 19, ""},                      {104, 19, ""}};
+    } reads[] = {{0, 100, identity}, {20, 84, std::string(84, '\0')},
+                 {0, 19, ""},        {4, 19, ""},
+                 {21, 19, ""},       {104, 19, ""}};
     for (const auto& read : reads) {
         for (bool bySlot : {false, true}) {
             std::string buffer(120, '\xAA');
@@ -53,8 +54,10 @@ TEST(EmuBoard, FixedAnswersAndErrorTexts) {
     EXPECT_EQ(lib.LiftBoardReset(1, 0xFFFFFFFF), PKERR_UNKNOWN);
     count = 9;
     const int unsupported[] = {lib.GetDriverStats(0, 0, 256, nullptr, &count),
-                               lib.ZeroDriverStats(0, 0), lib.RegisterForStateNotification(),
-                               lib.IncrementBoardUseCount(0), lib.DecrementBoardUseCount(0),
+                               lib.ZeroDriverStats(0, 0),
+                               lib.RegisterForStateNotification(),
+                               lib.IncrementBoardUseCount(0),
+                               lib.DecrementBoardUseCount(0),
                                lib.StartCore(0)};
     EXPECT_THAT(unsupported, testing::Each(-17));
     EXPECT_EQ(count, 9u);
@@ -95,7 +98,7 @@ TEST(EmuBoard, BoardDataIsSharedAndLastsAsLongAsItsOwner) {
     // More than the segment holds is refused, also for an attached object.
     char big[20] = {};
     EXPECT_EQ(owner->SetBoardData(1, 11, big, &count), PKERR_WRONG_BUFSIZE);
-    {   // An object that attached to it never removes it.
+    {  // An object that attached to it never removes it.
         cPelkLib_Emu attached;
         EXPECT_EQ(attached.SetBoardData(0, 20, big, &count), PKERR_WRONG_BUFSIZE);
         ASSERT_EQ(attached.SetBoardData(0, 3, big, &count), 0);

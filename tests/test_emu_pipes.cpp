@@ -70,9 +70,8 @@ TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
     StdoutCapture out;
     EXPECT_EQ(opened.lib.Open(0, nullptr), PKERR_NOT_OPEN);
     EXPECT_EQ(opened.lib.AttachPipes(7), PKERR_UNKNOWN);
-    EXPECT_EQ(out.Take(),
-              "DeterminePipe: error, invoked with m_pipes_inuse = true\n"
-              "AttachPipes: error, invoked with m_pipes_inuse = true\n");
+    EXPECT_EQ(out.Take(), "DeterminePipe: error, invoked with m_pipes_inuse = true\n"
+                          "AttachPipes: error, invoked with m_pipes_inuse = true\n");
 
     OpenedBackend fiveDigits(12345);
     EXPECT_EQ(fiveDigits.status, 0);  // only /dev/ZBHostIn12345 exists for it
@@ -130,7 +129,8 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     unsigned int headerLen = 0;
 
     // Header of 40 into 32 bytes: truncated, info filled, nothing left over.
-    opened.runtime.Send(FrameBytes(RuntimeFrame(4, 40, {3, 0, 4}), std::string(40, 'H') + "abcwxyz"));
+    opened.runtime.Send(
+        FrameBytes(RuntimeFrame(4, 40, {3, 0, 4}), std::string(40, 'H') + "abcwxyz"));
     EXPECT_EQ(opened.lib.ReceiveMessage(&info, 1000, 32, header, &headerLen), PKERR_DATA_LOST);
     EXPECT_EQ(headerLen, 32u);
     EXPECT_EQ(Bytes(header, 32), std::string(32, 'H'));
@@ -216,9 +216,8 @@ TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     other.runtime.CloseEnds();
     StdoutCapture headerOut;
     EXPECT_EQ(other.lib.ReceiveMessage(&info, 1000, 64, header, &headerLen), PKERR_BAD_MESSAGE);
-    EXPECT_EQ(headerOut.Take(),
-              "ReadBuffer: read returned 0, errno 0: Success\n"
-              "ReceiveMessage: Failed to receive message header buffer\n");
+    EXPECT_EQ(headerOut.Take(), "ReadBuffer: read returned 0, errno 0: Success\n"
+                                "ReceiveMessage: Failed to receive message header buffer\n");
 }
 
 // The runtime goes while a data buffer larger than the pipe is written, then
@@ -231,7 +230,8 @@ TEST(EmuPipes, WriteToVanishedRuntimeFailsWithoutSigpipe) {
         sigset_t mask;
         pthread_sigmask(SIG_BLOCK, nullptr, &mask);
         std::string text;
-        for (int signal = 1; signal < SIGRTMAX; ++signal) text += sigismember(&mask, signal) ? 'b' : '.';
+        for (int signal = 1; signal < SIGRTMAX; ++signal)
+            text += sigismember(&mask, signal) ? 'b' : '.';
         return text;
     };
     sigset_t usr1, pending;

@@ -27,8 +27,10 @@ TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
         umask(077);
         r += " get " + std::to_string(GetSemaphore());
         struct stat marker;
-        r += stat(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), &marker) == 0 && (marker.st_mode & 0777) == 0666
-                 ? " mode 666" : " bad mode";
+        r += stat(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), &marker) == 0 &&
+                     (marker.st_mode & 0777) == 0666
+                 ? " mode 666"
+                 : " bad mode";
         r += " value " + std::to_string(SemaphoreValue());
         // The set is the namespace's first, identifier 0: it must work.
         r += " lock " + std::to_string(LockSemaphore());
@@ -39,10 +41,9 @@ TEST(EmuSemaphore, FirstProcessCreatesMarkerAndSetsOne) {
         r += access(EmuPath(ZBHOST_SEMAPHORE_NAME).c_str(), F_OK) == 0 ? " remade" : " untouched";
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(report,
-              "-1 -1 get 0 mode 666 value 1 lock 0 value 0 unlock 0 again 0 untouched\n"
-              "LockSemaphore called with sema_created = false\n"
-              "UnlockSemaphore called with sema_created = false\n");
+    EXPECT_EQ(report, "-1 -1 get 0 mode 666 value 1 lock 0 value 0 unlock 0 again 0 untouched\n"
+                      "LockSemaphore called with sema_created = false\n"
+                      "UnlockSemaphore called with sema_created = false\n");
     EXPECT_EQ(semget(ftok("/dev/null", 0), 1, 0), -1);  // namespace-private sets only
 }
 

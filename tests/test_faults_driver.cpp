@@ -1,10 +1,10 @@
 // Kernel-driver backend under driver faults: each request of a round trip
 // failing in turn, and a periodic signal during waits.
 // Heap blocks left behind are reported by LeakSanitizer in the asan build.
-#include <algorithm>
-#include <cerrno>
 #include <signal.h>
 #include <sys/time.h>
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -112,9 +112,9 @@ TEST(DriverFaults, PeriodicSignalDoesNotStretchATimedWait) {
         EXPECT_LT(s_ticks, kMaxTicks) << receive;
         SetTimer(0);
         ASSERT_GT(sim.pollTimeouts.size(), 2u) << receive;
-        EXPECT_TRUE(std::all_of(sim.pollTimeouts.begin() + 1, sim.pollTimeouts.end(),
-                                [](int ms) { return ms < 300; }))
-            << receive;
+        EXPECT_TRUE(std::all_of(sim.pollTimeouts.begin() + 1, sim.pollTimeouts.end(), [](int ms) {
+            return ms < 300;
+        })) << receive;
     }
     sigaction(SIGALRM, &saved, nullptr);
 }

@@ -39,9 +39,8 @@ TEST(EmuFaults, SemaphoreSetRemoved) {
         r += " " + std::to_string(UnlockSemaphore());
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(waiting,
-              "0 0 waiter -1 again 0 0 0\n"
-              "LockSemaphore, semop returned -1, errno 43: Identifier removed\n");
+    EXPECT_EQ(waiting, "0 0 waiter -1 again 0 0 0\n"
+                       "LockSemaphore, semop returned -1, errno 43: Identifier removed\n");
 
     std::string before = InChild([] {
         alarm(20);
@@ -52,9 +51,8 @@ TEST(EmuFaults, SemaphoreSetRemoved) {
         r += " open " + std::to_string(lib.Open(0, nullptr));
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(before,
-              "0 open -1\n"
-              "LockSemaphore, semop returned -1, errno 22: Invalid argument\n");
+    EXPECT_EQ(before, "0 open -1\n"
+                      "LockSemaphore, semop returned -1, errno 22: Invalid argument\n");
 
     // Another process, with the marker still in place, finds a usable set.
     std::string next = InChild([] {
@@ -88,9 +86,8 @@ TEST(EmuFaults, RuntimeGoneBeforeItsReply) {
         close(reply);
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(report,
-              "-12\n"
-              "DeterminePipe, read from manager returned -1, errno 3: No such process\n");
+    EXPECT_EQ(report, "-12\n"
+                      "DeterminePipe, read from manager returned -1, errno 3: No such process\n");
 }
 
 TEST(EmuFaults, DevNotWritable) {
@@ -105,9 +102,8 @@ TEST(EmuFaults, DevNotWritable) {
         std::string r = "open " + std::to_string(lib.Open(0, nullptr));
         return r + "\n" + out.Take();
     });
-    EXPECT_EQ(report,
-              "open -1\n"
-              "DeterminePipe: error, ftok errno 2: No such file or directory\n");
+    EXPECT_EQ(report, "open -1\n"
+                      "DeterminePipe: error, ftok errno 2: No such file or directory\n");
 }
 
 // Through the real runtime: a signal arriving every 200 us (without
@@ -143,9 +139,9 @@ TEST(EmuFaults, ThroughZbhost) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         StdoutCapture interrupted;
         int status;
-        while ((status = lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen)) == EINTR &&
-               std::chrono::steady_clock::now() < until) {
-        }
+        while ((status = lib.ReceiveMessage(&info, 5000, sizeof header, header, &headerLen)) ==
+                   EINTR &&
+               std::chrono::steady_clock::now() < until) {}
         interrupted.Take();
         ASSERT_EQ(status, 0);
         EXPECT_EQ(info.tag, 100 + round);
@@ -170,10 +166,9 @@ TEST(EmuFaults, ThroughZbhost) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(status, PKERR_NOT_OPEN);
     EXPECT_EQ(late.Open(0, nullptr), PKERR_NOT_OPEN);
-    EXPECT_EQ(killed.Take(),
-              "AttachPipes trying to open Out pipe 1, open returned -1, errno 6: "
-              "No such device or address\n"
-              "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock\n");
+    EXPECT_EQ(killed.Take(), "AttachPipes trying to open Out pipe 1, open returned -1, errno 6: "
+                             "No such device or address\n"
+                             "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock\n");
 
     zbhost = std::make_unique<Zbhost>();
     ASSERT_TRUE(zbhost->WaitReady());

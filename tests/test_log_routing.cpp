@@ -44,7 +44,8 @@ TEST(LogRouting, PelkLogChoosesWhereTextsGo) {
     const struct {
         const char* setting;  // null: unset
         std::string where;    // the one of out, err and file that gets the texts
-    } cases[] = {{nullptr, out}, {"stdout", out}, {"stderr", err}, {"off", ""}, {file.c_str(), file}};
+    } cases[] = {
+        {nullptr, out}, {"stdout", out}, {"stderr", err}, {"off", ""}, {file.c_str(), file}};
     for (const auto& expected : cases) {
         for (const std::string& path : {out, err, file}) std::remove(path.c_str());
         pid_t child = StartChild([&] {

@@ -66,13 +66,15 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
         uint32_t number = 99;
         bool flag = true;
         int count = 99;
-        const int results[] = {
-            oamShadowCopyTable(0, nullptr, 0, &count, &flag), oamShadowBoardEnum(0, 0, name, 8),
-            oamShadowBoardEnum(0, -1, name, 8), oamShadowBoardLookupByNumber(0, 1, name, 8),
-            oamShadowBoardLookupByDriverIDs(0, "zb5t", "0", name, 8),
-            oamShadowBoardGetNumber(0, "a", &number),
-            oamShadowBoardGetDriverIDs(0, "a", name, 8, id, 8),
-            oamShadowBoardGetIsUsingQmPlugin(0, &flag), oamShadowBoardIsUsingALaw(0, "a", &flag)};
+        const int results[] = {oamShadowCopyTable(0, nullptr, 0, &count, &flag),
+                               oamShadowBoardEnum(0, 0, name, 8),
+                               oamShadowBoardEnum(0, -1, name, 8),
+                               oamShadowBoardLookupByNumber(0, 1, name, 8),
+                               oamShadowBoardLookupByDriverIDs(0, "zb5t", "0", name, 8),
+                               oamShadowBoardGetNumber(0, "a", &number),
+                               oamShadowBoardGetDriverIDs(0, "a", name, 8, id, 8),
+                               oamShadowBoardGetIsUsingQmPlugin(0, &flag),
+                               oamShadowBoardIsUsingALaw(0, "a", &flag)};
         for (int result : results) EXPECT_EQ(result, OAMSHADOW_ERR_UNAVAILABLE);
         EXPECT_EQ(std::string(name) + id + std::to_string(number + count) + (flag ? "t" : ""),
                   "keepkeep198t");
@@ -80,8 +82,10 @@ TEST_F(OamShadow, DetachedLookupsReportUnavailableAndWriteNothing) {
 }
 
 TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
-    ASSERT_EQ(WriteTable({{"alpha", 10, "zb5t", "0"}, {"Beta", 11, "zb5t", "1"},
-                          {"delta", 12, "qm", "0", true}, {"echo", 11, "zbhost", "2"},
+    ASSERT_EQ(WriteTable({{"alpha", 10, "zb5t", "0"},
+                          {"Beta", 11, "zb5t", "1"},
+                          {"delta", 12, "qm", "0", true},
+                          {"echo", 11, "zbhost", "2"},
                           {"Foxtrot", 14, "zb5t", "3"}},
                          true),
               0);
@@ -127,9 +131,9 @@ TEST_F(OamShadow, LookupsFollowTableOrderAndIgnoreCase) {
     EXPECT_STREQ(boards[0].name, "");
     ASSERT_EQ(oamShadowCopyTable(0, boards, 5, &count, &qm), 0);
     EXPECT_TRUE(qm);
-    EXPECT_EQ(TableRows(), (std::vector<std::string>{"alpha 10 zb5t 0", "Beta 11 zb5t 1",
-                                                     "delta 12 qm 0 a", "echo 11 zbhost 2",
-                                                     "Foxtrot 14 zb5t 3"}));
+    EXPECT_EQ(TableRows(),
+              (std::vector<std::string>{"alpha 10 zb5t 0", "Beta 11 zb5t 1", "delta 12 qm 0 a",
+                                        "echo 11 zbhost 2", "Foxtrot 14 zb5t 3"}));
 
     int index = -1;
     table->Lock();
@@ -271,8 +275,8 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         const char* what;
         std::string bytes;
         size_t size;
-        size_t records;  // records a load can take
-        bool found;      // the first name is found by name (the table is in order)
+        size_t records;          // records a load can take
+        bool found;              // the first name is found by name (the table is in order)
         bool journaled = false;  // a store of the three boards left complete in the journal
     } cases[] = {
         {"negative count", Table(-5), kBoardIDsShadowSize, 0, false},

@@ -41,7 +41,7 @@ protected:
 TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
     const PELKLIB_DRIVER_TYPE zb5t = PELKLIB_DRIVER_ZB5T, none = {};
     const std::string n120(120, 'n'), m128(128, 'm'), d128 = "zb5t" + std::string(124, 'd'),
-        id64 = std::string(63, '0') + "9";
+                                                      id64 = std::string(63, '0') + "9";
     const struct {
         const char* driver;
         const char* id;
@@ -95,9 +95,10 @@ TEST_F(Resolution, DriverNamesIDTextsAndFailures) {
 }
 
 TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
-    ASSERT_EQ(WriteTable({{"driver", 1, "zb5t", "0"}, {"emulated", 2, "zbhost", "0"},
-                          {"qm", 3, "qm", "0"}}),
-              0);
+    ASSERT_EQ(
+        WriteTable(
+            {{"driver", 1, "zb5t", "0"}, {"emulated", 2, "zbhost", "0"}, {"qm", 3, "qm", "0"}}),
+        0);
     PELKLIB_DRIVER_TYPE type;
     unsigned int id;
     PelklibAttachOAM();
@@ -140,14 +141,16 @@ TEST_F(Resolution, ThreadsResolveAttachAndDetachTogether) {
                     case 2:
                         status = PelklibGetBoardDriver(1, &type, &id);
                         EXPECT_TRUE(status == -14 || status == OAMSHADOW_ERR_UNAVAILABLE ||
-                                    (status == 0 && id == 9u)) << status;
+                                    (status == 0 && id == 9u))
+                            << status;
                         break;
                     case 3: deletePelkLib(NewPelkLibByBoardNumber(2)); break;
                     case 4: (t % 2 ? oamShadowInit : oamShadowExit)(); break;
                     default:
                         status = oamShadowBoardEnum(0, 1, name, sizeof name);
                         EXPECT_TRUE(status == OAMSHADOW_ERR_UNAVAILABLE ||
-                                    (status == 0 && std::string(name) == "emulated")) << status;
+                                    (status == 0 && std::string(name) == "emulated"))
+                            << status;
                         break;
                 }
             }

@@ -13,10 +13,10 @@
 #include <pelklib.h>
 
 #include "emu/pelklib_emu.h"
-#include "wire/emulator_paths.h"
 #include "oam/board_table_writer.h"
 #include "services/pxi.h"
 #include "tests/support/zbhost_process.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 
@@ -47,12 +47,16 @@ void ExpectEveryObjectShared(mode_t mode, gid_t group) {
     CBoardTableWriter table(kBoardIDsShadowName, 4096);
     ASSERT_EQ(table.Insert(CBoardIDShadow("brd", 1, "zbhost", "0", false)), 0);
 
-    const std::string paths[] = {
-        "/dev/shm/ZBHOSTSETDATA", "/dev/shm/OAM_BoardIDsShadow",
-        "/dev/shm/OAM_BoardIDsShadowCZelSharedMemoryArray.mutex", "/dev/shm/OAM_BoardIDsShadow.journal",
-        EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, EmulatorFile(ZBHOST_MANAGER_IN_NAME).text,
-        EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text, EmulatorFile(ZBHOST_LOCK_NAME).text,
-        EmulatorPipe(ZBHOST_PIPE_IN_NAME, 0).text, EmulatorPipe(ZBHOST_PIPE_OUT_NAME, 0).text};
+    const std::string paths[] = {"/dev/shm/ZBHOSTSETDATA",
+                                 "/dev/shm/OAM_BoardIDsShadow",
+                                 "/dev/shm/OAM_BoardIDsShadowCZelSharedMemoryArray.mutex",
+                                 "/dev/shm/OAM_BoardIDsShadow.journal",
+                                 EmulatorFile(ZBHOST_SEMAPHORE_NAME).text,
+                                 EmulatorFile(ZBHOST_MANAGER_IN_NAME).text,
+                                 EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text,
+                                 EmulatorFile(ZBHOST_LOCK_NAME).text,
+                                 EmulatorPipe(ZBHOST_PIPE_IN_NAME, 0).text,
+                                 EmulatorPipe(ZBHOST_PIPE_OUT_NAME, 0).text};
     for (const std::string& path : paths) {
         struct stat status {};
         ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
@@ -63,7 +67,9 @@ void ExpectEveryObjectShared(mode_t mode, gid_t group) {
         EXPECT_EQ(status.st_gid, group) << path;
     }
     struct semid_ds set {};
-    ASSERT_EQ(semctl(semget(ftok(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, 0), 1, 0), 0, IPC_STAT, &set), 0);
+    ASSERT_EQ(
+        semctl(semget(ftok(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, 0), 1, 0), 0, IPC_STAT, &set),
+        0);
     EXPECT_EQ(set.sem_perm.mode & 0777, mode);
     EXPECT_EQ(set.sem_perm.gid, group);
 

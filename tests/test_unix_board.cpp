@@ -54,10 +54,14 @@ TEST(UnixBoardOperations, RequestBlockAndStatusUnopenedAndFailed) {
         {[&] { return lib->ReadEEPROMbySlot(1, 2, 16, 0, buffer, &count); }, 0x660C,
          Words({1, 2, 16, 0}), 99},
         {[&] { return lib->SetBoardData(7, 0, data, &count); }, 0x660D, Words({0, 7}), 0},
-        {[&] { return lib->SetBoardData(7, 5, data, &count); }, 0x660D,
-         {5, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0, 0, 0}, 0},
-        {[&] { return lib->SetBoardData(7, 4, data, &count); }, 0x660D,
-         {4, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4}, 0},
+        {[&] { return lib->SetBoardData(7, 5, data, &count); },
+         0x660D,
+         {5, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0, 0, 0},
+         0},
+        {[&] { return lib->SetBoardData(7, 4, data, &count); },
+         0x660D,
+         {4, 0, 0, 0, 7, 0, 0, 0, 0xD1, 0xD2, 0xD3, 0xD4},
+         0},
         {[&] { return lib->GetBoardData(8, 64, buffer, &count); }, 0x660E, Words({8}), 0},
         {[&] { return lib->DetectBoards(4, &a, &b, &count); }, 0x660F, {}, 99},
         {[&] { return lib->GetDriverStats(9, 10, sizeof stats, &stats, &count); }, 0x6611,
@@ -160,7 +164,8 @@ TEST_F(UnixBoard, DetectionCountsEntriesAndNeverOverrunsItsArea) {
     unsigned int first[4] = {0, 0, 0, 0xF0}, second[4] = {0, 0, 0, 0xF0}, count = 99;
     ASSERT_EQ(lib.DetectBoards(4, first, second, &count), 0);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(std::vector<unsigned int>(first, first + 4), std::vector<unsigned int>({1, 2, 3, 0xF0}));
+    EXPECT_EQ(std::vector<unsigned int>(first, first + 4),
+              std::vector<unsigned int>({1, 2, 3, 0xF0}));
     EXPECT_EQ(std::vector<unsigned int>(second, second + 4),
               std::vector<unsigned int>({10, 20, 30, 0xF0}));
 

@@ -1,9 +1,9 @@
 // Kernel-driver backend: Open, the single request path and the factories.
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,7 +32,10 @@ TEST(UnixChannel, OpenSizesBuffersAndMovesTheDescriptorUp) {
         EXPECT_EQ(lib.SendMessage(&info, header.data(), c[1] - 48, 0, nullptr, nullptr), 0);
     }
     SimDriver sim;
-    { cPelkLib_Unix lib; ASSERT_EQ(lib.Open(0, nullptr), 0); }
+    {
+        cPelkLib_Unix lib;
+        ASSERT_EQ(lib.Open(0, nullptr), 0);
+    }
     EXPECT_TRUE(sim.openFds.empty());  // the destructor closes the device
 }
 

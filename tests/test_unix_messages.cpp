@@ -55,11 +55,11 @@ TEST_F(UnixMessages, MalformedDeliveriesLeaveTheObjectIdle) {
     const struct {
         std::vector<uint8_t> stream;
         int status;
-    } bad[] = {{{}, -3},                                   // nothing delivered
-               {{whole.begin(), whole.begin() + 30}, -4},  // shorter than a descriptor
-               {Message(0, {}, {}), -4},                   // no header buffer
-               {Message(6, {8, 1, 2, 3, 4}, Body(8)), -4}, // more than 5 buffers
-               {Message(1, {20}, Body(24)), -5}};          // header longer than declared
+    } bad[] = {{{}, -3},                                    // nothing delivered
+               {{whole.begin(), whole.begin() + 30}, -4},   // shorter than a descriptor
+               {Message(0, {}, {}), -4},                    // no header buffer
+               {Message(6, {8, 1, 2, 3, 4}, Body(8)), -4},  // more than 5 buffers
+               {Message(1, {20}, Body(24)), -5}};           // header longer than declared
     for (const auto& c : bad) {
         sim.Queue(c.stream);
         EXPECT_EQ(Receive(56), c.status) << c.stream.size();
@@ -165,18 +165,19 @@ TEST_F(UnixMessages, SendHandsTheDriverBlocksByAddressAndRetriesOnlyBusy) {
 }
 
 TEST_F(UnixMessages, ProtocolHeaderTravelsLittleEndian) {
-    _PELKOR_MSG_HEADER sent = {1, 0x11223344, {9, 8, 7, 6, 5, 4, 3, 2}, 0xA0B0C0D0, 10,
-                               {0x01020304, 5, 6, 7, 8, 9, 10, 0x0A0B0C0D}};
+    _PELKOR_MSG_HEADER sent = {1,          0x11223344, {9, 8, 7, 6, 5, 4, 3, 2},
+                               0xA0B0C0D0, 10,         {0x01020304, 5, 6, 7, 8, 9, 10, 0x0A0B0C0D}};
     ASSERT_EQ(lib.SendPelkorMessage(&sent, 0x41, 0x42, 0x43, 0, nullptr, nullptr), 0);
     const std::vector<uint8_t>& block = sim.requests.back().payload;
     ASSERT_EQ(block.size(), 104u);
     const PK_MSG_DESC desc = {1, 0, 0x42, 0, 0x41, 0x43, 1, {56, 0, 0, 0, 0}};
-    EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + 76),
-              driver_stream::Message(desc, {1, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 9, 8, 7, 6, 5, 4,
-                                            3, 2, 0xD0, 0xC0, 0xB0, 0xA0, 10, 0, 0, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(
+        std::vector<uint8_t>(block.begin(), block.begin() + 76),
+        driver_stream::Message(desc, {1, 0, 0,    0,    0x44, 0x33, 0x22, 0x11, 9, 8, 7, 6, 5, 4,
+                                      3, 2, 0xD0, 0xC0, 0xB0, 0xA0, 10,   0,    0, 0, 4, 3, 2, 1}));
     EXPECT_EQ(block[103], 0x0A);
 
-    std::vector<uint8_t> incoming = {2, 1, 0, 0, 0, 0, 0, 0, 0xAB, 0, 0, 0, 0, 0, 0, 0,
+    std::vector<uint8_t> incoming = {2, 1, 0, 0, 0, 0, 0, 0, 0xAB, 0,    0, 0, 0, 0, 0, 0,
                                      0, 0, 0, 0, 2, 0, 0, 0, 0x10, 0x20, 0, 0, 3, 0, 0, 0};
     incoming.resize(56);
     sim.Queue(Message(1, {56}, incoming));

@@ -1,7 +1,7 @@
 // cPelkLib_Unix: board control and information, one driver request each.
+#include <poll.h>
 #include <cstring>
 #include <new>
-#include <poll.h>
 
 #include "unix/pelklib.h"
 
@@ -175,9 +175,8 @@ int cPelkLib_Unix::ReadEEPROMbySlot(unsigned int slot1, unsigned int slot2, unsi
     return ReadExactly(ZB5T_READ_EEPROM_BY_SLOT, block, sizeof block, buffer, length, bytesRead);
 }
 
-int cPelkLib_Unix::GetDriverStats(unsigned int selector1, unsigned int selector2,
-                                  unsigned int size, PK_GET_DRVR_STATS* stats,
-                                  unsigned int* count) {
+int cPelkLib_Unix::GetDriverStats(unsigned int selector1, unsigned int selector2, unsigned int size,
+                                  PK_GET_DRVR_STATS* stats, unsigned int* count) {
     const uint32_t block[2] = {selector1, selector2};
     unsigned int reply = 0;
     int status = RequestIntoCallerArea(ZB5T_GET_DRIVER_STATS, block, sizeof block, stats, size,

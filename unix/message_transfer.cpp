@@ -1,15 +1,15 @@
 // cPelkLib_Unix: sending and receiving board messages through the driver.
+#include <poll.h>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 
 #include "services/pxi.h"
+#include "unix/pelklib.h"
 #include "wire/message_descriptor.h"
 #include "wire/pelkor_header.h"
-#include "unix/pelklib.h"
 
-int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
-                                  unsigned int capacity, void* header, unsigned int* headerLen) {
+int cPelkLib_Unix::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsigned int capacity,
+                                  void* header, unsigned int* headerLen) {
     // Not open counts as out of sequence too, also after FlushMessageBuffers
     // made an unopened object idle: poll would otherwise wait on no device.
     if (!m_rx_idle || m_fd == -1) {
@@ -145,9 +145,8 @@ int cPelkLib_Unix::SendWithBusyRetry(const PK_SEND_REQUEST& request) {
     }
 }
 
-int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header,
-                               unsigned int headerLen, unsigned int bufCount, void** buffers,
-                               unsigned int* lengths) {
+int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header, unsigned int headerLen,
+                               unsigned int bufCount, void** buffers, unsigned int* lengths) {
     if (bufCount > PK_MAX_DATA_BUFFERS) {
         return PKERR_BUFCOUNT;
     }
@@ -166,8 +165,8 @@ int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header,
         std::memcpy(m_tx_buf.get() + ZB5T_DESC_LEN, header, headerLen);
     }
 
-    PK_SEND_REQUEST block = {reinterpret_cast<uintptr_t>(m_tx_buf.get()), 0, headerLen + ZB5T_DESC_LEN,
-                             0};
+    PK_SEND_REQUEST block = {reinterpret_cast<uintptr_t>(m_tx_buf.get()), 0,
+                             headerLen + ZB5T_DESC_LEN, 0};
     int status = SendWithBusyRetry(block);
     if (status != PKERR_OK) {
         return status;
@@ -186,9 +185,8 @@ int cPelkLib_Unix::SendMessage(const PK_SEND_INFO* info, const void* header,
 }
 
 int cPelkLib_Unix::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
-                                     unsigned int dstAddr2, unsigned int tag,
-                                     unsigned int bufCount, void** buffers,
-                                     unsigned int* lengths) {
+                                     unsigned int dstAddr2, unsigned int tag, unsigned int bufCount,
+                                     void** buffers, unsigned int* lengths) {
     PK_SEND_INFO info = {1, 0, 0, dstAddr1, dstAddr2, tag};
     if (header == nullptr) {
         // Refused by SendMessage's own checks, in their order.

@@ -1,10 +1,10 @@
 // cPelkLib_Unix: object lifetime, Open, and the single driver request path.
 #include "unix/pelklib.h"
 
+#include <fcntl.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 
 #include "services/statuses.h"
@@ -15,11 +15,7 @@ constexpr unsigned int kMinHeaderCapacity = 56;
 }
 
 cPelkLib_Unix::cPelkLib_Unix()
-    : m_buf_size(0),
-      m_rx_len(0),
-      m_rx_pending(0),
-      m_rx_idle(false),
-      m_fd(-1) {}
+    : m_buf_size(0), m_rx_len(0), m_rx_pending(0), m_rx_idle(false), m_fd(-1) {}
 
 cPelkLib_Unix::~cPelkLib_Unix() {
     if (m_fd != -1) {
@@ -125,9 +121,8 @@ int cPelkLib_Unix::Ioctl_Unix(unsigned int code, const void* in, unsigned int in
         *count = static_cast<unsigned int>(result);
     }
     if (temporary != nullptr) {
-        unsigned int replyLen = static_cast<unsigned int>(result) < outLen
-                                    ? static_cast<unsigned int>(result)
-                                    : outLen;
+        unsigned int replyLen =
+            static_cast<unsigned int>(result) < outLen ? static_cast<unsigned int>(result) : outLen;
         std::memcpy(out, temporary.get(), replyLen);
     }
     return PKERR_OK;

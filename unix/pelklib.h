@@ -45,9 +45,9 @@ static_assert(offsetof(PK_SEND_REQUEST, blockLen) == 16, "PK_SEND_REQUEST layout
 static_assert(offsetof(PK_SEND_REQUEST, bufferLen) == 20, "PK_SEND_REQUEST layout");
 
 constexpr const char* ZB5T_DEVICE_PATH = "/dev/zb5t";
-constexpr unsigned int ZB5T_MIN_FD = 256;           // descriptors are moved to 256 or above
+constexpr unsigned int ZB5T_MIN_FD = 256;  // descriptors are moved to 256 or above
 constexpr unsigned int ZB5T_DESC_LEN = sizeof(PK_MSG_DESC);
-constexpr unsigned int ZB5T_BUSY_WAIT_MS = 50;      // pause between sends refused with EBUSY
+constexpr unsigned int ZB5T_BUSY_WAIT_MS = 50;  // pause between sends refused with EBUSY
 
 class cPelkLib_Unix : public cPelkLib {
 public:

@@ -18,8 +18,8 @@ constexpr const char* ZBHOST_SEMAPHORE_NAME = "ZBHostSemaphore";
 constexpr const char* ZBHOST_LOCK_NAME = "ZBHostManager.lock";
 constexpr const char* ZBHOST_MANAGER_IN_NAME = "ZBHostManagerIn";    // library writes
 constexpr const char* ZBHOST_MANAGER_OUT_NAME = "ZBHostManagerOut";  // library reads
-constexpr const char* ZBHOST_PIPE_IN_NAME = "ZBHostIn";    // + "%04d": library writes
-constexpr const char* ZBHOST_PIPE_OUT_NAME = "ZBHostOut";  // + "%04d": library reads
+constexpr const char* ZBHOST_PIPE_IN_NAME = "ZBHostIn";              // + "%04d": library writes
+constexpr const char* ZBHOST_PIPE_OUT_NAME = "ZBHostOut";            // + "%04d": library reads
 
 // A path in the emulator directory; empty when the directory is too long.
 struct EmulatorPath {

@@ -33,8 +33,8 @@ inline std::vector<std::string> TableRows() {
     std::vector<std::string> rows;
     for (int i = 0; i < count && i < 31; ++i) {
         const OAMSHADOW_BOARD& b = boards[i];
-        rows.push_back(std::string(b.name) + " " + std::to_string(b.number) + " " +
-                       b.driverName + " " + b.driverBoardID + (b.isUsingALaw ? " a" : ""));
+        rows.push_back(std::string(b.name) + " " + std::to_string(b.number) + " " + b.driverName +
+                       " " + b.driverBoardID + (b.isUsingALaw ? " a" : ""));
     }
     return rows;
 }

@@ -32,12 +32,14 @@ inline std::vector<uint8_t> Message(const PK_MSG_DESC& desc, const std::vector<u
 // `callerRoom`, the caller's area (the driver is not told its size).
 inline size_t ReplyRoom(unsigned long code, const uint8_t* area, size_t callerRoom) {
     switch (code) {
-        case ZB5T_RECEIVE_START: case ZB5T_RECEIVE_PART: return Word(area, 0);
+        case ZB5T_RECEIVE_START:
+        case ZB5T_RECEIVE_PART: return Word(area, 0);
         case ZB5T_READ_EEPROM: return Word(area, 8);
         case ZB5T_READ_EEPROM_BY_SLOT: return Word(area, 12);
         case ZB5T_GET_DRIVER_VERSION: return 12;
         case ZB5T_GET_BOARD_MAPPING: return sizeof(PK_BOARD_MAPPING);
-        case ZB5T_GET_BOARD_DATA: case ZB5T_GET_DRIVER_STATS: return callerRoom;
+        case ZB5T_GET_BOARD_DATA:
+        case ZB5T_GET_DRIVER_STATS: return callerRoom;
         case ZB5T_DETECT_BOARDS: return 64 * 8;  // the most boards a driver reports
         default: return 0;
     }

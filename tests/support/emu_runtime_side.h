@@ -14,8 +14,8 @@
 #include <functional>
 #include <thread>
 
-#include "wire/emulator_paths.h"
 #include "pipe_frames.h"
+#include "wire/emulator_paths.h"
 
 // Reads fd from its start to its end.
 inline std::string ReadAll(int fd) {

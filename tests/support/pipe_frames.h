@@ -15,7 +15,8 @@
 // A frame as the runtime sends it: fixed type, addresses and tag.
 inline PK_PIPE_FRAME RuntimeFrame(uint32_t numbufs, uint32_t headerLen,
                                   std::initializer_list<uint32_t> dataLens = {}) {
-    PK_PIPE_FRAME frame = {{'Z', 'B', 'P', 'C'}, {9, 0x22, 0, 0x11, 0, 0x7A6, numbufs, {headerLen}}};
+    PK_PIPE_FRAME frame = {{'Z', 'B', 'P', 'C'},
+                           {9, 0x22, 0, 0x11, 0, 0x7A6, numbufs, {headerLen}}};
     unsigned int i = 1;
     for (uint32_t length : dataLens) frame.desc.Buflen[i++] = length;
     return frame;

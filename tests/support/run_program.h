@@ -18,7 +18,8 @@ inline ProgramResult RunProgram(const std::string& commandLine) {
     FILE* pipe = popen(commandLine.c_str(), "r");
     if (pipe == nullptr) return result;
     char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, got);
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        result.output.append(buffer, got);
     int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

@@ -1,9 +1,9 @@
 #include "tests/support/sim_driver.h"
 
+#include <fcntl.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <fcntl.h>
 
 using driver_stream::Word;
 
@@ -204,19 +204,13 @@ int SimDriver::Handle(unsigned long code, uint8_t* area) {
             m_position += n;
             return Copy(area, m_current.data() + m_position - n, n);
         }
-        case ZB5T_DISCARD_REST:
-            m_position = m_current.size();
-            return 0;
-        case ZB5T_SEND:
-            return TakeSend(SendRequest(area));
+        case ZB5T_DISCARD_REST: m_position = m_current.size(); return 0;
+        case ZB5T_SEND: return TakeSend(SendRequest(area));
         case ZB5T_ASSERT_BOARD_RESET:
-        case ZB5T_LIFT_BOARD_RESET:
-            boardReady = code == ZB5T_LIFT_BOARD_RESET;
-            return 0;
+        case ZB5T_LIFT_BOARD_RESET: boardReady = code == ZB5T_LIFT_BOARD_RESET; return 0;
         case ZB5T_READ_EEPROM:
         case ZB5T_READ_EEPROM_BY_SLOT:
             return static_cast<int>(driver_stream::ReplyRoom(code, area, 0));
-        default:
-            return 0;
+        default: return 0;
     }
 }

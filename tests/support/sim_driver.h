@@ -8,11 +8,11 @@
 #ifndef PELK_TESTS_SIM_DRIVER_H
 #define PELK_TESTS_SIM_DRIVER_H
 
+#include <poll.h>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <poll.h>
 #include <set>
 #include <vector>
 
