@@ -11,6 +11,8 @@
 #include "capture/record_format.h"
 #include "services/pelk_log.h"
 #include "services/settings.h"
+#include "services/shared_access.h"
+#include "services/standard_descriptors.h"
 
 namespace {
 
@@ -72,6 +74,27 @@ std::string ExpandPath(const char* pattern) {
     return path;
 }
 
+// Opens the capture file without blocking (a FIFO named there has no reader
+// to wait for) and keeps it only when it is a regular file of this user's
+// (or root's): writes to anything else could block, raise SIGPIPE or feed
+// another user's file. The descriptor, or -1 with *why.
+int OpenCaptureFile(const std::string& path, std::string* why) {
+    int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd != -1) {
+        fd = KeepOffStandardDescriptors(fd);
+    }
+    if (fd == -1) {
+        *why = std::strerror(errno);
+        return -1;
+    }
+    if (CheckOwnFile(fd, path.c_str(), why) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::mutex s_open_mutex;
 bool s_open_tried = false;
 CaptureFile* s_file = nullptr;
@@ -89,16 +112,31 @@ CaptureFile* CaptureFile::FromEnvironment() {
     if (pattern == nullptr) {
         return nullptr;
     }
+    {
+        std::lock_guard<std::mutex> lock(s_open_mutex);
+        if (s_open_tried) {
+            return s_file;
+        }
+    }
+    // Opened outside the mutex; only the first opening to finish is kept,
+    // and only it empties the file.
+    const std::string path = ExpandPath(pattern);
+    std::string why;
+    const int fd = OpenCaptureFile(path, &why);
     std::lock_guard<std::mutex> lock(s_open_mutex);
     if (s_open_tried) {
+        if (fd != -1) {
+            close(fd);
+        }
         return s_file;
     }
     s_open_tried = true;
-    const std::string path = ExpandPath(pattern);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (fd == -1) {
+    if (fd == -1 || ftruncate(fd, 0) != 0) {
         PelkLog("pelklib: cannot open capture file %s: %s; running without capture\n", path.c_str(),
-                std::strerror(errno));
+                fd == -1 ? why.c_str() : std::strerror(errno));
+        if (fd != -1) {
+            close(fd);
+        }
         return nullptr;
     }
     // Section Header Block: little-endian, version 1.0, length unknown.

@@ -15,8 +15,10 @@
 class CaptureFile {
 public:
     // The file named by PELK_CAPTURE ("%p" replaced by the process ID), opened
-    // on first use. Null when the variable is unset or empty, or when the
-    // file cannot be opened (reported once on standard error).
+    // on first use, without blocking and outside any lock. Null when the
+    // variable is unset or empty, or when the file cannot be opened or is
+    // not a regular file of this user's or root's (reported once in the
+    // library's log).
     static CaptureFile* FromEnvironment();
 
     // Writes an Interface Description Block named name; returns its number.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "emu/dprint.h"
+#include "emu/emulator_files.h"
 #include "emu/runtime_wait.h"
 #include "emu/sigpipe_guard.h"
 #include "emu/system_calls.h"
@@ -56,9 +57,16 @@ cPelkLib_Emu::~cPelkLib_Emu() {
     }
 }
 
+// Every failure leaves an "Open: " text last that says why and what to do,
+// where the step's own message does not.
 int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
+    const int directory = CheckEmulatorDirectory();
+    if (directory != 0) {
+        return directory;
+    }
     if (ProbeRuntime() == RuntimePresence::Gone) {
-        dprint("Open: no runtime alive, nobody holds %s\n", EmulatorFile(ZBHOST_LOCK_NAME).text);
+        dprint("Open: no runtime alive, nobody holds %s: %s\n", EmulatorFile(ZBHOST_LOCK_NAME).text,
+               StartRuntimeAdvice().c_str());
         return PKERR_NOT_OPEN;
     }
     if (GetSemaphore() != 0) {
@@ -71,6 +79,7 @@ int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
     int pipeNumber = -1;
     if (DeterminePipe(&pipeNumber) != 0) {
         UnlockSemaphore();
+        ExplainMissingRuntime();
         return PKERR_NOT_OPEN;
     }
     if (AttachPipes(pipeNumber) != 0) {
@@ -91,22 +100,27 @@ int cPelkLib_Emu::DeterminePipe(int* pipeNumber) {
     }
     // Neither open blocks: the reply pipe is opened without waiting for a
     // writer, the request pipe once the runtime reads it.
-    int managerReply = g_emuSystemCalls.open(EmulatorFile(ZBHOST_MANAGER_OUT_NAME).text,
-                                             O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const EmulatorPath replyPath = EmulatorFile(ZBHOST_MANAGER_OUT_NAME);
+    std::string refusal;
+    int managerReply =
+        OpenEmulatorObject(replyPath.text, O_RDONLY | O_NONBLOCK, SharedKind::Fifo, &refusal);
     if (managerReply == -1) {
         int error = errno;
         if (error != ENOENT) {
             dprint("DeterminePipe trying to open ManagerIn, open returned %d, errno %d: %s\n"
                    " Runtime not ready?\n",
                    managerReply, error, strerror(error));
+            ExplainOpenFailure(replyPath.text, error, refusal);
         }
         return PKERR_UNKNOWN;
     }
-    int managerRequest = OpenFifoWhenRead(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text);
+    const EmulatorPath requestPath = EmulatorFile(ZBHOST_MANAGER_IN_NAME);
+    int managerRequest = OpenFifoWhenRead(requestPath.text, &refusal);
     if (managerRequest == -1) {
         int error = errno;
         dprint("DeterminePipe trying to open ManagerOut, open returned %d, errno %d: %s\n",
                managerRequest, error, strerror(error));
+        ExplainOpenFailure(requestPath.text, error, refusal);
         g_emuSystemCalls.close(managerReply);
         return PKERR_UNKNOWN;
     }
@@ -172,21 +186,25 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
     // means the runtime that replied has gone. Other runtimes may open
     // theirs after replying and are waited for.
     const EmulatorPath name = EmulatorPipe(ZBHOST_PIPE_IN_NAME, pipeNumber);
-    int out = ProbeRuntime() == RuntimePresence::Unknown
-                  ? OpenFifoWhenRead(name.text)
-                  : g_emuSystemCalls.open(name.text, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    std::string refusal;
+    int out =
+        ProbeRuntime() == RuntimePresence::Unknown
+            ? OpenFifoWhenRead(name.text, &refusal)
+            : OpenEmulatorObject(name.text, O_WRONLY | O_NONBLOCK, SharedKind::Fifo, &refusal);
     if (out == -1) {
         int error = errno;
         dprint("AttachPipes trying to open Out pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, out, error, strerror(error));
+        ExplainOpenFailure(name.text, error, refusal);
         return PKERR_UNKNOWN;
     }
-    int in = g_emuSystemCalls.open(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber).text,
-                                   O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const EmulatorPath inName = EmulatorPipe(ZBHOST_PIPE_OUT_NAME, pipeNumber);
+    int in = OpenEmulatorObject(inName.text, O_RDONLY | O_NONBLOCK, SharedKind::Fifo, &refusal);
     if (in == -1) {
         int error = errno;
         dprint("AttachPipes trying to open In pipe %d, open returned %d, errno %d: %s\n",
                pipeNumber, in, error, strerror(error));
+        ExplainOpenFailure(inName.text, error, refusal);
         g_emuSystemCalls.close(out);
         return PKERR_UNKNOWN;
     }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "emu/emulator_files.h"
 #include "emu/system_calls.h"
 #include "wire/emulator_paths.h"
 
@@ -47,11 +48,13 @@ bool Bounded(Attempt attempt) {
 }  // namespace
 
 // The lock is taken shared for an instant only: a runtime starting at that
-// moment tries its own (exclusive) lock again.
+// moment tries its own (exclusive) lock again. A lock the access policy
+// refuses tells nothing (Open has said so already).
 RuntimePresence ProbeRuntime() {
     const int saved = errno;
     RuntimePresence presence = RuntimePresence::Unknown;
-    const int fd = g_emuSystemCalls.open(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_CLOEXEC);
+    const int fd = OpenEmulatorObject(EmulatorFile(ZBHOST_LOCK_NAME).text, O_RDONLY | O_NONBLOCK,
+                                      SharedKind::File, nullptr);
     if (fd != -1) {
         if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
             presence = RuntimePresence::Gone;
@@ -64,11 +67,11 @@ RuntimePresence ProbeRuntime() {
     return presence;
 }
 
-int OpenFifoWhenRead(const char* path) {
+int OpenFifoWhenRead(const char* path, std::string* refusal) {
     int fd = -1;
     int error = 0;
     const bool opened = Bounded([&](int pauseMs) {
-        fd = g_emuSystemCalls.open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = OpenEmulatorObject(path, O_WRONLY | O_NONBLOCK, SharedKind::Fifo, refusal);
         error = errno;
         if (fd != -1 || error != ENXIO) {
             return true;

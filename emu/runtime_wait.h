@@ -5,6 +5,8 @@
 #ifndef PELK_EMU_RUNTIME_WAIT_H
 #define PELK_EMU_RUNTIME_WAIT_H
 
+#include <string>
+
 // How long one step of the handshake waits for a runtime that is alive.
 constexpr int ZBHOST_HANDSHAKE_STEP_LIMIT_MS = 5000;
 
@@ -16,11 +18,12 @@ enum class RuntimePresence {
 
 RuntimePresence ProbeRuntime();
 
-// Opens the FIFO at path for writing without blocking; while it has no
-// reader yet, tries again until the step limit. The descriptor, or -1 with
-// errno: ETIMEDOUT past the limit, ESRCH when the runtime has gone, or
-// open's own.
-int OpenFifoWhenRead(const char* path);
+// Opens the FIFO at path for writing without blocking, as
+// OpenEmulatorObject does (emu/emulator_files.h); while it has no reader
+// yet, tries again until the step limit. The descriptor, or -1 with errno:
+// ETIMEDOUT past the limit, ESRCH when the runtime has gone, or that of
+// OpenEmulatorObject with its refusal.
+int OpenFifoWhenRead(const char* path, std::string* refusal);
 
 // Waits until fd has bytes to read or its writers have gone: 0, or -1 with
 // errno ETIMEDOUT past the step limit, ESRCH when the runtime has gone.

@@ -13,14 +13,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include <mutex>
 
 #include <pelklib.h>
 
 #include "emu/dprint.h"
+#include "emu/emulator_files.h"
 #include "services/shared_access.h"
 #include "wire/emulator_paths.h"
 
@@ -58,7 +61,8 @@ time_t LastTurnChange(int set) {
 // this raises the value of a set never taken, so nothing changes it between
 // the check and the setting. Someone else checking already is enough.
 void GiveValueIfNeverSet(int set) {
-    const int marker = open(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, O_RDONLY | O_CLOEXEC);
+    const int marker = open(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text,
+                            O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (marker == -1) {
         return;
     }
@@ -148,6 +152,43 @@ int ChangeSemaphore(short change, const char* name) {
     return 0;
 }
 
+// A marker or set that another user made could lead the handshake astray
+// (a key of that user's choosing) or hold it up: both are checked like
+// every shared object. 0, or -1 with an "Open: " text.
+int CheckMarker(const char* marker) {
+    std::string refusal;
+    const int fd = OpenEmulatorObject(marker, O_RDONLY | O_NONBLOCK, SharedKind::File, &refusal);
+    if (fd != -1) {
+        close(fd);
+    } else if (!refusal.empty()) {
+        dprint("Open: the semaphore's marker is refused: %s\n", refusal.c_str());
+        return PKERR_UNKNOWN;
+    }
+    return 0;
+}
+
+int CheckSet(int set, const char* marker) {
+    std::string refusal;
+    struct semid_ds state;
+    union semun {
+        int val;
+        struct semid_ds* buf;
+    } argument;
+    argument.buf = &state;
+    if (semctl(set, 0, IPC_STAT, argument) != 0) {
+        return 0;  // not ours to read: the turns themselves fail and say so
+    }
+    char name[sizeof(EmulatorPath::text) + 64];
+    std::snprintf(name, sizeof name, "the handshake's semaphore set %d (key of %s)", set, marker);
+    char removal[32];
+    std::snprintf(removal, sizeof removal, "ipcrm -s %d", set);
+    if (CheckSharedIpc(state.sem_perm, name, removal, &refusal) != 0) {
+        dprint("Open: refused: %s\n", refusal.c_str());
+        return PKERR_UNKNOWN;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int GetSemaphore() {
@@ -159,7 +200,11 @@ int GetSemaphore() {
     }
     sema_created = false;
     int fd = open(marker.text, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, SharedCreateMode());
+    const int createError = fd == -1 ? errno : 0;
     if (fd == -1) {
+        if (CheckMarker(marker.text) != 0) {
+            return PKERR_UNKNOWN;
+        }
         errno = 0;
     } else {
         // Every sharing process must find it, whatever our umask.
@@ -171,6 +216,10 @@ int GetSemaphore() {
     if (sema_key == -1) {
         int error = errno;
         dprint("DeterminePipe: error, ftok errno %d: %s\n", error, strerror(error));
+        if (error == ENOENT && createError != 0) {
+            dprint("Open: %s does not exist and cannot be made: %s\n", marker.text,
+                   DescribeOpenFailure(marker.text, createError).c_str());
+        }
         return PKERR_UNKNOWN;
     }
     bool creator = true;
@@ -182,6 +231,14 @@ int GetSemaphore() {
     if (set == -1) {
         int error = errno;
         dprint("semget failed errno %d: %s\n", error, strerror(error));
+        if (error == EACCES) {
+            dprint("Open: the handshake's semaphore set is not open to us; it was made with its "
+                   "marker: %s\n",
+                   DescribeOpenFailure(marker.text, EACCES).c_str());
+        }
+        return PKERR_UNKNOWN;
+    }
+    if (!creator && CheckSet(set, marker.text) != 0) {
         return PKERR_UNKNOWN;
     }
     zbsema = set;

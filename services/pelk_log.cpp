@@ -6,7 +6,11 @@
 #include <mutex>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "services/settings.h"
+#include "services/standard_descriptors.h"
 
 namespace {
 
@@ -36,8 +40,14 @@ FILE* StreamFromEnvironment() {
     if (std::strcmp(setting, "off") == 0) {
         return nullptr;
     }
-    FILE* file = std::fopen(setting, "ae");
+    // Off descriptors 0 to 2, like every descriptor the library keeps.
+    const int fd =
+        KeepOffStandardDescriptors(open(setting, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    FILE* file = fd == -1 ? nullptr : fdopen(fd, "a");
     if (file == nullptr) {
+        if (fd != -1) {
+            close(fd);
+        }
         std::fprintf(stderr, "pelklib: PELK_LOG file %s: %s; diagnostics are off\n", setting,
                      std::strerror(errno));
     }

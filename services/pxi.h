@@ -20,7 +20,8 @@ uint32_t pxiAllocShMem(const char* name, uint32_t size, uint32_t* handle, void**
 uint32_t pxiAttachShMem(const char* name, uint32_t* handle, void** address);
 // Unmaps the segment; handle and address become 0 and null.
 uint32_t pxiDetachShMem(uint32_t* handle, void** address);
-// Unmaps the segment and removes its name from the system.
+// Unmaps the segment and removes its name from the system, when the
+// process that mapped it calls; in a child of fork it only unmaps.
 uint32_t pxiDeallocShMem(uint32_t* handle, void** address);
 // Mapped size in bytes of the segment behind handle; 0 for an unknown handle.
 uint32_t pxiShMemSize(uint32_t handle);

@@ -1,9 +1,12 @@
 // Named shared-memory segments on POSIX shared memory (shm_open + mmap).
 // Each mapping gets a handle in a small process-wide table that remembers
-// the segment's name (to remove it) and its mapped size (to bound copies).
+// the segment's name (to remove it), its mapped size (to bound copies) and
+// the process that mapped it: a copy of the table inherited by a child of
+// fork never removes the segment.
 #include "services/pxi.h"
 
 #include "services/shared_access.h"
+#include "services/shm_segment.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -22,6 +25,7 @@ struct Mapping {
     uint32_t handle;
     uint32_t size;
     void* address;
+    pid_t process;  // the one that mapped it, alone allowed to remove it
     char name[256];
     Mapping* next;
 };
@@ -48,6 +52,7 @@ bool Remember(const char* objectName, uint32_t size, void* address, uint32_t* ha
     std::snprintf(mapping->name, sizeof mapping->name, "%s", objectName);
     mapping->size = size;
     mapping->address = address;
+    mapping->process = getpid();
     std::lock_guard<std::mutex> hold(s_mappingsLock);
     do {
         ++s_lastHandle;
@@ -122,7 +127,7 @@ uint32_t Release(uint32_t* handle, void** address, bool removeName) {
     }
     munmap(mapping->address, mapping->size);
     uint32_t result = 0;
-    if (removeName && shm_unlink(mapping->name) != 0) {
+    if (removeName && mapping->process == getpid() && shm_unlink(mapping->name) != 0) {
         result = static_cast<uint32_t>(errno);
     }
     delete mapping;
@@ -141,7 +146,7 @@ uint32_t pxiAllocShMem(const char* name, uint32_t size, uint32_t* handle, void**
     if (size == 0) {
         return EINVAL;
     }
-    int fd = shm_open(objectName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, SharedCreateMode());
+    int fd = OpenSharedMemoryObject(objectName, O_RDWR | O_CREAT | O_EXCL, SharedCreateMode());
     if (fd == -1) {
         return errno == EEXIST ? PXI_SHMEM_EXISTS : static_cast<uint32_t>(errno);
     }
@@ -170,7 +175,7 @@ uint32_t pxiAttachShMem(const char* name, uint32_t* handle, void** address) {
     if (!ObjectName(name, objectName)) {
         return ENAMETOOLONG;
     }
-    int fd = shm_open(objectName, O_RDWR | O_CLOEXEC, 0);
+    int fd = OpenSharedMemoryObject(objectName, O_RDWR, 0);
     if (fd == -1) {
         return static_cast<uint32_t>(errno);
     }

@@ -1,9 +1,12 @@
 #include "services/shm_segment.h"
 
+#include "services/pelk_log.h"
 #include "services/shared_access.h"
+#include "services/standard_descriptors.h"
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -53,10 +56,41 @@ int MapLocked(int fd, size_t size, ShmSegment* segment, ShmPrepare prepare) {
     return 0;
 }
 
+// Where the C library keeps POSIX shared-memory objects.
+constexpr char kShmDirectory[] = "/dev/shm";
+
 }  // namespace
 
+int OpenSharedMemoryObject(const char* name, int flags, mode_t mode) {
+    const std::string path = kShmDirectory + std::string(name);
+    int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd == -1) {
+        if (errno == ELOOP) {
+            PelkLog("Shared memory %s: %s\n", name + 1,
+                    DescribeOpenFailure(path.c_str(), ELOOP).c_str());
+            errno = ELOOP;
+        }
+        return -1;
+    }
+    fd = KeepOffStandardDescriptors(fd);
+    std::string why;
+    const int error =
+        fd == -1 ? errno : CheckSharedObject(fd, SharedKind::File, path.c_str(), &why);
+    if (error != 0) {
+        if (!why.empty()) {
+            PelkLog("Shared memory %s: %s\n", name + 1, why.c_str());
+        }
+        if (fd != -1) {
+            close(fd);
+        }
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepare prepare) {
-    int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, SharedCreateMode());
+    int fd = OpenSharedMemoryObject(name, O_RDWR | O_CREAT, SharedCreateMode());
     if (fd < 0) {
         return errno;
     }

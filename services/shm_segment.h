@@ -5,11 +5,20 @@
 
 #include <cstddef>
 
+#include <sys/types.h>
+
 struct ShmSegment {
     void* address;
     size_t size;
     bool created;  // this call sized the segment
 };
+
+// Opens the shared-memory object `name` ("/...") as shm_open does (the file
+// of that name in /dev/shm), but never through a symbolic link and without
+// blocking on a FIFO planted there, close-on-exec, off descriptors 0 to 2;
+// then checks it (CheckSharedObject). A refused object is reported in the
+// library's log with what to do. The descriptor, or -1 with errno.
+int OpenSharedMemoryObject(const char* name, int flags, mode_t mode);
 
 // Runs once per opening, under the segment's lock, on the mapped bytes.
 // Returns 0, or an errno value that fails the opening.

@@ -49,7 +49,10 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
     ASSERT_EQ(mkfifo(in.c_str(), 0666), 0);
     int reader = open(in.c_str(), O_RDONLY | O_NONBLOCK);
     EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
-    EXPECT_EQ(out.Take(), "Write: called with m_pipes_inuse = false\n"
+    EXPECT_EQ(out.Take(), "Open: no runtime serves /dev (/dev/ZBHostManagerOut does not exist): "
+                          "start zbhost in /dev (PELK_EMULATOR_DIR=/dev zbhost), or set "
+                          "PELK_EMULATOR_DIR to the directory zbhost serves\n"
+                          "Write: called with m_pipes_inuse = false\n"
                           "AttachPipes trying to open In pipe 9, open returned -1, errno 2: "
                           "No such file or directory\n");
     EXPECT_EQ(lib.GetWaitHandle(), -1);

@@ -103,7 +103,9 @@ TEST(EmuFaults, DevNotWritable) {
         return r + "\n" + out.Take();
     });
     EXPECT_EQ(report, "open -1\n"
-                      "DeterminePipe: error, ftok errno 2: No such file or directory\n");
+                      "DeterminePipe: error, ftok errno 2: No such file or directory\n"
+                      "Open: /dev/ZBHostSemaphore does not exist and cannot be made: cannot open "
+                      "/dev/ZBHostSemaphore: Read-only file system\n");
 }
 
 // Through the real runtime: a signal arriving every 200 us (without
@@ -168,7 +170,9 @@ TEST(EmuFaults, ThroughZbhost) {
     EXPECT_EQ(late.Open(0, nullptr), PKERR_NOT_OPEN);
     EXPECT_EQ(killed.Take(), "AttachPipes trying to open Out pipe 1, open returned -1, errno 6: "
                              "No such device or address\n"
-                             "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock\n");
+                             "Open: no runtime alive, nobody holds /dev/ZBHostManager.lock: "
+                             "start zbhost in /dev (PELK_EMULATOR_DIR=/dev zbhost), or set "
+                             "PELK_EMULATOR_DIR to the directory zbhost serves\n");
 
     zbhost = std::make_unique<Zbhost>();
     ASSERT_TRUE(zbhost->WaitReady());

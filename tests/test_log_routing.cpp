@@ -1,6 +1,7 @@
 // The library's diagnostic texts reach the place PELK_LOG names, or the
 // callback the application installs, each text whole and unchanged.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,13 +19,16 @@
 namespace {
 
 // With a reply pipe but no request pipe (a runtime that died half-way),
-// opening an emulated board logs the failed open.
+// opening an emulated board logs the failed open, then what to do.
 const char kNoRuntime[] =
     "DeterminePipe trying to open ManagerOut, open returned -1, errno 2: No such file or "
     "directory\n";
+const char kAdvice[] =
+    "Open: no runtime serves /dev (/dev/ZBHostManagerIn does not exist): start zbhost in /dev "
+    "(PELK_EMULATOR_DIR=/dev zbhost), or set PELK_EMULATOR_DIR to the directory zbhost serves\n";
 
 void OpenWithoutRuntime() {
-    std::ofstream("/dev/ZBHostManagerOut");
+    mkfifo("/dev/ZBHostManagerOut", 0666);
     cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
     EXPECT_NE(lib->Open(PK_MAX_HEADER_LEN, nullptr), 0);
     deletePelkLib(lib);
@@ -40,7 +44,8 @@ std::string Contents(const std::string& path) {
 // has not logged yet. (This test comes first in the file for that reason.)
 TEST(LogRouting, PelkLogChoosesWhereTextsGo) {
     const std::string out = "/dev/shm/log_stdout", err = "/dev/shm/log_stderr",
-                      file = "/dev/shm/log_file", twice = std::string(kNoRuntime) + kNoRuntime;
+                      file = "/dev/shm/log_file",
+                      twice = std::string(kNoRuntime) + kAdvice + kNoRuntime + kAdvice;
     const struct {
         const char* setting;  // null: unset
         std::string where;    // the one of out, err and file that gets the texts
@@ -76,8 +81,9 @@ TEST(LogRouting, CallbackReceivesEveryTextInstead) {
         &texts);
     OpenWithoutRuntime();
     pelkSetLogCallback(nullptr, nullptr);
-    ASSERT_FALSE(texts.empty());
+    ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], kNoRuntime);
+    EXPECT_EQ(texts[1], kAdvice);
 }
 
 }  // namespace

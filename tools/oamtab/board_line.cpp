@@ -1,6 +1,8 @@
 #include "board_line.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -54,6 +56,33 @@ bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
     }
     *record = CBoardIDShadow(words[0].c_str(), number, words[2].c_str(), words[3].c_str(),
                              words.size() == 5);
+    return true;
+}
+
+bool FieldsPrintable(const std::vector<std::string>& words, std::string* error) {
+    static const char* const kFields[] = {"name", "board number", "driver name",
+                                          "driver board ID"};
+    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        const auto control = std::find_if(word.begin(), word.end(), isControl);
+        if (control == word.end()) {
+            continue;
+        }
+        std::string shown;
+        for (char c : word) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, isControl(c) || c == '\\' ? "\\x%02X" : "%c",
+                          static_cast<unsigned char>(c));
+            shown += escaped;
+        }
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(*control));
+        *error = (i < 4 ? std::string(kFields[i]) : "word " + std::to_string(i + 1)) + " \"" +
+                 shown + "\" holds the control byte " + byte + " at position " +
+                 std::to_string(control - word.begin() + 1) + ": fields are printable text";
+        return false;
+    }
     return true;
 }
 

@@ -14,6 +14,11 @@
 bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
                 CBoardIDShadow* record, std::string* error);
 
+// Whether every word is text without control bytes (a NUL would cut the
+// field short where the table stores it). False with the field and the
+// byte, shown escaped, in *error.
+bool FieldsPrintable(const std::vector<std::string>& words, std::string* error);
+
 // Splits a line into words at blanks; '#' starts a comment.
 std::vector<std::string> SplitLine(const std::string& line);
 

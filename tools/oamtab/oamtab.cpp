@@ -17,6 +17,7 @@
 #include "oam/board_table_writer.h"
 #include "services/pxi.h"
 #include "tools/common/json.h"
+#include "tools/common/standard_descriptors.h"
 #include "tools/common/tool_version.h"
 
 namespace {
@@ -124,6 +125,9 @@ int Add(CBoardTableWriter& table, const Words& args) {
     }
     CBoardIDShadow record;
     std::string error;
+    if (!FieldsPrintable(args, &error)) {
+        return Usage(error);
+    }
     if (!ParseBoard(args, "--alaw", &record, &error)) {
         return Fail(error);
     }
@@ -183,6 +187,9 @@ int Load(CBoardTableWriter& table, const Words& args) {
         CBoardIDShadow record;
         std::string error;
         const std::string where = source + ":" + std::to_string(number) + ": ";
+        if (!FieldsPrintable(words, &error)) {
+            return Usage(where + error + "; nothing was written");
+        }
         if (!ParseBoard(words, "alaw", &record, &error)) {
             return Fail(where + error);
         }
@@ -258,6 +265,7 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     Words words(argv + 1, argv + argc);
     // --json may stand before or after the command, and only list uses it.
     const auto json = std::remove(words.begin(), words.end(), "--json");

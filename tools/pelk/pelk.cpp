@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/standard_descriptors.h"
 #include "tools/common/tool_version.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
@@ -74,6 +75,7 @@ extern "C" void ToStandardError(const char* text, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     pelkSetLogCallback(ToStandardError, nullptr);
     // Global options may come before the command; they are passed on to it
     // ahead of its own words (so never after a "--").

@@ -25,6 +25,19 @@ bool IsPairName(const char* name) {
     return false;
 }
 
+// Hands the FIFO at path to the access policy through a descriptor, so a
+// name swapped for a link to another file in the meantime changes nothing.
+bool ShareFifo(const std::string& path) {
+    const int fd = OpenFifo(path, O_RDONLY);
+    if (fd == -1) {
+        return false;
+    }
+    const int error = ShareDescriptor(fd);
+    close(fd);
+    errno = error;
+    return error == 0;
+}
+
 }  // namespace
 
 bool MakeFifo(const std::string& path) {
@@ -34,19 +47,22 @@ bool MakeFifo(const std::string& path) {
             return false;
         }
     }
-    return SharePath(path.c_str()) == 0;
+    return ShareFifo(path);
 }
 
 bool KeepOrMakeFifo(const std::string& path) {
-    struct stat found;
-    if (lstat(path.c_str(), &found) == 0 && S_ISFIFO(found.st_mode)) {
-        return SharePath(path.c_str()) == 0;
-    }
-    return MakeFifo(path);
+    return ShareFifo(path) || MakeFifo(path);
 }
 
 int OpenFifo(const std::string& path, int access) {
-    return open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), access | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    std::string refusal;
+    if (fd != -1 && CheckSharedObject(fd, SharedKind::Fifo, path.c_str(), &refusal) != 0) {
+        close(fd);
+        errno = EACCES;
+        return -1;
+    }
+    return fd;
 }
 
 int RemoveLeftPairs() {

@@ -1,20 +1,26 @@
-// Small helpers for the FIFOs zbhost makes in the emulator directory.
+// Small helpers for the FIFOs zbhost makes in the emulator directory. Every
+// FIFO is opened without following a symbolic link and checked on its
+// descriptor (services/shared_access.h); its mode and group are set on that
+// descriptor, never by name.
 #ifndef ZBHOST_FIFO_H
 #define ZBHOST_FIFO_H
 
 #include <string>
 
-// Creates the FIFO at path, read/write for everybody whatever the umask. A
-// FIFO left at that path by an earlier runtime is replaced, so that nobody
-// still holding the old one shares the new one. False with errno set when it
-// cannot be made.
+// Creates the FIFO at path, shared as the access policy says whatever the
+// umask. Whatever is left at that path (a FIFO of an earlier runtime, or
+// anything else) is replaced, so that nobody still holding the old one
+// shares the new one. False with errno set when it cannot be made.
 bool MakeFifo(const std::string& path);
 
-// Like MakeFifo, but a FIFO already at path is kept: a client blocked opening
-// it (left by a runtime that was killed) is served by this one.
+// Like MakeFifo, but a FIFO already at path that passes the check is kept: a
+// client blocked opening it (left by a runtime that was killed) is served by
+// this one.
 bool KeepOrMakeFifo(const std::string& path);
 
-// Opens path without blocking, close-on-exec; -1 with errno on failure.
+// Opens the FIFO at path without blocking or following a symbolic link,
+// close-on-exec; -1 with errno on failure, EACCES when it is not a FIFO the
+// access policy trusts.
 int OpenFifo(const std::string& path, int access);
 
 // Removes the pipe pairs ("ZBHostIn0007", "ZBHostOut0007", ...) a killed

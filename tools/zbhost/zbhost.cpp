@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "wire/emulator_paths.h"
+#include "tools/common/standard_descriptors.h"
 #include "tools/common/tool_version.h"
 #include "services/shared_access.h"
 #include "tools/zbhost/echo_pair.h"
@@ -112,11 +113,39 @@ bool LockExclusively(int fd) {
     return false;
 }
 
-// Holds the host-wide lock of the one running zbhost; -1 when another has it.
+// The emulator directory must pass the check of shared places before
+// anything is made in it; one that cannot be opened is left to the lock's
+// creation to report.
+bool DirectoryTrusted(std::string* reason) {
+    const int fd = open(EmulatorDir(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1) {
+        return true;
+    }
+    const bool trusted = CheckSharedObject(fd, SharedKind::Directory, EmulatorDir(), reason) == 0;
+    close(fd);
+    return trusted;
+}
+
+// Holds the lock of the one zbhost serving the directory; -1 when another
+// has it, or when the directory or a lock file is refused. The lock is never
+// followed through a symbolic link, and a file left there must pass the
+// check of shared objects.
 int TakeInstanceLock(std::string* reason) {
+    if (!DirectoryTrusted(reason)) {
+        return -1;
+    }
     const EmulatorPath lockPath = EmulatorFile(ZBHOST_LOCK_NAME);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = open(lockPath.text, O_RDWR | O_CREAT | O_CLOEXEC, SharedByGroup() ? 0600 : 0644);
+        int fd = open(lockPath.text, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      SharedByGroup() ? 0600 : 0644);
+        if (fd == -1 && errno == ELOOP) {
+            *reason = DescribeOpenFailure(lockPath.text, ELOOP);
+            return -1;
+        }
+        if (fd != -1 && CheckSharedObject(fd, SharedKind::File, lockPath.text, reason) != 0) {
+            close(fd);
+            return -1;
+        }
         if (fd != -1 && SharedByGroup() && (errno = ShareDescriptor(fd)) != 0) {
             close(fd);
             fd = -1;
@@ -134,7 +163,7 @@ int TakeInstanceLock(std::string* reason) {
         // The lock counts only if the file was not removed by a leaving
         // zbhost between our open and flock.
         struct stat held, named;
-        if (fstat(fd, &held) == 0 && stat(lockPath.text, &named) == 0 &&
+        if (fstat(fd, &held) == 0 && lstat(lockPath.text, &named) == 0 &&
             held.st_ino == named.st_ino) {
             return fd;
         }
@@ -147,7 +176,7 @@ int TakeInstanceLock(std::string* reason) {
 // A runtime of another kind may serve without our lock: a reader on the
 // manager's request pipe shows it.
 bool OtherRuntimeServes() {
-    int fd = open(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = OpenFifo(EmulatorFile(ZBHOST_MANAGER_IN_NAME).text, O_WRONLY);
     if (fd == -1) {
         return false;
     }
@@ -394,6 +423,7 @@ bool ParseNumber(const std::string& text, const unsigned long long (&range)[2],
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     ReplayOptions replay;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
