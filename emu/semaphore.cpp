@@ -83,6 +83,14 @@ time_t MonotonicSeconds() {
     return now.tv_sec;
 }
 
+// The set is made with the marker's owner, group and mode: those explain
+// a set that refuses us.
+void ExplainClosedSet() {
+    dprint("Open: the handshake's semaphore set is not open to us; it was made with its marker: "
+           "%s\n",
+           DescribeOpenFailure(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, EACCES).c_str());
+}
+
 // Takes a turn, waiting until nobody has taken or given back one for
 // kTurnWaitLimitS. A signal does not end the wait.
 int TakeTurn(int set, const struct sembuf& operation) {
@@ -139,6 +147,9 @@ int ChangeSemaphore(short change, const char* name) {
     if (result != 0) {
         int error = errno;
         dprint("%s, semop returned %d, errno %d: %s\n", name, result, error, strerror(error));
+        if (error == EACCES) {
+            ExplainClosedSet();
+        }
         if (error == EIDRM || error == EINVAL) {
             // The set is gone: the next GetSemaphore obtains it anew.
             std::lock_guard<std::mutex> hold(s_stateLock);
@@ -232,9 +243,7 @@ int GetSemaphore() {
         int error = errno;
         dprint("semget failed errno %d: %s\n", error, strerror(error));
         if (error == EACCES) {
-            dprint("Open: the handshake's semaphore set is not open to us; it was made with its "
-                   "marker: %s\n",
-                   DescribeOpenFailure(marker.text, EACCES).c_str());
+            ExplainClosedSet();
         }
         return PKERR_UNKNOWN;
     }

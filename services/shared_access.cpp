@@ -110,9 +110,12 @@ mode_t KindMode(SharedKind kind) {
 // group policy whoever put it in the policy's group (only a member, or
 // root, can).
 std::string TrustedOwners() {
-    std::string owners = "root or " + UserText(geteuid());
+    std::string owners = "root";
+    if (geteuid() != 0) {
+        owners += ", " + UserText(geteuid());
+    }
     if (CurrentPolicy().grouped) {
-        owners = "root, " + UserText(geteuid()) + " or group " + GroupText(CurrentPolicy().group);
+        owners += ", group " + GroupText(CurrentPolicy().group);
     }
     return owners;
 }
@@ -130,7 +133,7 @@ int CheckOwnerAndMode(uid_t owner, gid_t group, mode_t mode, bool directory, con
     const std::string facts = " (owner " + UserText(owner) + ", group " + GroupText(group) +
                               ", mode " + ModeText(mode) + ")";
     if (owner != geteuid() && owner != 0 && !(policy.grouped && group == policy.group)) {
-        return Refuse(why, std::string(name) + facts + " belongs to none of " + TrustedOwners() +
+        return Refuse(why, std::string(name) + facts + " belongs to none of: " + TrustedOwners() +
                                ": whoever owns it could change what it holds; " + removal);
     }
     if (directory) {

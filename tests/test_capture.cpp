@@ -4,6 +4,7 @@
 // runs in a child process, since the capture file is process-wide.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -36,7 +37,13 @@ int RoundTrip(cPelkLib* lib, unsigned int tag) {
     return status == 0 ? lib->ReceiveBuffers(info.bufLen, buffers) : status;
 }
 
+// Only a regular file of the user's own is written: a FIFO (with or without
+// a reader) or another user's file is reported once, and never waited for.
 TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
+    ASSERT_EQ(mkfifo("/dev/shm/unread.fifo", 0666), 0);
+    ASSERT_EQ(mkfifo("/dev/shm/read.fifo", 0666), 0);
+    const int reader = open("/dev/shm/read.fifo", O_RDONLY | O_NONBLOCK);
+    ASSERT_EQ(AsNobody([] { return close(creat("/dev/shm/theirs.pcapng", 0666)); }), 0);
     const struct {
         const char* variable;  // null: unset
         bool wrapped;
@@ -44,10 +51,14 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
     } cases[] = {{nullptr, false, 0},
                  {"", false, 0},
                  {"/nonexistent/dir/c.pcapng", false, 1},
+                 {"/dev/shm/unread.fifo", false, 1},
+                 {"/dev/shm/read.fifo", false, 1},
+                 {"/dev/shm/theirs.pcapng", false, 1},
                  {"/dev/shm/c%p.pcapng", true, 0}};
     for (const auto& c : cases) {
         const int errors = memfd_create("stderr", 0);
         const pid_t child = StartChild([&] {
+            alarm(5);
             dup2(errors, 2);
             setenv("PELK_LOG", "stderr", 1);
             c.variable ? setenv("PELK_CAPTURE", c.variable, 1) : unsetenv("PELK_CAPTURE");
@@ -68,6 +79,11 @@ TEST(Capture, FactoriesWrapOnlyWhenAFileIsNamed) {
     }
     struct stat ignored;
     EXPECT_NE(stat("/dev/shm/c%p.pcapng", &ignored), 0) << "%p not replaced";
+    char nothing;
+    EXPECT_EQ(read(reader, &nothing, 1), 0);
+    close(reader);
+    ASSERT_EQ(stat("/dev/shm/theirs.pcapng", &ignored), 0);
+    EXPECT_EQ(ignored.st_size, 0);
 }
 
 // Sends the backend refuses are recorded from what the caller gave: no

@@ -7,6 +7,7 @@
 
 #include "emu/pelklib_emu.h"
 #include "services/statuses.h"
+#include "support/child_process.h"
 #include "support/emu_runtime_side.h"
 
 namespace {
@@ -73,6 +74,7 @@ TEST(EmuBoard, FixedAnswersAndErrorTexts) {
     }
 }
 
+// Its owner is the object that made it, in the process that made it.
 TEST(EmuBoard, BoardDataIsSharedAndLastsAsLongAsItsOwner) {
     char buffer[64];
     unsigned int count = 77;
@@ -82,6 +84,13 @@ TEST(EmuBoard, BoardDataIsSharedAndLastsAsLongAsItsOwner) {
     char data[] = "0123456789";
     ASSERT_EQ(owner->SetBoardData(1, 10, data, &count), 0);
     EXPECT_EQ(count, 10u);
+
+    // The owner's copy in a child of fork owns nothing: its end removes nothing.
+    ASSERT_EQ(WaitChild(StartChild([&owner] {
+                  owner.reset();
+                  return 0;
+              })),
+              0);
 
     // Another process, another board number, same data.
     std::string seen = InChild([] {

@@ -69,6 +69,12 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         {"load - < " + File("a 1 zb5t 0\nb 1 zb5t 1\n"), 1,
          "standard input:2: number 1 is already board \"a\" on line 1"},
         {"load " + File(Boards(32)), 1, "at most 31 boards"},
+        // A control byte would cut a field short where the table stores it.
+        {"load " + File(std::string("x 7 zbhost 9\0" "1\n", 15)), 2,
+         ".txt:1: driver board ID \"9\\x001\" holds the control byte 0x00 at position 2"},
+        {"load " + File(std::string("a 1 zb5t 0\nab\0cd 8 zbhost 1\n", 27)), 2,
+         ".txt:2: name \"ab\\x00cd\" holds the control byte 0x00"},
+        {"add \"$(printf 'a\\033b')\" 3 zbhost 1", 2, "name \"a\\x1Bb\" holds the control byte"},
         {"load /nonexistent", 1, "cannot read"},
         {"load /dev/shm", 1, "is not a file"}};
     for (const auto& refusal : refusals) {

@@ -1,20 +1,27 @@
 // Every object that processes sharing boards create follows one access
 // policy: read/write for all without a group, 0660 and the group's with one.
+// Objects another user made under the same names are used only as far as
+// the policy trusts them.
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pelklib.h>
 
 #include "emu/pelklib_emu.h"
 #include "oam/board_table_writer.h"
 #include "services/pxi.h"
+#include "tests/support/child_process.h"
 #include "tests/support/zbhost_process.h"
 #include "wire/emulator_paths.h"
 
@@ -73,9 +80,73 @@ void ExpectEveryObjectShared(mode_t mode, gid_t group) {
     EXPECT_EQ(set.sem_perm.mode & 0777, mode);
     EXPECT_EQ(set.sem_perm.gid, group);
 
+    // Another user: sharing without a group; outside it, told what to join.
+    const int texts = memfd_create("texts", 0);
+    const int status = AsNobody([texts] {
+        pelkSetLogCallback(
+            [](const char* text, void* fd) {
+                (void)!ftruncate(*static_cast<int*>(fd), 0);
+                (void)!pwrite(*static_cast<int*>(fd), text, strlen(text), 0);
+            },
+            const_cast<int*>(&texts));
+        return -cPelkLib_Emu().Open(0, nullptr);
+    });
+    char last[512] = {};
+    (void)!pread(texts, last, sizeof last - 1, 0);
+    close(texts);
+    if (mode == 0666) {
+        EXPECT_EQ(status, 0) << last;
+    } else {
+        EXPECT_EQ(status, -PKERR_UNKNOWN);
+        const std::string name = getgrgid(group)->gr_name;
+        EXPECT_THAT(std::string(last),
+                    testing::HasSubstr("/dev/ZBHostSemaphore (owner root (uid 0), group " + name +
+                                       ", mode 0660): join group " + name));
+    }
+
     pxiDeallocShMem(&handle, &address);
     deletePelkLib(emulator);
 }
+
+// The table's segments and the board data as an ordinary user may make
+// them before root uses them. Those refused are named with their owner and
+// their removal and left as they are; the table works once they are gone.
+// The texts logged are added to texts.
+void ExpectRefused(const std::vector<std::string>& names, uid_t owner, mode_t mode,
+                   std::string* texts) {
+    pelkSetLogCallback([](const char* text, void* all) { *static_cast<std::string*>(all) += text; },
+                       texts);
+    for (const std::string& name : names) {
+        for (const std::string& other : names) unlink(("/dev/shm/" + other).c_str());
+        const std::string path = "/dev/shm/" + name;
+        ASSERT_EQ(close(open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, mode)), 0);
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
+        char data[4] = "abc";
+        unsigned int count = 0;
+        const bool table = name != "ZBHOSTSETDATA";
+        EXPECT_EQ(oamShadowInit(), table ? OAMSHADOW_ERR_UNAVAILABLE : 0) << name;
+        oamShadowExit();
+        EXPECT_EQ(CBoardTableWriter(kBoardIDsShadowName, 4096).GetOpenError(), table ? EACCES : 0)
+            << name;
+        EXPECT_EQ(cPelkLib_Emu().SetBoardData(0, 3, data, &count), table ? 0 : EACCES);
+        struct stat status {};
+        ASSERT_EQ(stat(path.c_str(), &status), 0);
+        EXPECT_TRUE(status.st_uid == owner && (status.st_mode & 07777) == mode &&
+                    status.st_size == 0)
+            << path;
+        EXPECT_THAT(*texts, testing::HasSubstr(path + " (owner "));
+        EXPECT_THAT(*texts, testing::HasSubstr("remove it (rm " + path + ")"));
+    }
+    for (const std::string& name : names) unlink(("/dev/shm/" + name).c_str());
+    EXPECT_EQ(oamShadowInit(), 0);
+    oamShadowExit();
+    pelkSetLogCallback(nullptr, nullptr);
+}
+
+const std::vector<std::string> kSegments = {"OAM_BoardIDsShadow",
+                                            "OAM_BoardIDsShadowCZelSharedMemoryArray.mutex",
+                                            "OAM_BoardIDsShadow.journal", "ZBHOSTSETDATA"};
 
 TEST(SharedAccess, WithoutGroupEveryUserReadsAndWrites) {
     setenv("PELK_GROUP", "pelk-group-that-does-not-exist", 1);
@@ -86,6 +157,39 @@ TEST(SharedAccess, WithGroupOnlyItsMembers) {
     std::string name = UsableOtherGroup();
     setenv("PELK_GROUP", name.c_str(), 1);
     ExpectEveryObjectShared(0660, getgrnam(name.c_str())->gr_gid);
+}
+
+TEST(Squatters, WithoutGroupAnotherUsersObjectsAreRefused) {
+    setenv("PELK_GROUP", "pelk-group-that-does-not-exist", 1);
+    std::string texts;
+    ExpectRefused(kSegments, kNobody, 0666, &texts);
+    EXPECT_THAT(texts, testing::HasSubstr("(owner nobody (uid 65534), group nogroup, mode 0666) "
+                                          "belongs to none of: root:"));
+}
+
+// A member's object in the group is shared as it is; one open to others
+// (made before the group was configured) is refused, even root's.
+TEST(Squatters, WithGroupOnlyTheGroupsObjectsAreTaken) {
+    const std::string name = UsableOtherGroup();
+    setenv("PELK_GROUP", name.c_str(), 1);
+    const gid_t group = getgrnam(name.c_str())->gr_gid;
+    const std::string member = "/dev/shm/OAM_BoardIDsShadow";
+    unlink(member.c_str());
+    ASSERT_EQ(close(open(member.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0660)), 0);
+    ASSERT_EQ(chown(member.c_str(), kNobody, group), 0);
+    ASSERT_EQ(chmod(member.c_str(), 0660), 0);
+    ASSERT_EQ(oamShadowInit(), 0);
+    oamShadowExit();
+    struct stat status {};
+    ASSERT_EQ(stat(member.c_str(), &status), 0);
+    EXPECT_TRUE(status.st_uid == kNobody && status.st_gid == group && status.st_size > 0);
+    ASSERT_EQ(unlink(member.c_str()), 0);
+
+    std::string texts;
+    ExpectRefused(kSegments, 0, 0666, &texts);
+    EXPECT_THAT(texts, testing::HasSubstr("(owner root (uid 0), group root, mode 0666) gives "
+                                          "access beyond group " +
+                                          name));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <memory>
 
 #include <gmock/gmock.h>
@@ -280,6 +281,69 @@ TEST(Zbhost, OneInstancePerDirectoryAndStopRemovesEverything) {
     EXPECT_EQ(ZbhostFiles(), devBefore);
     unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
     EXPECT_EQ(rmdir(dir), 0);
+}
+
+// A fresh directory in the sandbox's /dev/shm.
+std::string Directory(mode_t mode, uid_t owner) {
+    char name[] = "/dev/shm/zbhost-XXXXXX";
+    EXPECT_TRUE(mkdtemp(name) && chmod(name, mode) == 0 && chown(name, owner, owner) == 0);
+    return name;
+}
+
+// A directory others could rearrange, and a lock that is a link, are
+// refused; the link's target is not made.
+TEST(Zbhost, RefusesLooseDirectoriesAndLockLinks) {
+    const auto directory = Directory;
+    const std::string target = "/dev/shm/zbhost-roots-file";
+    const std::string lockLink = directory(01777, 0);
+    ASSERT_EQ(symlink(target.c_str(), (lockLink + "/" + ZBHOST_LOCK_NAME).c_str()), 0);
+    const std::pair<std::string, std::string> refusals[] = {
+        {directory(0777, 0), "is writable by every user without the sticky bit"},
+        {directory(0755, 65534), "(owner nobody (uid 65534), group nogroup, mode 0755) belongs"},
+        {lockLink, "ZBHostManager.lock is a symbolic link, which is not followed"}};
+    for (const auto& refused : refusals) {
+        setenv(kEmulatorDirVariable, refused.first.c_str(), 1);
+        Zbhost zbhost;
+        EXPECT_TRUE(Zbhost::WaitFor([&] { return !zbhost.Errors().empty(); }));
+        EXPECT_EQ(zbhost.Stop(), 1);
+        EXPECT_THAT(zbhost.Errors(), HasSubstr(refused.second));
+    }
+    EXPECT_NE(access(target.c_str(), F_OK), 0);
+    unsetenv(kEmulatorDirVariable);
+}
+
+// Links swapped in for the pipes zbhost makes, while it makes them, are
+// never followed: the file they point at keeps its mode. A chmod by path
+// is made slow, so that a swap would meet it every time.
+TEST(Zbhost, NeverFollowsLinksSwappedInForItsPipes) {
+    const std::string target = "/dev/shm/zbhost-swapped-file";
+    ASSERT_EQ(close(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600)), 0);
+    const std::string dir = Directory(0755, 0);
+    setenv(kEmulatorDirVariable, dir.c_str(), 1);
+    setenv("LD_PRELOAD", SLOW_CHMOD_PATH, 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    Zbhost zbhost;
+    unsetenv("LD_PRELOAD");
+    ASSERT_TRUE(zbhost.WaitReady());
+    std::atomic<int> next{0};
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        const std::string link = dir + "/link";
+        while (!done) {
+            (void)!symlink(target.c_str(), link.c_str());
+            (void)!rename(link.c_str(), PipePath(ZBHOST_PIPE_IN_NAME, next).c_str());
+        }
+    });
+    for (int number = 0; number < 20; ++number) {
+        next = number;
+        TakeNumber();
+    }
+    done = true;
+    swapper.join();
+    struct stat status {};
+    ASSERT_EQ(stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    unsetenv(kEmulatorDirVariable);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,18 @@ inline pid_t StartChild(const std::function<int()>& body) {
 inline int WaitChild(pid_t pid) {
     int status = 0;
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The user tests play an ordinary other user of the host with.
+constexpr uid_t kNobody = 65534;
+
+// Runs body in a child as the user nobody (user and group 65534, no other
+// groups); its exit code, 100 when it could not become nobody.
+inline int AsNobody(const std::function<int()>& body) {
+    return WaitChild(StartChild([&] {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) return 100;
+        return body();
+    }));
 }
 
 struct Signal {
