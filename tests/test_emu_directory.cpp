@@ -136,7 +136,8 @@ TEST(EmuDirectory, LooseOrForeignDirectoriesAreRefused) {
         std::string says;
     } cases[] = {
         {0777, 0, "is writable by every user without the sticky bit"},
-        {0755, kNobody, "(owner nobody (uid 65534), group nogroup, mode 0755) belongs to none of: root:"},
+        {0755, kNobody,
+         "(owner nobody (uid 65534), group nogroup, mode 0755) belongs to none of: root:"},
     };
     for (const auto& c : cases) {
         const std::string dir = Directory(c.mode, c.owner);
