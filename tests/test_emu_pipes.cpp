@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "emu/pelklib_emu.h"
+#include "emu/system_calls.h"
 #include "support/emu_runtime_side.h"
 
 namespace {
@@ -54,8 +55,24 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
                           "No such file or directory\n");
     EXPECT_EQ(lib.GetWaitHandle(), -1);
     EXPECT_EQ(read(reader, header, 1), 0);  // the writer has gone again
+
+    // Both pipes opened, but they cannot be made blocking: both are closed.
+    const std::string back = PipePath(ZBHOST_PIPE_OUT_NAME, 9);
+    ASSERT_EQ(mkfifo(back.c_str(), 0666), 0);
+    const EmuSystemCalls saved = g_emuSystemCalls;
+    g_emuSystemCalls.fcntl = [](int, int, ...) {
+        errno = EBADF;
+        return -1;
+    };
+    EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
+    g_emuSystemCalls = saved;
+    EXPECT_EQ(out.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
+                          "Bad file descriptor\n");
+    EXPECT_EQ(lib.GetWaitHandle(), -1);
+    EXPECT_EQ(read(reader, header, 1), 0);
     close(reader);
     unlink(in.c_str());
+    unlink(back.c_str());
 }
 
 TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {
