@@ -29,6 +29,11 @@ struct OpenedBackend {
     int status = 1;
 };
 
+int FailingFcntl(int, int, ...) {
+    errno = EBADF;
+    return -1;
+}
+
 std::string Bytes(const void* data, size_t length) {
     return std::string(static_cast<const char*>(data), length);
 }
@@ -60,10 +65,7 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
     const std::string back = PipePath(ZBHOST_PIPE_OUT_NAME, 9);
     ASSERT_EQ(mkfifo(back.c_str(), 0666), 0);
     const EmuSystemCalls saved = g_emuSystemCalls;
-    g_emuSystemCalls.fcntl = [](int, int, ...) {
-        errno = EBADF;
-        return -1;
-    };
+    g_emuSystemCalls.fcntl = FailingFcntl;
     EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
     g_emuSystemCalls = saved;
     EXPECT_EQ(out.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
