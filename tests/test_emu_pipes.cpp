@@ -66,9 +66,10 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
     ASSERT_EQ(mkfifo(back.c_str(), 0666), 0);
     const EmuSystemCalls saved = g_emuSystemCalls;
     g_emuSystemCalls.fcntl = FailingFcntl;
+    StdoutCapture failed;
     EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
     g_emuSystemCalls = saved;
-    EXPECT_EQ(out.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
+    EXPECT_EQ(failed.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
                           "Bad file descriptor\n");
     EXPECT_EQ(lib.GetWaitHandle(), -1);
     EXPECT_EQ(read(reader, header, 1), 0);
