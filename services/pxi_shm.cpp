@@ -94,17 +94,17 @@ uint32_t MapAndRemember(int fd, const char* objectName, uint32_t size, uint32_t*
 // Waits, under the segment's lock, until its creator has sized it (a
 // creator holds the lock from creation to sizing, but an attacher may get
 // there between the two). 0 with the size once it has one that 32 bits
-// describe.
-uint32_t SizedLength(int fd, uint32_t* length) {
+// describe; EACCES as soon as the segment is refused (CheckSharedMemoryObject).
+uint32_t SizedLength(int fd, const char* objectName, uint32_t* length) {
     for (int attempt = 0; attempt < kSizeWaitAttempts; ++attempt) {
         if (flock(fd, LOCK_SH) != 0) {
             return static_cast<uint32_t>(errno);
         }
         struct stat status;
         const int statResult = fstat(fd, &status);
-        const int error = errno;
+        const int error = statResult != 0 ? errno : CheckSharedMemoryObject(fd, objectName);
         flock(fd, LOCK_UN);
-        if (statResult != 0) {
+        if (error != 0) {
             return static_cast<uint32_t>(error);
         }
         if (status.st_size > static_cast<off_t>(UINT32_MAX)) {
@@ -180,7 +180,7 @@ uint32_t pxiAttachShMem(const char* name, uint32_t* handle, void** address) {
         return static_cast<uint32_t>(errno);
     }
     uint32_t length = 0;
-    uint32_t result = SizedLength(fd, &length);
+    uint32_t result = SizedLength(fd, objectName, &length);
     if (result == 0) {
         result = MapAndRemember(fd, objectName, length, handle, address);
     }

@@ -151,6 +151,13 @@ int CheckOwnerAndMode(uid_t owner, gid_t group, mode_t mode, bool directory, con
                                GroupText(policy.group) + ", which the group policy allows; " +
                                removal + ", and it is made anew for the group");
     }
+    // Another member's object: only its owner could share it as it should be.
+    if (owner != geteuid() && owner != 0 && (mode & 0060) != 0060) {
+        return Refuse(why, std::string(name) + facts + " is not shared with group " +
+                               GroupText(policy.group) +
+                               " as the group policy says, and only its owner may change that; " +
+                               removal);
+    }
     return 0;
 }
 

@@ -63,30 +63,23 @@ constexpr char kShmDirectory[] = "/dev/shm";
 
 int OpenSharedMemoryObject(const char* name, int flags, mode_t mode) {
     const std::string path = kShmDirectory + std::string(name);
-    int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
-    if (fd == -1) {
-        if (errno == ELOOP) {
-            PelkLog("Shared memory %s: %s\n", name + 1,
-                    DescribeOpenFailure(path.c_str(), ELOOP).c_str());
-            errno = ELOOP;
-        }
-        return -1;
+    const int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd == -1 && errno == ELOOP) {
+        PelkLog("Shared memory %s: %s\n", name + 1,
+                DescribeOpenFailure(path.c_str(), ELOOP).c_str());
+        errno = ELOOP;
     }
-    fd = KeepOffStandardDescriptors(fd);
+    return fd == -1 ? -1 : KeepOffStandardDescriptors(fd);
+}
+
+int CheckSharedMemoryObject(int fd, const char* name) {
+    const std::string path = kShmDirectory + std::string(name);
     std::string why;
-    const int error =
-        fd == -1 ? errno : CheckSharedObject(fd, SharedKind::File, path.c_str(), &why);
+    const int error = CheckSharedObject(fd, SharedKind::File, path.c_str(), &why);
     if (error != 0) {
-        if (!why.empty()) {
-            PelkLog("Shared memory %s: %s\n", name + 1, why.c_str());
-        }
-        if (fd != -1) {
-            close(fd);
-        }
-        errno = error;
-        return -1;
+        PelkLog("Shared memory %s: %s\n", name + 1, why.c_str());
     }
-    return fd;
+    return error;
 }
 
 int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepare prepare) {
@@ -100,6 +93,9 @@ int OpenShmSegment(const char* name, size_t size, ShmSegment* segment, ShmPrepar
             error = errno;
             break;
         }
+    }
+    if (error == 0) {
+        error = CheckSharedMemoryObject(fd, name);
     }
     if (error == 0) {
         error = MapLocked(fd, size, segment, prepare);

@@ -14,11 +14,16 @@ struct ShmSegment {
 };
 
 // Opens the shared-memory object `name` ("/...") as shm_open does (the file
-// of that name in /dev/shm), but never through a symbolic link and without
-// blocking on a FIFO planted there, close-on-exec, off descriptors 0 to 2;
-// then checks it (CheckSharedObject). A refused object is reported in the
-// library's log with what to do. The descriptor, or -1 with errno.
+// of that name in /dev/shm, read/write: a FIFO planted there does not block
+// it), but never through a symbolic link (reported in the library's log),
+// close-on-exec and off descriptors 0 to 2. The descriptor, or -1 with
+// errno.
 int OpenSharedMemoryObject(const char* name, int flags, mode_t mode);
+
+// Checks the object `name` open on fd (CheckSharedObject) once whoever
+// made it is done with it (under its lock, or once it has its size): 0, or
+// EACCES with the refusal reported in the library's log.
+int CheckSharedMemoryObject(int fd, const char* name);
 
 // Runs once per opening, under the segment's lock, on the mapped bytes.
 // Returns 0, or an errno value that fails the opening.

@@ -5,6 +5,7 @@
 // user nobody plays the other user; nothing refused is written to.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,6 +190,26 @@ TEST(EmuDirectory, PlantedObjectsAreRefused) {
                                 "/ZBHostIn0007 is a symbolic link, which is not followed: remove "
                                 "it (rm " +
                                 pair + "/ZBHostIn0007) if it is not in use\n");
+
+    // The semaphore's marker a link; a set another user made under its key.
+    const std::string marker = Directory(01777);
+    PlantLink(path(marker, ZBHOST_SEMAPHORE_NAME));
+    attempt = OpenIn(marker);
+    EXPECT_EQ(attempt.status, PKERR_UNKNOWN);
+    EXPECT_THAT(attempt.last,
+                StartsWith("Open: the semaphore's marker is refused: " +
+                           path(marker, ZBHOST_SEMAPHORE_NAME) + " is a symbolic link"));
+    const std::string set = Directory(01777);
+    const std::string key = path(set, ZBHOST_SEMAPHORE_NAME);
+    ASSERT_EQ(close(open(key.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ASSERT_EQ(
+        AsNobody([&] { return semget(ftok(key.c_str(), 0), 1, IPC_CREAT | 0666) >= 0 ? 0 : 1; }),
+        0);
+    attempt = OpenIn(set);
+    EXPECT_EQ(attempt.status, PKERR_UNKNOWN);
+    EXPECT_THAT(attempt.last, HasSubstr("(key of " + key +
+                                        ") (owner nobody (uid 65534), group "
+                                        "nogroup, mode 0666) belongs to none of: root"));
 
     // The lock a link: refused before anything else is looked at.
     const std::string lock = Directory(01777);

@@ -112,16 +112,19 @@ void ExpectEveryObjectShared(mode_t mode, gid_t group) {
 // them before root uses them. Those refused are named with their owner and
 // their removal and left as they are; the table works once they are gone.
 // The texts logged are added to texts.
-void ExpectRefused(const std::vector<std::string>& names, uid_t owner, mode_t mode,
+void Append(const char* text, void* all) {
+    *static_cast<std::string*>(all) += text;
+}
+
+void ExpectRefused(const std::vector<std::string>& names, uid_t owner, gid_t group, mode_t mode,
                    std::string* texts) {
-    pelkSetLogCallback([](const char* text, void* all) { *static_cast<std::string*>(all) += text; },
-                       texts);
+    pelkSetLogCallback(Append, texts);
     for (const std::string& name : names) {
         for (const std::string& other : names) unlink(("/dev/shm/" + other).c_str());
         const std::string path = "/dev/shm/" + name;
         ASSERT_EQ(close(open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, mode)), 0);
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
-        ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
+        ASSERT_EQ(chown(path.c_str(), owner, group), 0);
         char data[4] = "abc";
         unsigned int count = 0;
         const bool table = name != "ZBHOSTSETDATA";
@@ -162,13 +165,29 @@ TEST(SharedAccess, WithGroupOnlyItsMembers) {
 TEST(Squatters, WithoutGroupAnotherUsersObjectsAreRefused) {
     setenv("PELK_GROUP", "pelk-group-that-does-not-exist", 1);
     std::string texts;
-    ExpectRefused(kSegments, kNobody, 0666, &texts);
+    ExpectRefused(kSegments, kNobody, kNobody, 0666, &texts);
     EXPECT_THAT(texts, testing::HasSubstr("(owner nobody (uid 65534), group nogroup, mode 0666) "
                                           "belongs to none of: root:"));
+
+    // A link under the table's name is not followed to root's file.
+    const char target[] = "/dev/shm/roots-file";
+    ASSERT_EQ(close(open(target, O_CREAT | O_EXCL | O_WRONLY, 0600)), 0);
+    unlink("/dev/shm/OAM_BoardIDsShadow");
+    ASSERT_EQ(symlink(target, "/dev/shm/OAM_BoardIDsShadow"), 0);
+    texts.clear();
+    pelkSetLogCallback(Append, &texts);
+    EXPECT_EQ(oamShadowInit(), OAMSHADOW_ERR_UNAVAILABLE);
+    pelkSetLogCallback(nullptr, nullptr);
+    EXPECT_THAT(texts, testing::HasSubstr("/dev/shm/OAM_BoardIDsShadow is a symbolic link, which "
+                                          "is not followed: remove it"));
+    struct stat status {};
+    ASSERT_EQ(stat(target, &status), 0);
+    EXPECT_EQ(status.st_size, 0);
 }
 
 // A member's object in the group is shared as it is; one open to others
-// (made before the group was configured) is refused, even root's.
+// (made before the group was configured) is refused, even root's, and so
+// is a member's object not shared with the group.
 TEST(Squatters, WithGroupOnlyTheGroupsObjectsAreTaken) {
     const std::string name = UsableOtherGroup();
     setenv("PELK_GROUP", name.c_str(), 1);
@@ -186,10 +205,14 @@ TEST(Squatters, WithGroupOnlyTheGroupsObjectsAreTaken) {
     ASSERT_EQ(unlink(member.c_str()), 0);
 
     std::string texts;
-    ExpectRefused(kSegments, 0, 0666, &texts);
+    ExpectRefused(kSegments, 0, 0, 0666, &texts);
     EXPECT_THAT(texts, testing::HasSubstr("(owner root (uid 0), group root, mode 0666) gives "
                                           "access beyond group " +
                                           name));
+    // Only its owner may share a member's object: root does not do it for them.
+    texts.clear();
+    ExpectRefused({"OAM_BoardIDsShadow", "ZBHOSTSETDATA"}, kNobody, group, 0640, &texts);
+    EXPECT_THAT(texts, testing::HasSubstr("is not shared with group " + name));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,32 +105,39 @@ TEST(StandardDescriptors, ProgramsOpenDevNullOnClosedOnes) {
     EXPECT_EQ(WaitChild(oamtab), 0);
 }
 
+// With the log on standard output, then in a file of its own.
 TEST(StandardDescriptors, LibraryKeepsItsOwnElsewhere) {
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());
-    const pid_t child = StartChild([] {
-        setenv("PELK_CAPTURE", "/dev/shm/closed.pcapng", 1);
-        close(0), close(1), close(2);
-        cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
-        int handle = -1;
-        bool ok = lib->Open(56, &handle) == 0 && handle > 2;
-        // A time-out is logged on standard output: closed, not a pipe.
-        _PELKOR_MSG_HEADER header;
-        PK_REC_INFO info;
-        ok = ok && lib->ReceivePelkorMessage(&info, 0, &header) == PKERR_TIMEOUT;
-        std::fflush(stdout);
-        ok = ok && RoundTrip(lib);
-        char data[] = "x";
-        unsigned int count = 0;
-        ok = ok && lib->SetBoardData(0, 1, data, &count) == 0;
-        for (int fd = 0; fd <= 2; ++fd) ok = ok && fcntl(fd, F_GETFD) == -1;
-        deletePelkLib(lib);
-        return ok ? 0 : 1;
-    });
-    EXPECT_EQ(WaitChild(child), 0);
-    Capture capture;
-    ASSERT_TRUE(ReadCaptureFile("/dev/shm/closed.pcapng", &capture)) << capture.error;
-    EXPECT_GE(capture.records.size(), 4u);
+    for (const char* log : {"stdout", "/dev/shm/closed.log"}) {
+        const pid_t child = StartChild([log] {
+            setenv("PELK_CAPTURE", "/dev/shm/closed.pcapng", 1);
+            setenv("PELK_LOG", log, 1);
+            close(0), close(1), close(2);
+            cPelkLib* lib = NewPelkLibByType(PELKLIB_DRIVER_ZBHOST);
+            int handle = -1;
+            bool ok = lib->Open(56, &handle) == 0 && handle > 2;
+            // A time-out is logged: on a closed standard output, not a pipe.
+            _PELKOR_MSG_HEADER header;
+            PK_REC_INFO info;
+            ok = ok && lib->ReceivePelkorMessage(&info, 0, &header) == PKERR_TIMEOUT;
+            std::fflush(nullptr);
+            ok = ok && RoundTrip(lib);
+            char data[] = "x";
+            unsigned int count = 0;
+            ok = ok && lib->SetBoardData(0, 1, data, &count) == 0;
+            for (int fd = 0; fd <= 2; ++fd) ok = ok && fcntl(fd, F_GETFD) == -1;
+            deletePelkLib(lib);
+            return ok ? 0 : 1;
+        });
+        EXPECT_EQ(WaitChild(child), 0) << log;
+        Capture capture;
+        ASSERT_TRUE(ReadCaptureFile("/dev/shm/closed.pcapng", &capture)) << capture.error;
+        EXPECT_GE(capture.records.size(), 4u);
+    }
+    std::ifstream file("/dev/shm/closed.log");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "WaitForMessage: poll timedout was waiting for 0 ms\n");
 }
 
 }  // namespace
