@@ -23,9 +23,10 @@ bool SharedByGroup();
 mode_t SharedCreateMode();
 
 // Hands a freshly created object to the policy (group, then mode), on its
-// descriptor. An object of another user is never changed: EPERM, unless it
-// is shared as the policy says already. 0 on success, else the errno of the
-// failing call.
+// descriptor; one shared as the policy says already is left alone. Only for
+// objects of our own, or that CheckSharedObject has passed (another user's
+// object passes only when it is shared already). 0 on success, else the
+// errno of the failing call.
 int ShareDescriptor(int fd);
 
 // The same for a System V semaphore set.

@@ -297,14 +297,21 @@ TEST(Zbhost, RefusesLooseDirectoriesAndLockLinks) {
     const std::string target = "/dev/shm/zbhost-roots-file";
     const std::string lockLink = directory(01777, 0);
     ASSERT_EQ(symlink(target.c_str(), (lockLink + "/" + ZBHOST_LOCK_NAME).c_str()), 0);
+    const std::string lockOfNobody = directory(01777, 0);
+    const std::string nobodysLock = lockOfNobody + "/" + ZBHOST_LOCK_NAME;
+    ASSERT_EQ(close(open(nobodysLock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)), 0);
+    ASSERT_EQ(chown(nobodysLock.c_str(), 65534, 65534), 0);
     const std::pair<std::string, std::string> refusals[] = {
         {directory(0777, 0), "is writable by every user without the sticky bit"},
         {directory(0755, 65534), "(owner nobody (uid 65534), group nogroup, mode 0755) belongs"},
-        {lockLink, "ZBHostManager.lock is a symbolic link, which is not followed"}};
+        {lockLink, "ZBHostManager.lock is a symbolic link, which is not followed"},
+        {lockOfNobody, "ZBHostManager.lock (owner nobody (uid 65534), group nogroup, mode 0644) "
+                       "belongs to none of: root"}};
     for (const auto& refused : refusals) {
         setenv(kEmulatorDirVariable, refused.first.c_str(), 1);
         Zbhost zbhost;
         EXPECT_TRUE(Zbhost::WaitFor([&] { return !zbhost.Errors().empty(); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // exiting
         EXPECT_EQ(zbhost.Stop(), 1);
         EXPECT_THAT(zbhost.Errors(), HasSubstr(refused.second));
     }
@@ -313,11 +320,11 @@ TEST(Zbhost, RefusesLooseDirectoriesAndLockLinks) {
 }
 
 // Links swapped in for the pipes zbhost makes, while it makes them, are
-// never followed: the file they point at keeps its mode. A chmod by path
-// is made slow, so that a swap would meet it every time.
+// never followed: the FIFO they point at keeps its mode. chmod and mkfifo
+// are made slow, so that a swap meets every moment a name is used.
 TEST(Zbhost, NeverFollowsLinksSwappedInForItsPipes) {
-    const std::string target = "/dev/shm/zbhost-swapped-file";
-    ASSERT_EQ(close(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600)), 0);
+    const std::string target = "/dev/shm/zbhost-swapped-fifo";
+    ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
     const std::string dir = Directory(0755, 0);
     setenv(kEmulatorDirVariable, dir.c_str(), 1);
     setenv("LD_PRELOAD", SLOW_CHMOD_PATH, 1);
