@@ -94,15 +94,19 @@ uint32_t MapAndRemember(int fd, const char* objectName, uint32_t size, uint32_t*
 // Waits, under the segment's lock, until its creator has sized it (a
 // creator holds the lock from creation to sizing, but an attacher may get
 // there between the two). 0 with the size once it has one that 32 bits
-// describe; EACCES as soon as the segment is refused (CheckSharedMemoryObject).
+// describe. The segment is checked (CheckSharedMemoryObject) once it has a
+// size, or when the wait ends without one: until then it may be a
+// creator's, not yet handed to the group.
 uint32_t SizedLength(int fd, const char* objectName, uint32_t* length) {
     for (int attempt = 0; attempt < kSizeWaitAttempts; ++attempt) {
         if (flock(fd, LOCK_SH) != 0) {
             return static_cast<uint32_t>(errno);
         }
         struct stat status;
-        const int statResult = fstat(fd, &status);
-        const int error = statResult != 0 ? errno : CheckSharedMemoryObject(fd, objectName);
+        int error = fstat(fd, &status) == 0 ? 0 : errno;
+        if (error == 0 && (status.st_size > 0 || attempt + 1 == kSizeWaitAttempts)) {
+            error = CheckSharedMemoryObject(fd, objectName);
+        }
         flock(fd, LOCK_UN);
         if (error != 0) {
             return static_cast<uint32_t>(error);
