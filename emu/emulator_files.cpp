@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <pelklib.h>
@@ -12,7 +13,6 @@
 #include "emu/dprint.h"
 #include "emu/system_calls.h"
 #include "services/standard_descriptors.h"
-#include "wire/emulator_paths.h"
 
 int OpenEmulatorObject(const char* path, int flags, SharedKind kind, std::string* refusal) {
     std::string why;
@@ -36,10 +36,13 @@ int OpenEmulatorObject(const char* path, int flags, SharedKind kind, std::string
     return fd;
 }
 
-std::string StartRuntimeAdvice() {
-    const std::string dir = EmulatorDir();
-    return "start zbhost in " + dir + " (PELK_EMULATOR_DIR=" + dir +
-           " zbhost), or set PELK_EMULATOR_DIR to the directory zbhost serves";
+RuntimeAdvice StartRuntimeAdvice() {
+    RuntimeAdvice advice;
+    std::snprintf(advice.text, sizeof advice.text,
+                  "start zbhost in %s (PELK_EMULATOR_DIR=%s zbhost), or set PELK_EMULATOR_DIR to "
+                  "the directory zbhost serves",
+                  EmulatorDir(), EmulatorDir());
+    return advice;
 }
 
 int CheckEmulatorDirectory() {
@@ -55,7 +58,7 @@ int CheckEmulatorDirectory() {
         const int error = errno;
         if (error == ENOENT) {
             dprint("Open: the emulator directory %s does not exist: %s\n", dir,
-                   StartRuntimeAdvice().c_str());
+                   StartRuntimeAdvice().text);
         } else if (error == ENOTDIR) {
             dprint("Open: the emulator directory %s is not a directory: set PELK_EMULATOR_DIR to "
                    "the directory zbhost serves\n",
@@ -97,7 +100,7 @@ void ExplainMissingRuntime() {
         struct stat status;
         if (lstat(manager.text, &status) == -1 && errno == ENOENT) {
             dprint("Open: no runtime serves %s (%s does not exist): %s\n", EmulatorDir(),
-                   manager.text, StartRuntimeAdvice().c_str());
+                   manager.text, StartRuntimeAdvice().text);
             return;
         }
     }

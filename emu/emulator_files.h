@@ -8,6 +8,7 @@
 #include <string>
 
 #include "services/shared_access.h"
+#include "wire/emulator_paths.h"
 
 // Opens path with flags (O_NOFOLLOW and O_CLOEXEC added) through the
 // system-call seam. The descriptor; or -1 with open's errno and `refusal`
@@ -32,6 +33,10 @@ void ExplainOpenFailure(const char* path, int error, const std::string& refusal)
 void ExplainMissingRuntime();
 
 // The tail of every text about a runtime that is not there: how to start one.
-std::string StartRuntimeAdvice();
+// (A fixed buffer: standard-library templates made here would be exported.)
+struct RuntimeAdvice {
+    char text[2 * ZBHOST_DIR_MAX + 128];
+};
+RuntimeAdvice StartRuntimeAdvice();
 
 #endif

@@ -66,7 +66,7 @@ int cPelkLib_Emu::Open(unsigned int /*size*/, int* waitHandle) {
     }
     if (ProbeRuntime() == RuntimePresence::Gone) {
         dprint("Open: no runtime alive, nobody holds %s: %s\n", EmulatorFile(ZBHOST_LOCK_NAME).text,
-               StartRuntimeAdvice().c_str());
+               StartRuntimeAdvice().text);
         return PKERR_NOT_OPEN;
     }
     if (GetSemaphore() != 0) {

@@ -130,15 +130,18 @@ int Refuse(std::string* why, const std::string& text) {
 int CheckOwnerAndMode(uid_t owner, gid_t group, mode_t mode, bool directory, const char* name,
                       const std::string& removal, std::string* why) {
     const Policy& policy = CurrentPolicy();
-    const std::string facts = " (owner " + UserText(owner) + ", group " + GroupText(group) +
-                              ", mode " + ModeText(mode) + ")";
+    // Names are looked up only for a refusal.
+    const auto facts = [&] {
+        return std::string(name) + " (owner " + UserText(owner) + ", group " + GroupText(group) +
+               ", mode " + ModeText(mode) + ")";
+    };
     if (owner != geteuid() && owner != 0 && !(policy.grouped && group == policy.group)) {
-        return Refuse(why, std::string(name) + facts + " belongs to none of: " + TrustedOwners() +
+        return Refuse(why, facts() + " belongs to none of: " + TrustedOwners() +
                                ": whoever owns it could change what it holds; " + removal);
     }
     if (directory) {
         if ((mode & S_IWOTH) != 0 && (mode & S_ISVTX) == 0) {
-            return Refuse(why, std::string(name) + facts +
+            return Refuse(why, facts() +
                                    " is writable by every user without the sticky bit, so any of"
                                    " them could replace the files in it: chmod o-w " +
                                    name + " (or chmod +t " + name + ")");
@@ -147,14 +150,13 @@ int CheckOwnerAndMode(uid_t owner, gid_t group, mode_t mode, bool directory, con
     }
     if (policy.grouped &&
         ((mode & S_IRWXO) != 0 || ((mode & S_IRWXG) != 0 && group != policy.group))) {
-        return Refuse(why, std::string(name) + facts + " gives access beyond group " +
-                               GroupText(policy.group) + ", which the group policy allows; " +
-                               removal + ", and it is made anew for the group");
+        return Refuse(why, facts() + " gives access beyond group " + GroupText(policy.group) +
+                               ", which the group policy allows; " + removal +
+                               ", and it is made anew for the group");
     }
     // Another member's object: only its owner could share it as it should be.
     if (owner != geteuid() && owner != 0 && (mode & 0060) != 0060) {
-        return Refuse(why, std::string(name) + facts + " is not shared with group " +
-                               GroupText(policy.group) +
+        return Refuse(why, facts() + " is not shared with group " + GroupText(policy.group) +
                                " as the group policy says, and only its owner may change that; " +
                                removal);
     }

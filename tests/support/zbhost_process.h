@@ -55,6 +55,19 @@ public:
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // Its exit status once it has ended by itself, waited for up to 5 s; -1
+    // while it still runs (the destructor stops it then).
+    int Exited() {
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
     std::string Errors() const {
         std::string text(4096, '\0');
         ssize_t n = pread(m_stderr, &text[0], text.size(), 0);
