@@ -45,15 +45,20 @@ key_t sema_key = -1;
 bool sema_created = false;
 char sema_marker[sizeof(EmulatorPath::text)] = "";  // the marker sema_key was made from
 
-// The time of the set's last semop (0: never, -1: unknown).
-time_t LastTurnChange(int set) {
-    struct semid_ds state;
+// The set's owner, mode and times; false when they cannot be read.
+bool ReadSetState(int set, struct semid_ds* state) {
     union semun {
         int val;
         struct semid_ds* buf;
     } argument;
-    argument.buf = &state;
-    return semctl(set, 0, IPC_STAT, argument) == 0 ? state.sem_otime : -1;
+    argument.buf = state;
+    return semctl(set, 0, IPC_STAT, argument) == 0;
+}
+
+// The time of the set's last semop (0: never, -1: unknown).
+time_t LastTurnChange(int set) {
+    struct semid_ds state;
+    return ReadSetState(set, &state) ? state.sem_otime : -1;
 }
 
 // Gives the set the value 1 if nobody has ever taken it and its value is
@@ -179,20 +184,15 @@ int CheckMarker(const char* marker) {
 }
 
 int CheckSet(int set, const char* marker) {
-    std::string refusal;
     struct semid_ds state;
-    union semun {
-        int val;
-        struct semid_ds* buf;
-    } argument;
-    argument.buf = &state;
-    if (semctl(set, 0, IPC_STAT, argument) != 0) {
+    if (!ReadSetState(set, &state)) {
         return 0;  // not ours to read: the turns themselves fail and say so
     }
     char name[sizeof(EmulatorPath::text) + 64];
     std::snprintf(name, sizeof name, "the handshake's semaphore set %d (key of %s)", set, marker);
     char removal[32];
     std::snprintf(removal, sizeof removal, "ipcrm -s %d", set);
+    std::string refusal;
     if (CheckSharedIpc(state.sem_perm, name, removal, &refusal) != 0) {
         dprint("Open: refused: %s\n", refusal.c_str());
         return PKERR_UNKNOWN;
