@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pelk/options.h"
+#include "tools/common/options.h"
 #include "tools/pelk/output.h"
 
 // The library passes a time-out on as a signed int: larger values would
@@ -28,6 +28,7 @@ struct Command {
     size_t maxArguments;
     // Returns the process exit status (ExitCode).
     int (*run)(Invocation& invocation);
+    std::vector<const char*> examples;  // whole command lines, for the help text
 };
 
 // The board-identity table (commands_table.cpp).

@@ -152,4 +152,5 @@ int RunTrace(Invocation& invocation) {
 
 const Command kTraceCommand = {
     "trace", "FILE", "show the records of a capture file (PELK_CAPTURE, --capture)",
-    {{"--verbose", nullptr, "add header words and data bytes in hex"}}, false, 1, 1, RunTrace};
+    {{"--verbose", 'v', nullptr, "add header words and data bytes in hex"}}, false, 1, 1, RunTrace,
+    {"pelk trace ping.pcapng", "pelk trace -v --json ping.pcapng"}};

@@ -37,6 +37,16 @@ void Output::Error(const std::string& message) {
     }
 }
 
+int Output::Usage(const std::string& problem) {
+    const std::string helpCall = "pelk " + m_command;
+    if (m_json) {
+        Error(UsageText(problem, helpCall));
+    } else {
+        ReportUsage("pelk", problem, helpCall);
+    }
+    return kExitUsage;
+}
+
 JsonObject Output::ErrorJson(int exitCode) const {
     JsonObject error;
     if (m_hasStatus) {
