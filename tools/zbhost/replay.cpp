@@ -405,8 +405,8 @@ bool ValidReplayFields(const std::set<std::string>& fields, std::string* unknown
 }
 
 const char* ReplayFieldNames() {
-    return "type, dst1, dst2, tag, numbufs, header_len, word0, word1, opaque, word4,\n"
-           "              param_count, param0 to param7, header, buflen, data";
+    return "type, dst1, dst2, tag, numbufs, header_len, word0, word1, opaque, word4, "
+           "param_count, param0 to param7, header, buflen, data";
 }
 
 int RunReplay(const ReplayOptions& options, int signals, bool verbose) {
