@@ -24,7 +24,8 @@ std::string File(const std::string& content) {
 
 std::string Boards(int count) {
     std::string lines;
-    for (int i = 0; i < count; ++i) lines += "b" + std::to_string(100 + i) + " " + std::to_string(i) + " zb5t 1\n";
+    for (int i = 0; i < count; ++i)
+        lines += "b" + std::to_string(100 + i) + " " + std::to_string(i) + " zb5t 1\n";
     return lines;
 }
 

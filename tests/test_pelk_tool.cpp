@@ -26,8 +26,12 @@ struct Result : ProgramResult {
     }
 };
 
-Result Shell(const std::string& cmd) { return Result{RunProgram(cmd + " 2>/dev/null")}; }
-Result Pelk(const std::string& args) { return Shell(std::string(PELK_PATH) + " " + args); }
+Result Shell(const std::string& cmd) {
+    return Result{RunProgram(cmd + " 2>/dev/null")};
+}
+Result Pelk(const std::string& args) {
+    return Shell(std::string(PELK_PATH) + " " + args);
+}
 
 // The demo's table: two emulated boards, a zb5t board, a qm board and one
 // whose driver board ID is no number, plus names that need escaping, one in
@@ -45,14 +49,16 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     EXPECT_TRUE(empty.exitCode == 0 && empty.Says("\"boards\":[]")) << empty.output;
     EXPECT_TRUE(Pelk("boards").Says("holds no boards"));
     Result unresolved = Pelk("resolve 1 --json");
-    EXPECT_TRUE(unresolved.exitCode == 1 && unresolved.Says("\"code\":-16,\"name\":\"PKSTATUS_NO_SUCH_BOARD\""));
+    EXPECT_TRUE(unresolved.exitCode == 1 &&
+                unresolved.Says("\"code\":-16,\"name\":\"PKSTATUS_NO_SUCH_BOARD\""));
     LoadTable();
     Result boards = Pelk("boards --json");
     EXPECT_EQ(boards.exitCode, 0);
     EXPECT_TRUE(boards.OneJsonObject()) << boards.output;
-    EXPECT_TRUE(boards.Says("{\"name\":\"trunk-1\",\"number\":3,\"driverName\":\"zb5t\","
-                            "\"driverBoardID\":\"0\",\"aLaw\":true,\"resolution\":{\"board\":3,\"status\":"
-                            "{\"code\":0,\"name\":\"OK\",\"meaning\":\"success\"},\"driverType\":2"))
+    EXPECT_TRUE(
+        boards.Says("{\"name\":\"trunk-1\",\"number\":3,\"driverName\":\"zb5t\","
+                    "\"driverBoardID\":\"0\",\"aLaw\":true,\"resolution\":{\"board\":3,\"status\":"
+                    "{\"code\":0,\"name\":\"OK\",\"meaning\":\"success\"},\"driverType\":2"))
         << boards.output;
     EXPECT_TRUE(boards.Says("\"name\":\"q\\\"uote\",\"number\":6") &&
                 boards.Says("\"name\":\"brd-\xc3\xbc\",") && boards.Says("\"raw\\u00c1\\u00bf\""))
@@ -73,23 +79,32 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         {"resolve 2 --json", 0, {"\"driverType\":3,\"driver\":\"zbhost\",\"id\":1"}},
         {"resolve 3 --json", 0, {"\"driverType\":2,\"driver\":\"zb5t\",\"id\":0"}},
         {"resolve 4 --json", 0, {"\"driverType\":1,\"driver\":\"qm\",\"id\":0"}},
-        {"resolve 5 --json", 1, {"\"error\":{\"status\":-16,", "\"cause\":\"board broken has "
-                                 "driver board ID \\\"7x\\\", which is not a decimal"}},
-        {"resolve 9 --json", 1, {"\"error\":{\"status\":-16,",
-                                 "\"cause\":\"no board has number 9 in the table\""}},
-        {"info --board 1 --json", 0, {"\"eeprom\":{\"offset\":0,\"length\":20,\"hex\":\"006000000000ff06"}},
-        {"data set 'say \"hi\\\"\n\x1f' --board 1 --json", 0,
+        {"resolve 5 --json",
+         1,
+         {"\"error\":{\"status\":-16,", "\"cause\":\"board broken has "
+                                        "driver board ID \\\"7x\\\", which is not a decimal"}},
+        {"resolve 9 --json",
+         1,
+         {"\"error\":{\"status\":-16,", "\"cause\":\"no board has number 9 in the table\""}},
+        {"info --board 1 --json",
+         0,
+         {"\"eeprom\":{\"offset\":0,\"length\":20,\"hex\":\"006000000000ff06"}},
+        {"data set 'say \"hi\\\"\n\x1f' --board 1 --json",
+         0,
          {"\"data\":\"say \\\"hi\\\\\\\"\\n\\u001f\""}},
         {"stats --board 1 --json", 1, {"\"code\":-17,\"name\":\"PKSTATUS_NOT_PROVIDED\""}},
         {"info --board 3 --json", 1, {"\"open\":{\"code\":2,\"name\":\"ENOENT\""}},
         {"info --board 4 --json", 1, {"\"text\":\"board 4 is served by driver qm"}},
         {"ping --board 5 --json", 1, {"\"resolution\":{\"board\":5,\"status\":{\"code\":-16"}},
-        {"release --board 1 --timeout 1 --json", 1,
+        {"release --board 1 --timeout 1 --json",
+         1,
          {"\"error\":{\"status\":-1,\"name\":\"PKERR_UNKNOWN\",\"text\":\"the board emulator "
           "does not emulate release from reset"}},
         {"errtext -2 --json", 0, {"\"code\":-2,\"name\":\"PKERR_TIMEOUT\""}},
         {"errtext -18 --json", 0, {"\"name\":\"PKSTATUS_INVALID_HANDLE\""}},
-        {"errtext 0x40000003 --json", 0, {"\"code\":1073741827,\"name\":\"OAMSHADOW_ERR_UNAVAILABLE\""}},
+        {"errtext 0x40000003 --json",
+         0,
+         {"\"code\":1073741827,\"name\":\"OAMSHADOW_ERR_UNAVAILABLE\""}},
         {"errtext 0xfffffff4 --json", 0, {"\"code\":-12,\"name\":\"PKERR_NOT_OPEN\""}},
         {"errtext 010 --json", 0, {"\"code\":10,"}},
         {"errtext 2 --json", 0, {"\"name\":\"ENOENT\",\"meaning\":\"No such file or directory\""}},
@@ -106,7 +121,9 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         {"--json info --id=-1", 2, {"--id takes 0 to 4294967295, not \\\"-1\\\""}},
         {"data put x --json", 2, {"expected data set"}},
         {"ping --count 4000000000 --json", 2, {"--count takes 1 to 10000000"}},
-        {"release --timeout 2147483648 --json", 2, {"--timeout takes 0 to 2147483647 milliseconds"}},
+        {"release --timeout 2147483648 --json",
+         2,
+         {"--timeout takes 0 to 2147483647 milliseconds"}},
         {"data set " + std::string(4097, 'x') + " --json", 2, {"TEXT takes 0 to 4096 bytes"}},
         {"errtext 0x-1 --json", 2, {"or a status name"}},
         {"--json frobnicate", 2, {"unknown command frobnicate"}},
@@ -126,8 +143,9 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         EXPECT_EQ(result.exitCode, run.exitCode) << run.args;
         EXPECT_TRUE(result.OneJsonObject()) << result.output;
         if (run.exitCode != 0) {
-            EXPECT_TRUE(result.Says(run.exitCode == 1 ? "\"ok\":false,\"error\":{\"status\":"
-                                                      : "\"error\":{\"status\":null,\"name\":\"usage\""))
+            EXPECT_TRUE(result.Says(run.exitCode == 1
+                                        ? "\"ok\":false,\"error\":{\"status\":"
+                                        : "\"error\":{\"status\":null,\"name\":\"usage\""))
                 << result.output;
         }
         if (run.exitCode == 2) {
@@ -143,7 +161,8 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     double latency[4] = {-1, -1, -1, -1};
     ASSERT_EQ(std::sscanf(ping.output.c_str() + ping.output.find("\"latencyMicros\""),
                           "\"latencyMicros\":{\"min\":%lf,\"median\":%lf,\"p99\":%lf,\"max\":%lf}",
-                          &latency[0], &latency[1], &latency[2], &latency[3]), 4);
+                          &latency[0], &latency[1], &latency[2], &latency[3]),
+              4);
     EXPECT_TRUE(0 < latency[0] && latency[0] <= latency[1] && latency[1] <= latency[2] &&
                 latency[2] <= latency[3]);
     // Ctrl-C ends the round trips with a summary of those done.
@@ -163,8 +182,10 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         << gone.output;
     // A JSON parser reads every object checked above.
     EXPECT_EQ(RunProgram(std::string("python3 -c 'import json, sys\nfor line in open(sys.argv[1], "
-                                     "encoding=\"utf-8\"): json.loads(line)' ") + kJsonLines)
-                  .exitCode, 0);
+                                     "encoding=\"utf-8\"): json.loads(line)' ") +
+                         kJsonLines)
+                  .exitCode,
+              0);
     EXPECT_EQ(Pelk("--version").output, "pelk 1.0.0\nlibpelk 1.0.0\n");
     EXPECT_EQ(Pelk("-V").output, "pelk 1.0.0\nlibpelk 1.0.0\n");
     Result none = Pelk("");

@@ -34,7 +34,8 @@ std::string ZbhostFiles(const std::string& dir = "/dev") {
     glob_t found;
     std::string joined;
     if (glob((dir + "/ZBHost*").c_str(), 0, nullptr, &found) == 0) {
-        for (size_t i = 0; i < found.gl_pathc; ++i) joined += found.gl_pathv[i] + dir.size() + 1 + " "s;
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            joined += found.gl_pathv[i] + dir.size() + 1 + " "s;
     }
     globfree(&found);
     return joined;
@@ -126,9 +127,9 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     EXPECT_TRUE(replyWaits() && Exists("/dev/ZBHostIn0000"));
     // The next request takes that reply back: its client reads only its own.
     ASSERT_EQ(write(request, &word, 4), 4);
-    ASSERT_TRUE(Zbhost::WaitFor(
-        [&] { return testing::Value(zbhost.Errors(), HasSubstr("pipe 0000 reply not taken")); }))
-        << zbhost.Errors();
+    ASSERT_TRUE(Zbhost::WaitFor([&] {
+        return testing::Value(zbhost.Errors(), HasSubstr("pipe 0000 reply not taken"));
+    })) << zbhost.Errors();
     ASSERT_TRUE(Zbhost::WaitFor(replyWaits));
     int32_t number = -1;
     EXPECT_EQ(read(reply, &number, 4), 4);
@@ -179,9 +180,9 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
 }
 
 TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntimeAndRemovesItsPairs) {
-    for (const std::string& name : {EmuPath(ZBHOST_MANAGER_IN_NAME), EmuPath(ZBHOST_MANAGER_OUT_NAME),
-                                    PipePath(ZBHOST_PIPE_IN_NAME, 3),
-                                    PipePath(ZBHOST_PIPE_OUT_NAME, 12345)}) {
+    for (const std::string& name :
+         {EmuPath(ZBHOST_MANAGER_IN_NAME), EmuPath(ZBHOST_MANAGER_OUT_NAME),
+          PipePath(ZBHOST_PIPE_IN_NAME, 3), PipePath(ZBHOST_PIPE_OUT_NAME, 12345)}) {
         ASSERT_EQ(mkfifo(name.c_str(), 0666), 0);
     }
     int opened = -1;
@@ -195,7 +196,8 @@ TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntimeAndRemovesItsPairs) {
     client.join();
     EXPECT_EQ(opened, 0);
     EXPECT_TRUE(Zbhost::WaitFor([] {
-        return ZbhostFiles() == "ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ZBHostSemaphore ";
+        return ZbhostFiles() ==
+               "ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ZBHostSemaphore ";
     })) << ZbhostFiles();
 }
 
@@ -313,15 +315,17 @@ TEST(Zbhost, ReadsItsCommandLineAndExplainsIt) {
 
     ProgramResult help = RunProgram(zbhost + " --help");
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"Usage: zbhost ", "\n  -v, --verbose ", "\n      --max-queued BYTES ",
-                               "\n      --open-timeout SECONDS ", "\n      --replay FILE ",
-                               "\n      --ignore FIELD,... ", "\n      --timing ",
-                               "\n  -h, --help ", "\n  -V, --version ", "\nExamples:\n  zbhost "}) {
+    for (const char* option :
+         {"Usage: zbhost ", "\n  -v, --verbose ", "\n      --max-queued BYTES ",
+          "\n      --open-timeout SECONDS ", "\n      --replay FILE ",
+          "\n      --ignore FIELD,... ", "\n      --timing ", "\n  -h, --help ",
+          "\n  -V, --version ", "\nExamples:\n  zbhost "}) {
         EXPECT_THAT(help.output, HasSubstr(option));
     }
     // Help comes before the values are looked at.
     EXPECT_EQ(RunProgram(zbhost + " -v --max-queued 1 --open-timeout=1 --replay f --ignore x "
-                                  "--timing -h").output,
+                                  "--timing -h")
+                  .output,
               help.output);
     EXPECT_EQ(RunProgram(zbhost + " -V").output, "zbhost 1.0.0\n");
 }

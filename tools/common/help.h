@@ -17,9 +17,9 @@ struct HelpEntry {
 };
 
 struct HelpPage {
-    std::vector<std::string> usage;    // one call a line, after "Usage: "
-    std::string description;           // lines; a longer one than 79 characters is wrapped
-    std::vector<HelpEntry> commands;   // none for a tool without commands
+    std::vector<std::string> usage;   // one call a line, after "Usage: "
+    std::string description;          // lines; a longer one than 79 characters is wrapped
+    std::vector<HelpEntry> commands;  // none for a tool without commands
     std::vector<OptionDef> options;
     std::vector<std::string> examples;
 };

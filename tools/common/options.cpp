@@ -26,8 +26,7 @@ const OptionDef* Find(const std::vector<OptionDef>& allowed, const std::string& 
 
 }  // namespace
 
-bool ParseWholeNumber(const std::string& text, unsigned long long high,
-                      unsigned long long* value) {
+bool ParseWholeNumber(const std::string& text, unsigned long long high, unsigned long long* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
@@ -71,7 +70,8 @@ std::string Arguments::Parse(const std::vector<OptionDef>& allowed,
         const std::string wrong =
             known == nullptr
                 ? "unknown option " + name
-                : Take(*known, name, equals == std::string::npos ? nullptr : &inlineValue, words, &i);
+                : Take(*known, name, equals == std::string::npos ? nullptr : &inlineValue, words,
+                       &i);
         problem = problem.empty() ? wrong : problem;
     }
     return problem;

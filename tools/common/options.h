@@ -36,16 +36,16 @@ public:
     // The option's whole decimal number from low to high (unit after the
     // range in the message), or fallback when absent. Returns "", or a
     // message naming the option, its range and the wrong value.
-    std::string Number(const std::string& name, unsigned long long fallback,
-                       unsigned long long low, unsigned long long high, const char* unit,
-                       unsigned long long* value) const;
+    std::string Number(const std::string& name, unsigned long long fallback, unsigned long long low,
+                       unsigned long long high, const char* unit, unsigned long long* value) const;
     std::string Number(const std::string& name, unsigned int fallback, unsigned int low,
                        unsigned int high, const char* unit, unsigned int* value) const;
     const std::vector<std::string>& Positional() const { return m_positional; }
 
 private:
-    std::string Take(const OptionDef& option, const std::string& word, const std::string* inlineValue,
-                     const std::vector<std::string>& words, size_t* at);
+    std::string Take(const OptionDef& option, const std::string& word,
+                     const std::string* inlineValue, const std::vector<std::string>& words,
+                     size_t* at);
 
     std::map<std::string, std::string> m_options;
     std::vector<std::string> m_positional;

@@ -31,9 +31,9 @@ bool s_json = false;
 
 struct Command {
     const char* name;
-    const char* arguments;  // positional arguments, for the help text
-    const char* summary;    // one line for the list of commands
-    const char* help;       // the command's description
+    const char* arguments;           // positional arguments, for the help text
+    const char* summary;             // one line for the list of commands
+    const char* help;                // the command's description
     std::vector<OptionDef> options;  // besides --help
     size_t argumentCount;
     Run run;
@@ -48,17 +48,14 @@ int Fail(const std::string& message) {
 // Explains a refused change of the table.
 int Refused(CBoardTableWriter& table, int result, const std::string& name) {
     switch (result) {
-    case 0:
-        return 0;
-    case EEXIST:
-        return Fail("a board named \"" + name + "\" is already in the table");
-    case ENOENT:
-        return Fail("no board named \"" + name + "\" in the table");
-    case EOVERFLOW:
-        return Fail("the table would not fit its segment, which holds at most " +
-                    std::to_string(table.GetCapacity()) + " boards; nothing was written");
-    default:
-        return Fail(std::string("the table could not be written: ") + std::strerror(result));
+        case 0: return 0;
+        case EEXIST: return Fail("a board named \"" + name + "\" is already in the table");
+        case ENOENT: return Fail("no board named \"" + name + "\" in the table");
+        case EOVERFLOW:
+            return Fail("the table would not fit its segment, which holds at most " +
+                        std::to_string(table.GetCapacity()) + " boards; nothing was written");
+        default:
+            return Fail(std::string("the table could not be written: ") + std::strerror(result));
     }
 }
 
@@ -67,14 +64,16 @@ void WarnAboutDriver(const CBoardIDShadow& record, const std::string& where) {
     const std::string driver = record.GetDriverName();
     const std::string id = record.GetDriverBoardID();
     if (driver != "zb5t" && driver != "qm" && driver != "zbhost") {
-        std::fprintf(stderr, "oamtab: %swarning: board \"%s\" names driver \"%s\", which the "
-                     "library does not know (zb5t, qm, zbhost)\n", where.c_str(),
-                     record.GetName(), driver.c_str());
+        std::fprintf(stderr,
+                     "oamtab: %swarning: board \"%s\" names driver \"%s\", which the "
+                     "library does not know (zb5t, qm, zbhost)\n",
+                     where.c_str(), record.GetName(), driver.c_str());
     }
     if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) {
-        std::fprintf(stderr, "oamtab: %swarning: board \"%s\" has driver board ID \"%s\", which "
-                     "is not a decimal number: resolving its number fails\n", where.c_str(),
-                     record.GetName(), id.c_str());
+        std::fprintf(stderr,
+                     "oamtab: %swarning: board \"%s\" has driver board ID \"%s\", which "
+                     "is not a decimal number: resolving its number fails\n",
+                     where.c_str(), record.GetName(), id.c_str());
     }
 }
 
@@ -219,45 +218,77 @@ const OptionDef kJsonOption = {"--json", 'j', nullptr, "list: print the table as
 const std::vector<OptionDef> kToolOptions = {kJsonOption, kHelpOption, kVersionOption};
 
 const Command kCommands[] = {
-    {"list", "", "show the qm plug-in flag and every board",
+    {"list",
+     "",
+     "show the qm plug-in flag and every board",
      "Shows the qm plug-in flag and every board in table order; with --json as one\n"
      "JSON object {\"qmPlugin\":...,\"boards\":[{\"name\",\"number\",\"driverName\",\n"
      "\"driverBoardID\",\"aLaw\"},...]}.",
-     {kJsonOption}, 0, List, {"oamtab list", "oamtab list --json"}},
-    {"add", "NAME NUMBER DRIVER ID", "add one board",
+     {kJsonOption},
+     0,
+     List,
+     {"oamtab list", "oamtab list --json"}},
+    {"add",
+     "NAME NUMBER DRIVER ID",
+     "add one board",
      "Adds a board at its place in name order (names compare ignoring case).\n"
      "NAME and DRIVER hold at most 128 characters, ID at most 64; NUMBER is decimal.\n"
      "A name or number already in the table is refused; a DRIVER other than zb5t,\n"
      "qm, zbhost or an ID that is not a decimal number gets a warning.",
-     {{"--alaw", 0, nullptr, "the board uses A-law"}}, 4, Add,
+     {{"--alaw", 0, nullptr, "the board uses A-law"}},
+     4,
+     Add,
      {"oamtab add trunk-1 3 zb5t 0 --alaw", "oamtab add lab 9 zbhost 0"}},
-    {"remove", "NAME", "remove one board", "Removes the board of that name (ignoring case).",
-     {}, 1, Remove, {"oamtab remove lab"}},
-    {"load", "FILE|-", "replace the whole table with the boards in FILE",
+    {"remove",
+     "NAME",
+     "remove one board",
+     "Removes the board of that name (ignoring case).",
+     {},
+     1,
+     Remove,
+     {"oamtab remove lab"}},
+    {"load",
+     "FILE|-",
+     "replace the whole table with the boards in FILE",
      "Replaces the whole table with the boards in FILE (- for standard input),\n"
      "one a line:\n"
      "  NAME NUMBER DRIVER ID [alaw]\n"
      "Words are separated by blanks; '#' starts a comment; blank lines are skipped.\n"
      "Nothing is written when any line is refused, such as a second board of one\n"
      "name or one number. Drivers and IDs are checked as by add.",
-     {}, 1, Load, {"oamtab load boards.txt", "oamtab load - < boards.txt"}},
-    {"clear", "", "remove every board", "Removes every board; the qm plug-in flag stays.", {}, 0,
-     Clear, {"oamtab clear"}},
-    {"qm", "on|off", "set the table-wide qm plug-in flag", "Sets the table-wide qm plug-in flag.",
-     {}, 1, Qm, {"oamtab qm on"}},
+     {},
+     1,
+     Load,
+     {"oamtab load boards.txt", "oamtab load - < boards.txt"}},
+    {"clear",
+     "",
+     "remove every board",
+     "Removes every board; the qm plug-in flag stays.",
+     {},
+     0,
+     Clear,
+     {"oamtab clear"}},
+    {"qm",
+     "on|off",
+     "set the table-wide qm plug-in flag",
+     "Sets the table-wide qm plug-in flag.",
+     {},
+     1,
+     Qm,
+     {"oamtab qm on"}},
 };
 
 HelpPage ToolHelp() {
-    HelpPage page = {{"oamtab [-j] COMMAND [OPTIONS] [ARGUMENTS]", "oamtab help [COMMAND]",
-                      "oamtab -h | -V"},
-                     "Writes and shows the board-identity table in the shared segment\n"
-                     "\"OAM_BoardIDsShadow\", as the OAM supervisor keeps it.\n"
-                     "Exit status: 0 on success, 1 for a refused change, 2 for a wrong command "
-                     "line.",
-                     {},
-                     kToolOptions,
-                     {"oamtab load boards.txt", "oamtab add trunk-1 3 zb5t 0 --alaw",
-                      "oamtab -j list", "oamtab qm on", "oamtab add --help"}};
+    HelpPage page = {
+        {"oamtab [-j] COMMAND [OPTIONS] [ARGUMENTS]", "oamtab help [COMMAND]", "oamtab -h | -V"},
+        "Writes and shows the board-identity table in the shared segment\n"
+        "\"OAM_BoardIDsShadow\", as the OAM supervisor keeps it.\n"
+        "Exit status: 0 on success, 1 for a refused change, 2 for a wrong command "
+        "line.",
+        {},
+        kToolOptions,
+        {"oamtab load boards.txt", "oamtab add trunk-1 3 zb5t 0 --alaw", "oamtab -j list",
+         "oamtab qm on", "oamtab add --help"}};
     for (const Command& command : kCommands) {
         page.commands.push_back(
             {std::string(command.name) + (*command.arguments ? " " : "") + command.arguments,
@@ -273,8 +304,8 @@ std::vector<OptionDef> CommandOptions(const Command& command) {
 }
 
 std::string Usage(const Command& command) {
-    return std::string("oamtab ") + command.name + " [OPTIONS]" +
-           (*command.arguments ? " " : "") + command.arguments;
+    return std::string("oamtab ") + command.name + " [OPTIONS]" + (*command.arguments ? " " : "") +
+           command.arguments;
 }
 
 void PrintCommandHelp(const Command& command) {
@@ -302,10 +333,10 @@ int Help(const Words& words) {
     }
     const Command* command = FindCommand(words[1]);
     if (command == nullptr || words.size() > 2) {
-        return ReportUsage("oamtab",
-                           words.size() > 2 ? "help takes one COMMAND"
-                                            : "unknown command \"" + words[1] + "\"",
-                           "oamtab");
+        return ReportUsage(
+            "oamtab",
+            words.size() > 2 ? "help takes one COMMAND" : "unknown command \"" + words[1] + "\"",
+            "oamtab");
     }
     PrintCommandHelp(*command);
     return 0;

@@ -20,10 +20,10 @@ struct Invocation {
 
 struct Command {
     const char* name;
-    const char* usage;    // positional arguments, for the help text
-    const char* summary;  // one line for the help text
+    const char* usage;               // positional arguments, for the help text
+    const char* summary;             // one line for the help text
     std::vector<OptionDef> options;  // besides --json, --help and the board options
-    bool onBoard;                     // takes --board / --driver / --id
+    bool onBoard;                    // takes --board / --driver / --id
     size_t minArguments;
     size_t maxArguments;
     // Returns the process exit status (ExitCode).

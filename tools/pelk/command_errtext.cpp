@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "tools/pelk/command.h"
 #include "services/statuses.h"
+#include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
 
 namespace {
@@ -50,5 +50,12 @@ int RunErrtext(Invocation& invocation) {
 }  // namespace
 
 const Command kErrtextCommand = {
-    "errtext", "CODE|NAME", "the name and meaning of a status code", {}, false, 1, 1, RunErrtext,
+    "errtext",
+    "CODE|NAME",
+    "the name and meaning of a status code",
+    {},
+    false,
+    1,
+    1,
+    RunErrtext,
     {"pelk errtext -16", "pelk errtext 0x40000004", "pelk errtext PKERR_TIMEOUT"}};

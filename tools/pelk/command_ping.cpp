@@ -66,8 +66,7 @@ int RoundTrip(cPelkLib& lib, unsigned int tag, unsigned int timeout, std::string
             return status;
         }
     }
-    if (info.tag != tag || std::memcmp(&answer, &header, sizeof header) != 0 ||
-        received != data) {
+    if (info.tag != tag || std::memcmp(&answer, &header, sizeof header) != 0 || received != data) {
         return PKERR_BAD_MESSAGE;
     }
     return 0;
@@ -158,17 +157,21 @@ int RunPing(Invocation& invocation) {
             return out.Usage(wrong);
         }
     }
-    return RunOnBoard(invocation, [&](Target& target) {
-        return Ping(out, *target.lib, count, size, timeout);
-    });
+    return RunOnBoard(invocation,
+                      [&](Target& target) { return Ping(out, *target.lib, count, size, timeout); });
 }
 
 }  // namespace
 
 const Command kPingCommand = {
-    "ping", "", "send messages to the board and time their round trips",
+    "ping",
+    "",
+    "send messages to the board and time their round trips",
     {{"--count", 'c', "N", "number of round trips (default 10)"},
      {"--size", 's', "BYTES", "bytes in the message's data buffer (default 64)"},
      {"--timeout", 't', "MS", "how long to wait for each answer (default 5000)"}},
-    true, 0, 0, RunPing,
+    true,
+    0,
+    0,
+    RunPing,
     {"pelk ping --board 1 --count=1000", "pelk ping -c 100 -s 4096 --capture ping.pcapng"}};

@@ -67,7 +67,8 @@ int Info(Invocation& invocation, Target& target) {
              lib->ReadEEPROM(target.id, 0, sizeof eeprom, eeprom, &count))) {
         count = count < sizeof eeprom ? count : sizeof eeprom;
         const std::string hex = Hex(eeprom, count);
-        out.Fields().Obj("eeprom", JsonObject().Int("offset", 0).Int("length", count).Str("hex", hex));
+        out.Fields().Obj("eeprom",
+                         JsonObject().Int("offset", 0).Int("length", count).Str("hex", hex));
         out.Text("EEPROM at 0, %u bytes: %s\n", count, hex.c_str());
     } else {
         ok = false;
@@ -111,11 +112,12 @@ int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
         return kExitFailed;
     }
     data.resize(count < data.size() ? count : data.size());
-    invocation.out.Fields().Int("length", data.size()).Str("data", data).Str(
-        "hex", Hex(reinterpret_cast<const unsigned char*>(data.data()),
-                   static_cast<unsigned int>(data.size())));
-    invocation.out.Text("read %zu bytes of board data: %s\n", data.size(),
-                        JsonQuote(data).c_str());
+    invocation.out.Fields()
+        .Int("length", data.size())
+        .Str("data", data)
+        .Str("hex", Hex(reinterpret_cast<const unsigned char*>(data.data()),
+                        static_cast<unsigned int>(data.size())));
+    invocation.out.Text("read %zu bytes of board data: %s\n", data.size(), JsonQuote(data).c_str());
     if (expected != nullptr && data != *expected) {
         invocation.out.Error("the board data read back differs from the data stored");
         return kExitFailed;
@@ -129,8 +131,8 @@ int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
 int StoreBoardData(Invocation& invocation, Target& target, std::string text) {
     unsigned int count = 0;
     if (!Step(invocation, target.lib.get(), "status",
-              target.lib->SetBoardData(target.id, static_cast<unsigned int>(text.size()),
-                                       &text[0], &count))) {
+              target.lib->SetBoardData(target.id, static_cast<unsigned int>(text.size()), &text[0],
+                                       &count))) {
         return kExitFailed;
     }
     invocation.out.Fields().Int("stored", count);
@@ -227,22 +229,46 @@ int RunStats(Invocation& invocation) {
 }  // namespace
 
 const Command kInfoCommand = {
-    "info", "", "driver version, board mapping, EEPROM area at 0, detected boards, wait handle",
-    {}, true, 0, 0, RunInfo, {"pelk info --board 1", "pelk info -d zb5t -i 0"}};
-const Command kDataCommand = {
-    "data", "set TEXT | get", "store TEXT as board data and read it back, or read it",
-    {}, true, 1, 2, RunData, {"pelk data set 'rack 1, slot 4' --board 1", "pelk data get -b 1"}};
-const Command kResetCommand = {"reset", "", "hold the board in reset", {}, true, 0, 0,
-                               RunReset, {"pelk reset --board 3"}};
+    "info",
+    "",
+    "driver version, board mapping, EEPROM area at 0, detected boards, wait handle",
+    {},
+    true,
+    0,
+    0,
+    RunInfo,
+    {"pelk info --board 1", "pelk info -d zb5t -i 0"}};
+const Command kDataCommand = {"data",
+                              "set TEXT | get",
+                              "store TEXT as board data and read it back, or read it",
+                              {},
+                              true,
+                              1,
+                              2,
+                              RunData,
+                              {"pelk data set 'rack 1, slot 4' --board 1", "pelk data get -b 1"}};
+const Command kResetCommand = {"reset", "",       "hold the board in reset", {}, true, 0,
+                               0,       RunReset, {"pelk reset --board 3"}};
 const Command kReleaseCommand = {
-    "release", "",
+    "release",
+    "",
     "release the board from reset and wait until it is ready (always -1 on the emulator, which "
     "does not emulate it)",
-    {{"--timeout", 't', "MS", "how long to wait for the board (default 5000)"}}, true, 0, 0,
-    RunRelease, {"pelk release --board 3 --timeout 10000"}};
+    {{"--timeout", 't', "MS", "how long to wait for the board (default 5000)"}},
+    true,
+    0,
+    0,
+    RunRelease,
+    {"pelk release --board 3 --timeout 10000"}};
 const Command kStatsCommand = {
-    "stats", "", "read the driver statistics (-17 on the emulator, which does not provide them)",
+    "stats",
+    "",
+    "read the driver statistics (-17 on the emulator, which does not provide them)",
     {{"--zero", 'z', nullptr, "zero the statistics after reading them"},
      {"--selector1", 0, "N", "first selector word (default 0)"},
      {"--selector2", 0, "N", "second selector word (default 0)"}},
-    true, 0, 0, RunStats, {"pelk stats --board 3", "pelk stats -b 3 --zero --selector1 1"}};
+    true,
+    0,
+    0,
+    RunStats,
+    {"pelk stats --board 3", "pelk stats -b 3 --zero --selector1 1"}};

@@ -87,8 +87,10 @@ int RunResolve(Invocation& invocation) {
 }  // namespace
 
 const Command kBoardsCommand = {
-    "boards", "", "list the board-identity table with the driver each board resolves to",
-    {}, false, 0, 0, RunBoards, {"pelk boards", "pelk boards --json"}};
+    "boards", "",        "list the board-identity table with the driver each board resolves to",
+    {},       false,     0,
+    0,        RunBoards, {"pelk boards", "pelk boards --json"}};
 const Command kResolveCommand = {
-    "resolve", "N", "the driver type and driver board ID of logical board N",
-    {}, false, 1, 1, RunResolve, {"pelk resolve 2", "pelk -j resolve 2"}};
+    "resolve", "N",        "the driver type and driver board ID of logical board N",
+    {},        false,      1,
+    1,         RunResolve, {"pelk resolve 2", "pelk -j resolve 2"}};

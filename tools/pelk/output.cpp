@@ -59,7 +59,7 @@ JsonObject Output::ErrorJson(int exitCode) const {
     error.Str("text", !m_messages.empty() ? m_messages
                       : m_hasStatus       ? m_status.meaning
                                           : "the command failed");
-    error.Str("during", !m_doing.empty()           ? m_doing
+    error.Str("during", !m_doing.empty()         ? m_doing
                         : exitCode == kExitUsage ? "reading the command line"
                                                  : m_command);
     return error;

@@ -13,10 +13,9 @@
 
 namespace {
 
-const Command* const kCommands[] = {&kBoardsCommand, &kResolveCommand, &kInfoCommand,
-                                    &kPingCommand,   &kDataCommand,    &kResetCommand,
-                                    &kReleaseCommand, &kStatsCommand,  &kErrtextCommand,
-                                    &kTraceCommand};
+const Command* const kCommands[] = {
+    &kBoardsCommand, &kResolveCommand, &kInfoCommand,  &kPingCommand,    &kDataCommand,
+    &kResetCommand,  &kReleaseCommand, &kStatsCommand, &kErrtextCommand, &kTraceCommand};
 
 const OptionDef kJsonOption = {"--json", 'j', nullptr,
                                "print one JSON object on stdout instead of text"};
@@ -41,13 +40,13 @@ std::string Call(const Command& command) {
 }
 
 HelpPage ToolHelp() {
-    HelpPage page = {{"pelk [-j] COMMAND [OPTIONS] [ARGUMENTS]", "pelk help [COMMAND]",
-                      "pelk -h | -V"},
-                     kDescription,
-                     {},
-                     kToolOptions,
-                     {"pelk boards", "pelk ping --board 1 --count=1000", "pelk -j resolve 2",
-                      "pelk errtext -16", "pelk ping --help"}};
+    HelpPage page = {
+        {"pelk [-j] COMMAND [OPTIONS] [ARGUMENTS]", "pelk help [COMMAND]", "pelk -h | -V"},
+        kDescription,
+        {},
+        kToolOptions,
+        {"pelk boards", "pelk ping --board 1 --count=1000", "pelk -j resolve 2", "pelk errtext -16",
+         "pelk ping --help"}};
     for (const Command* command : kCommands) {
         page.commands.push_back({Call(*command), command->summary});
     }

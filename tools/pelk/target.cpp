@@ -65,8 +65,7 @@ int MakeByDriver(Invocation& invocation, Target* target) {
                                               .Int("driverType", target->driver)
                                               .Str("driver", DriverName(target->driver))
                                               .Int("id", target->id));
-    invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver),
-                        target->id);
+    invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver), target->id);
     return kExitOk;
 }
 

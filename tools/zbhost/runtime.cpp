@@ -89,8 +89,8 @@ int Runtime::Serve(int signals) {
 int Runtime::PollTimeout(EchoPair::Clock::time_point now) const {
     for (const auto& entry : m_pairs) {
         if (!entry.second.OpenedByLibrary()) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                m_next_open_check - now);
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_next_open_check - now);
             return static_cast<int>(std::max<long long>(wait.count(), 0) + 1);
         }
     }
@@ -150,7 +150,8 @@ void Runtime::RemoveUnopenedPairs(EchoPair::Clock::time_point now) {
     std::vector<int> late;
     for (auto& entry : m_pairs) {
         EchoPair& pair = entry.second;
-        if (pair.ReplyTaken() && !pair.CheckOpenedByLibrary() && now - pair.ReplyTakenAt() >= limit) {
+        if (pair.ReplyTaken() && !pair.CheckOpenedByLibrary() &&
+            now - pair.ReplyTakenAt() >= limit) {
             late.push_back(entry.first);
         }
     }
@@ -178,8 +179,7 @@ void Runtime::ServePairs(const std::vector<pollfd>& polled) {
             outcome = pair.OnReadable();
         }
         switch (outcome) {
-            case EchoPair::Outcome::Open:
-                break;
+            case EchoPair::Outcome::Open: break;
             case EchoPair::Outcome::ClosedByLibrary:
                 RemovePair(numbers[i], "closed by the library", "");
                 break;
@@ -224,4 +224,3 @@ void Runtime::RemoveEverything() {
     m_pairs.clear();
     m_manager.Remove();
 }
-
