@@ -88,3 +88,7 @@ void PrintHelp(FILE* to, const HelpPage& page) {
         std::fprintf(to, "  %s\n", example.c_str());
     }
 }
+
+std::string CommandUsage(const char* tool, const char* command, const char* arguments) {
+    return std::string(tool) + " " + command + " [OPTIONS]" + (*arguments ? " " : "") + arguments;
+}

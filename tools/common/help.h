@@ -26,4 +26,7 @@ struct HelpPage {
 
 void PrintHelp(FILE* to, const HelpPage& page);
 
+// A command's usage line: "pelk resolve [OPTIONS] N".
+std::string CommandUsage(const char* tool, const char* command, const char* arguments);
+
 #endif

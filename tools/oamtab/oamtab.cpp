@@ -303,13 +303,8 @@ std::vector<OptionDef> CommandOptions(const Command& command) {
     return options;
 }
 
-std::string Usage(const Command& command) {
-    return std::string("oamtab ") + command.name + " [OPTIONS]" + (*command.arguments ? " " : "") +
-           command.arguments;
-}
-
 void PrintCommandHelp(const Command& command) {
-    PrintHelp(stdout, {{Usage(command)},
+    PrintHelp(stdout, {{CommandUsage("oamtab", command.name, command.arguments)},
                        command.help,
                        {},
                        CommandOptions(command),

@@ -64,15 +64,10 @@ std::vector<OptionDef> CommandOptions(const Command& command) {
     return options;
 }
 
-std::string Usage(const Command& command) {
-    return std::string("pelk ") + command.name + " [OPTIONS]" + (*command.usage ? " " : "") +
-           command.usage;
-}
-
 void PrintCommandHelp(const Command& command) {
     std::string description = command.summary;
     description[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(description[0])));
-    PrintHelp(stdout, {{Usage(command)},
+    PrintHelp(stdout, {{CommandUsage("pelk", command.name, command.usage)},
                        description + ".",
                        {},
                        CommandOptions(command),
@@ -131,7 +126,8 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, bo
     }
     const size_t count = args.Positional().size();
     if (wrong.empty() && (count < command.minArguments || count > command.maxArguments)) {
-        wrong = "wrong number of arguments, expected " + Usage(command);
+        wrong = "wrong number of arguments, expected " +
+                CommandUsage("pelk", command.name, command.usage);
     }
     if (!wrong.empty()) {
         return invocation.out.Finish(invocation.out.Usage(wrong));
