@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -33,10 +33,9 @@ bool ParseNumber(const std::string& text, uint32_t* number) {
 
 }  // namespace
 
-bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
-                CBoardIDShadow* record, std::string* error) {
-    if (words.size() < 4 || words.size() > 5 || (words.size() == 5 && words[4] != alawWord)) {
-        *error = std::string("expected NAME NUMBER DRIVER ID [") + alawWord + "]";
+bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, std::string* error) {
+    if (words.size() < 4 || words.size() > 5 || (words.size() == 5 && words[4] != "alaw")) {
+        *error = "expected NAME NUMBER DRIVER ID [alaw]";
         return false;
     }
     uint32_t number;
@@ -60,8 +59,7 @@ bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
 }
 
 bool FieldsPrintable(const std::vector<std::string>& words, std::string* error) {
-    static const char* const kFields[] = {"name", "board number", "driver name",
-                                          "driver board ID"};
+    static const char* const kFields[] = {"name", "board number", "driver name", "driver board ID"};
     const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];

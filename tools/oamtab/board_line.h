@@ -8,11 +8,9 @@
 
 #include "oam/board_id_shadow.h"
 
-// Builds a record from NAME NUMBER DRIVER ID [alaw]. `alawWord` is the one
-// accepted fifth word ("--alaw" on the command line, "alaw" in a file).
-// Returns false with the reason in *error.
-bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
-                CBoardIDShadow* record, std::string* error);
+// Builds a record from NAME NUMBER DRIVER ID [alaw]. Returns false with
+// the reason in *error.
+bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, std::string* error);
 
 // Whether every word is text without control bytes (a NUL would cut the
 // field short where the table stores it). False with the field and the
