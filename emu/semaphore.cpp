@@ -25,6 +25,7 @@
 #include "emu/dprint.h"
 #include "emu/emulator_files.h"
 #include "services/shared_access.h"
+#include "services/standard_descriptors.h"
 #include "wire/emulator_paths.h"
 
 namespace {
@@ -66,8 +67,9 @@ time_t LastTurnChange(int set) {
 // this raises the value of a set never taken, so nothing changes it between
 // the check and the setting. Someone else checking already is enough.
 void GiveValueIfNeverSet(int set) {
-    const int marker = open(EmulatorFile(ZBHOST_SEMAPHORE_NAME).text,
-                            O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    // Off 0 to 2: a failure below is logged while it is open.
+    const int marker = KeepOffStandardDescriptors(open(
+        EmulatorFile(ZBHOST_SEMAPHORE_NAME).text, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (marker == -1) {
         return;
     }
