@@ -365,18 +365,30 @@ TEST(Zbhost, RefusesLooseDirectoriesAndLockLinks) {
     unsetenv(kEmulatorDirVariable);
 }
 
-// Links swapped in for the pipes zbhost makes, while it makes them, are
-// never followed: the FIFO they point at keeps its mode. chmod and mkfifo
-// are made slow, so that a swap meets every moment a name is used.
+// Links under the names of zbhost's pipes, planted before it starts or
+// swapped in while it makes them, are never followed: the FIFO they point
+// at keeps its mode. A chmod by path is made slow, so that a swap would
+// meet it.
 TEST(Zbhost, NeverFollowsLinksSwappedInForItsPipes) {
     const std::string target = "/dev/shm/zbhost-swapped-fifo";
     ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
     const std::string dir = Directory(0755, 0);
     setenv(kEmulatorDirVariable, dir.c_str(), 1);
+    for (const char* name : {ZBHOST_MANAGER_IN_NAME, ZBHOST_MANAGER_OUT_NAME}) {
+        ASSERT_EQ(symlink(target.c_str(), EmuPath(name).c_str()), 0);
+    }
     setenv("LD_PRELOAD", SLOW_CHMOD_PATH, 1);
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     Zbhost zbhost;
     unsetenv("LD_PRELOAD");
+    // Ready once both links have become zbhost's FIFOs (a reader on the
+    // request pipe may show before the reply pipe is made).
+    ASSERT_TRUE(Zbhost::WaitFor([] {
+        struct stat in {
+        }, out{};
+        return lstat(EmuPath(ZBHOST_MANAGER_IN_NAME).c_str(), &in) == 0 && S_ISFIFO(in.st_mode) &&
+               lstat(EmuPath(ZBHOST_MANAGER_OUT_NAME).c_str(), &out) == 0 && S_ISFIFO(out.st_mode);
+    }));
     ASSERT_TRUE(zbhost.WaitReady());
     std::atomic<int> next{0};
     std::atomic<bool> done{false};
