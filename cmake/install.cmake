@@ -36,12 +36,16 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pelk.pc DESTINATION ${CMAKE_INSTALL_LI
 # Where systemd looks for the system units of the prefix /usr: the folder the
 # system's systemd.pc names (/lib/systemd/system on Debian 12), else
 # /usr/lib/systemd/system. Other prefixes: PREFIX/lib/systemd/system.
-find_package(PkgConfig QUIET)
-if(PkgConfig_FOUND)
-    pkg_get_variable(PELK_USR_UNIT_DIR systemd systemdsystemunitdir)
-endif()
-if(NOT PELK_USR_UNIT_DIR)
-    set(PELK_USR_UNIT_DIR /usr/lib/systemd/system)
+if(NOT DEFINED PELK_USR_UNIT_DIR)
+    find_package(PkgConfig QUIET)
+    if(PkgConfig_FOUND)
+        pkg_get_variable(PELK_SYSTEMD_UNIT_DIR systemd systemdsystemunitdir)
+    endif()
+    if(NOT PELK_SYSTEMD_UNIT_DIR)
+        set(PELK_SYSTEMD_UNIT_DIR /usr/lib/systemd/system)
+    endif()
+    set(PELK_USR_UNIT_DIR ${PELK_SYSTEMD_UNIT_DIR} CACHE PATH
+        "Where units go when the prefix is /usr")
 endif()
 
 # pelk_install_unit(TEMPLATE): installs the systemd unit made from TEMPLATE

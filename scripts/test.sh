@@ -3,8 +3,9 @@
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
 # multi-thread tests under ThreadSanitizer, then each fuzz harness for
 # PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing); as root, also the
-# demo once as an ordinary user. Ends with one line counting every test run,
-# fuzz harness and demo that passed.
+# demo once as an ordinary user, and the Debian packages built, installed,
+# used and purged (tests/check_packages.sh). Ends with one line counting
+# every test run, fuzz harness, demo and package check that passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -29,6 +30,9 @@ fi
 
 if [ "$(id -u)" -eq 0 ]; then
     scripts/demo_as_user.sh
+    passed=$((passed + 1))
+    echo "=== packages ==="
+    tests/check_packages.sh
     passed=$((passed + 1))
 fi
 
