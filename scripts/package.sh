@@ -14,16 +14,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 copy=$scratch/pelklib
 
-mkdir "$copy"
-if git -C "$source" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git -C "$source" ls-files -z --cached --others --exclude-standard |
-        (cd "$source" && xargs -0 cp --parents -t "$copy" 2>/dev/null || true)
-    # (files deleted but not yet committed are listed yet missing: skipped.)
-    date=$(git -C "$source" log -1 --format=%cD)
-else
-    tar -C "$source" --exclude=./build -cf - . | tar -C "$copy" -xf -
-    date=$(date -R)
-fi
+"$source/scripts/copy_tree.sh" "$copy"
+date=$(git -C "$source" log -1 --format=%cD 2>/dev/null || date -R)
 
 # The version is the project's (CMakeLists.txt); the changelog is made here.
 version=$(sed -n 's/^project(pelk VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")

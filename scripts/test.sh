@@ -2,7 +2,8 @@
 # Builds pelklib and runs every test: first the normal build, then the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
 # multi-thread tests under ThreadSanitizer, then each fuzz harness for
-# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing); as root, also the
+# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing), then the Python
+# package built by pip (tests/check_python_package.sh); as root, also the
 # demo once as an ordinary user, and the Debian packages built, installed,
 # used and purged (tests/check_packages.sh). Ends with one line counting
 # every test run, fuzz harness, demo and package check that passed.
@@ -27,6 +28,10 @@ if [ "${PELK_FUZZ_SECONDS:-60}" != 0 ]; then
     scripts/fuzz.sh "${PELK_FUZZ_SECONDS:-60}" | tee "$log"
     passed=$((passed + $(grep -c ' 0 crashes$' "$log")))
 fi
+
+echo "=== python package ==="
+tests/check_python_package.sh
+passed=$((passed + 1))
 
 if [ "$(id -u)" -eq 0 ]; then
     scripts/demo_as_user.sh

@@ -5,7 +5,7 @@
 # - with DESTDIR and the prefix /usr given only when installing: the
 #   library in the multiarch folder, the section-8 programs in sbin, the
 #   unit where systemd looks naming /usr/sbin/zbhost (and hardened:
-#   check_unit.sh), the Python module where Debian's python3 looks;
+#   check_unit.sh), the Python package where Debian's python3 looks;
 # and in both no installed file carries a RUNPATH.
 #   check_install.sh BUILD LIBDIR USR_UNIT_DIR
 set -euo pipefail
@@ -40,7 +40,7 @@ failed=0
 where() {  # where FOLDER FIND-TEST...: the installed files that pass lie in FOLDER
     local folder=$1 found
     shift
-    found=$(cd "$root" && find . -type f "$@" -printf '/%h\n' | cut -c3- | sort -u)
+    found=$(cd "$root" && find . -type f \( "$@" \) -printf '/%h\n' | cut -c3- | sort -u)
     if [ "$found" != "$folder" ]; then
         echo "$* installed in ${found:-nowhere} (want $folder)"
         failed=1
@@ -51,8 +51,8 @@ where "/usr/$libdir/pkgconfig" -name pelk.pc
 where /usr/bin -perm -u+x \( -name pelk -o -name pelk-sandbox \)
 where /usr/sbin -perm -u+x \( -name oamtab -o -name zbhost \)
 where "$usr_unit_dir" -name zbhost.service
-if [ -n "$(find "$root" -name 'pelk*.cpython-*.so')" ]; then
-    where /usr/lib/python3/dist-packages -name 'pelk*.cpython-*.so'
+if [ -n "$(find "$root" -name '_pelk.cpython-*.so')" ]; then
+    where /usr/lib/python3/dist-packages/pelk -name '_pelk.cpython-*.so' -o -name '__init__.py*' -o -name py.typed
 fi
 "$here/check_unit.sh" "$root$usr_unit_dir/zbhost.service" /usr/sbin/zbhost "$root" || failed=1
 

@@ -3,8 +3,8 @@
 # them with dpkg -i and uses them as a newcomer would: the README's first
 # program built with pkg-config and with find_package against /usr, run
 # against the packaged zbhost inside pelk-sandbox (zbhost also with only the
-# capabilities its unit leaves it), pelk imported by /usr/bin/python3,
-# pelk --version and man pelk. Then purges the packages and checks that
+# capabilities its unit leaves it), pelk imported by /usr/bin/python3 and
+# its types found by mypy, pelk --version and man pelk. Then purges the packages and checks that
 # nothing of them is left. Run as root, on a machine without them.
 #   tests/check_packages.sh [OUTPUT]     (packages kept in OUTPUT, default build/packages)
 set -euo pipefail
@@ -76,9 +76,13 @@ SESSION
 pelk-sandbox sh "$scratch/session.sh" "$scratch/app-pc" "$scratch/build/app" | tee "$scratch/session"
 [ "$(grep -c '^status 0, tag 7 came back$' "$scratch/session")" -eq 2 ] || fail "the first program"
 
-step "import pelk, pelk --version, man pelk"
+step "import pelk and check its types, pelk --version, man pelk"
 [ "$(cd / && /usr/bin/python3 -c 'import pelk; print(pelk.__version__)')" = "$version" ] ||
     fail "python3 -c 'import pelk'"
+if /usr/bin/python3 -m mypy --version >/dev/null 2>&1; then
+    (cd "$scratch" && /usr/bin/python3 -m mypy --no-incremental --strict \
+        "$source/python/tests/typing/typed_use.py") || fail "mypy on the installed package"
+fi
 pelk --version | grep -F "$version" >/dev/null || fail "pelk --version"
 MANPAGER=cat MANWIDTH=80 man pelk 2>&1 | grep -E '^NAME' >/dev/null || fail "man pelk"
 [ -e /lib/systemd/system/zbhost.service ] || fail "no zbhost.service"
