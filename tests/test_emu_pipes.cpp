@@ -70,7 +70,7 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
     EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
     g_emuSystemCalls = saved;
     EXPECT_EQ(failed.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
-                          "Bad file descriptor\n");
+                             "Bad file descriptor\n");
     EXPECT_EQ(lib.GetWaitHandle(), -1);
     EXPECT_EQ(read(reader, header, 1), 0);
     close(reader);
