@@ -7,7 +7,7 @@
 #include "python/message.h"
 #include "python/table.h"
 
-PYBIND11_MODULE(pelk, module) {
+PYBIND11_MODULE(_pelk, module) {
     module.doc() =
         "Board access for zb5t telephony boards and the zbhost emulator: pelk.Board sends and "
         "receives messages and runs board operations, pelk.boards() and pelk.resolve() read "

@@ -2,9 +2,11 @@
 # Builds pelklib and runs every test: first the normal build, then the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
 # multi-thread tests under ThreadSanitizer, then each fuzz harness for
-# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing); as root, also the
-# demo once as an ordinary user. Ends with one line counting every test run,
-# fuzz harness and demo that passed.
+# PELK_FUZZ_SECONDS seconds (default 60; 0 skips fuzzing), then the Python
+# package built by pip (tests/check_python_package.sh); as root, also the
+# demo once as an ordinary user, and the Debian packages built, installed,
+# used and purged (tests/check_packages.sh). Ends with one line counting
+# every test run, fuzz harness, demo and package check that passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -27,8 +29,15 @@ if [ "${PELK_FUZZ_SECONDS:-60}" != 0 ]; then
     passed=$((passed + $(grep -c ' 0 crashes$' "$log")))
 fi
 
+echo "=== python package ==="
+tests/check_python_package.sh
+passed=$((passed + 1))
+
 if [ "$(id -u)" -eq 0 ]; then
     scripts/demo_as_user.sh
+    passed=$((passed + 1))
+    echo "=== packages ==="
+    tests/check_packages.sh
     passed=$((passed + 1))
 fi
 

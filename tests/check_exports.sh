@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # Compares the dynamic symbol table of a shared object with a list of the
 # names it must export: every listed name present, nothing else exported
-# unless it matches one of the list's patterns.
+# unless it matches one of the list's patterns, and every name under a
+# version of the library's own (PELK_...).
 set -euo pipefail
 # (grep reads its whole input below: with -q it may stop early, and the
 # writer's SIGPIPE would then fail the pipeline under pipefail.)
 library=$1
 list=$2
 
-mapfile -t exported < <(nm -D --defined-only "$library" | awk '{print $3}' | sort -u)
+# (Type A lines are the version nodes themselves.)
+symbols=$(nm -D --defined-only "$library" | awk '$2 != "A" {print $3}')
+mapfile -t exported < <(sed 's/@.*//' <<<"$symbols" | sort -u)
+mapfile -t unversioned < <(grep -v '@@PELK_[0-9.]*$' <<<"$symbols")
 mapfile -t required < <(grep -vE '^(#|~|$)' "$list")
 mapfile -t patterns < <(grep -E '^~' "$list" | cut -c2-)
 
 failed=0
+for name in "${unversioned[@]}"; do
+    echo "export without a PELK_ version: $name"
+    failed=1
+done
 for name in "${required[@]}"; do
     if ! printf '%s\n' "${exported[@]}" | grep -xF "$name" >/dev/null; then
         echo "missing export: $name"

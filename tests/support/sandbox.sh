@@ -59,4 +59,10 @@ ln -s /proc/self/fd/1 "$stage/stdout"
 ln -s /proc/self/fd/2 "$stage/stderr"
 mount -n --move "$stage" /dev
 rmdir "$stage"
+# The command is root here, and finds root's programs: zbhost and oamtab are
+# installed in sbin, which an ordinary user's PATH may lack.
+case ":$PATH:" in
+*:/usr/sbin:*) ;;
+*) export PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin ;;
+esac
 exec "$@"
