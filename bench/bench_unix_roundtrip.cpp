@@ -1,16 +1,21 @@
 // One protocol message (56-byte header, one 1024-byte data buffer) sent and
 // received through cPelkLib_Unix over the simulated driver, beside the same
 // driver requests issued straight to the driver with prepared blocks. Heap
-// allocations inside the library's send and receive paths are counted.
+// allocations inside the library's send and receive paths are counted. After
+// the benchmarks, both are timed in alternating blocks and the median of the
+// per-pair ratios is printed (and written as JSON with --paired_json=FILE).
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/paired_ratio.h"
 #include "tests/support/sim_driver.h"
 #include "unix/pelklib.h"
 #include "unix/system_calls.h"
@@ -153,37 +158,102 @@ BENCHMARK(BM_CapturedRoundTrip)->Iterations(20000);
 
 // The floor: the same five driver calls (two sends, poll, message start,
 // data buffer) with blocks prepared once.
+class DriverFloor {
+public:
+    DriverFloor() : m_fd(g_unixSystemCalls.open("/dev/zb5t", 0)) {
+        PK_MSG_DESC desc = {1, 0, 2, 0, 1, 3, 2, {56, kDataLen, 0, 0, 0}};
+        std::memcpy(m_block, &desc, sizeof desc);
+    }
+    ~DriverFloor() { g_unixSystemCalls.close(m_fd); }
+    bool RoundTrip() {
+        const PK_SEND_REQUEST sendBlock = {reinterpret_cast<uintptr_t>(m_block), 0, sizeof m_block,
+                                           0};
+        const PK_SEND_REQUEST sendData = {0, reinterpret_cast<uintptr_t>(m_out), 0, kDataLen};
+        int failed = g_unixSystemCalls.ioctl(m_fd, 0x6604, &sendBlock) < 0;
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6604, &sendData) < 0;
+        struct pollfd entry = {m_fd, POLLIN, 0};
+        failed |= g_unixSystemCalls.poll(&entry, 1, 0) != 1;
+        uint32_t wanted = sizeof m_rx;
+        std::memcpy(m_rx, &wanted, sizeof wanted);
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6601, m_rx) != static_cast<int>(sizeof m_rx);
+        wanted = kDataLen;
+        std::memcpy(m_in, &wanted, sizeof wanted);
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6602, m_in) != static_cast<int>(kDataLen);
+        benchmark::DoNotOptimize(m_in);
+        return failed == 0;
+    }
+
+private:
+    int m_fd;
+    uint8_t m_block[48 + 56] = {}, m_rx[48 + 56], m_out[kDataLen] = {}, m_in[kDataLen];
+};
+
 void BM_DriverFloor(benchmark::State& state) {
     SimDriver sim;
     sim.loopback = true;
     sim.record = false;
-    const int fd = g_unixSystemCalls.open("/dev/zb5t", 0);
-    static uint8_t block[48 + 56], rx[48 + 56], out[kDataLen], in[kDataLen];
-    PK_MSG_DESC desc = {1, 0, 2, 0, 1, 3, 2, {56, kDataLen, 0, 0, 0}};
-    std::memcpy(block, &desc, sizeof desc);
-    const PK_SEND_REQUEST sendBlock = {reinterpret_cast<uintptr_t>(block), 0, sizeof block, 0};
-    const PK_SEND_REQUEST sendData = {0, reinterpret_cast<uintptr_t>(out), 0, kDataLen};
+    DriverFloor floor;
     for (auto _ : state) {
-        int failed = g_unixSystemCalls.ioctl(fd, 0x6604, &sendBlock) < 0;
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6604, &sendData) < 0;
-        struct pollfd entry = {fd, POLLIN, 0};
-        failed |= g_unixSystemCalls.poll(&entry, 1, 0) != 1;
-        uint32_t wanted = sizeof rx;
-        std::memcpy(rx, &wanted, sizeof wanted);
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6601, rx) != static_cast<int>(sizeof rx);
-        wanted = kDataLen;
-        std::memcpy(in, &wanted, sizeof wanted);
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6602, in) != static_cast<int>(kDataLen);
-        if (failed) {
+        if (!floor.RoundTrip()) {
             state.SkipWithError("driver request failed");
             break;
         }
-        benchmark::DoNotOptimize(in);
     }
-    g_unixSystemCalls.close(fd);
 }
 BENCHMARK(BM_DriverFloor);
 
+// The library's round trip and the floor in alternating blocks, on one
+// simulated driver.
+PairedRatio MeasurePairedRoundTrip() {
+    SimDriver sim;
+    sim.loopback = true;
+    sim.record = false;
+    cPelkLib_Unix lib;
+    PairedRatio failed;
+    failed.failed = true;
+    if (lib.Open(0, nullptr) != 0) return failed;
+    DriverFloor floor;
+    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
+    static uint8_t out[kDataLen], in[kDataLen];
+    void* outBuffers[1] = {out};
+    unsigned int outLengths[1] = {kDataLen};
+    void* inBuffers[4] = {in};
+    PK_REC_INFO info;
+    _PELKOR_MSG_HEADER received;
+    auto library = [&] {
+        return (lib.SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths) |
+                lib.ReceivePelkorMessage(&info, 0, &received) |
+                lib.ReceiveBuffers(info.bufLen, inBuffers)) == 0;
+    };
+    return MeasurePaired(
+        library, [&] { return floor.RoundTrip(); }, 11);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::string json;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--paired_json=", 0) == 0) json = arg.substr(14);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const PairedRatio paired = MeasurePairedRoundTrip();
+    std::printf("paired: library over driver floor, median of %d ratios %.3f (minimum %.3f; "
+                "%.3f us against %.3f us)\n",
+                paired.pairs, paired.median, paired.minimum, paired.pathUs, paired.floorUs);
+    if (!json.empty()) {
+        FILE* out = std::fopen(json.c_str(), "w");
+        if (out != nullptr) {
+            std::fprintf(out,
+                         "{\"median\": %.4f, \"minimum\": %.4f, \"path_us\": %.4f, "
+                         "\"floor_us\": %.4f, \"failed\": %d}\n",
+                         paired.median, paired.minimum, paired.pathUs, paired.floorUs,
+                         paired.failed);
+            std::fclose(out);
+        }
+    }
+    return paired.failed ? 1 : 0;
+}
