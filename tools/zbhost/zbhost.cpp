@@ -3,7 +3,7 @@
 // echo board.
 #include <fcntl.h>
 #include <malloc.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -16,7 +16,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,8 +41,10 @@ constexpr unsigned long long kMaxQueuedRange[2] = {1ull << 20, 1ull << 40};
 // Seconds a client has to open its pair after taking its number (--open-timeout).
 constexpr unsigned long long kDefaultOpenTimeout = 10;
 constexpr unsigned long long kOpenTimeoutRange[2] = {1, 3600};
-// How often pairs not yet opened are looked at.
+// How often pairs not yet opened are looked at, and pairs that hold a buffer
+// for idleness.
 constexpr std::chrono::milliseconds kOpenCheckPeriod(250);
+constexpr std::chrono::milliseconds kIdleCheckPeriod(1000);
 
 const char kHelp[] =
     "Usage: zbhost [--verbose] [--max-queued BYTES] [--open-timeout SECONDS]\n"
@@ -155,7 +156,19 @@ bool OtherRuntimeServes() {
     return true;
 }
 
-int LowestFreeNumber(const std::map<int, EchoPair>& pairs) {
+// What an event in the set stands for: the signals, the manager's request
+// pipe, or one end of a pair (its number times two, plus one for the end
+// zbhost writes).
+constexpr uint64_t kSignalsEvent = ~0ull;
+constexpr uint64_t kRequestsEvent = ~1ull;
+constexpr int kEventsPerWait = 64;
+
+uint64_t PairEvent(int number, bool writeEnd) {
+    return static_cast<uint64_t>(number) * 2 + (writeEnd ? 1 : 0);
+}
+
+template <typename Pairs>
+int LowestFreeNumber(const Pairs& pairs) {
     int number = 0;
     for (const auto& entry : pairs) {
         if (entry.first != number) break;
@@ -164,25 +177,50 @@ int LowestFreeNumber(const std::map<int, EchoPair>& pairs) {
     return number;
 }
 
+// The work of one message costs the same however many pairs are served:
+// the pairs' ends wait in one epoll set, changed only when what zbhost asks
+// of an end changes, and only the pairs with events are looked at.
 class Runtime {
 public:
+    ~Runtime();
     int Serve(int signals);
 
 private:
-    int PollTimeout(EchoPair::Clock::time_point now) const;
+    // A pair with what its ends ask for in the event set.
+    struct WatchedPair {
+        EchoPair pair;
+        bool reading = false;  // its read end asks for input
+        bool writing = false;  // its write end is in the set
+    };
+
+    int Timeout(EchoPair::Clock::time_point now) const;
     void AnswerRequests();
     void NoteTakenReplies(EchoPair::Clock::time_point now);
     void RemoveUnopenedPairs(EchoPair::Clock::time_point now);
-    void ServePairs(const std::vector<pollfd>& polled);
-    void GiveBackMemory(size_t queued);
+    void ServePair(uint64_t event, uint32_t happened);
+    bool Watch(int number, WatchedPair& watched);
+    void WatchAll();
+    void ReleaseIdleBuffers();
+    void GiveBackMemory();
     void RemovePair(int number, const char* why, const std::string& detail);
     void RemoveEverything();
 
     Manager m_manager;
-    std::map<int, EchoPair> m_pairs;
+    int m_events = -1;  // the epoll set
+    std::map<int, WatchedPair> m_pairs;
+    size_t m_queued = 0;          // answer bytes all pairs queue
+    bool m_over_bound = false;    // m_queued reached --max-queued when all were last watched
+    size_t m_watched_pairs = 0;   // how many pairs shared the bound then
+    bool m_unopened = false;      // some pair may not be opened by its client yet
+    bool m_buffers_held = false;  // some pair may hold a buffer
     EchoPair::Clock::time_point m_next_open_check;
+    EchoPair::Clock::time_point m_next_idle_check;
     bool m_trim_due = false;
 };
+
+Runtime::~Runtime() {
+    if (m_events != -1) close(m_events);
+}
 
 int Runtime::Serve(int signals) {
     std::string reason;
@@ -190,66 +228,76 @@ int Runtime::Serve(int signals) {
         std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
         return 1;
     }
+    m_events = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event signalsEvent = {EPOLLIN, {.u64 = kSignalsEvent}};
+    epoll_event requestsEvent = {EPOLLIN, {.u64 = kRequestsEvent}};
+    if (m_events == -1 || epoll_ctl(m_events, EPOLL_CTL_ADD, signals, &signalsEvent) != 0 ||
+        epoll_ctl(m_events, EPOLL_CTL_ADD, m_manager.RequestFd(), &requestsEvent) != 0) {
+        std::perror("zbhost: epoll");
+        RemoveEverything();
+        return 1;
+    }
     if (s_verbose) {
         std::fprintf(stderr, "zbhost: serving in %s\n", EmulatorDir());
     }
-    std::vector<pollfd> polled;
+    epoll_event happened[kEventsPerWait];
     for (;;) {
-        size_t queued = 0;
-        for (const auto& entry : m_pairs) queued += entry.second.QueuedAnswerBytes();
-        GiveBackMemory(queued);
-        const size_t share = s_maxQueued / std::max<size_t>(m_pairs.size(), 1);
-
-        polled.clear();
-        polled.push_back({signals, POLLIN, 0});
-        polled.push_back({m_manager.RequestFd(), POLLIN, 0});
-        for (const auto& entry : m_pairs) {
-            const EchoPair& pair = entry.second;
-            // A library that does not read its answers is not read from
-            // either; its end of file still shows as POLLHUP. Past the
-            // overall bound, the pairs that queue the most wait.
-            const size_t answers = pair.QueuedAnswerBytes();
-            const bool room = pair.QueuedAnswers() < kMaxQueuedAnswers &&
-                              answers < kMaxQueuedAnswerBytes &&
-                              (queued < s_maxQueued || answers < share);
-            polled.push_back({pair.FromLibrary(), static_cast<short>(room ? POLLIN : 0), 0});
-            // A pipe without a reader polls as an error even when nothing is
-            // asked, so the write end is watched only with answers to send.
-            polled.push_back({pair.HasOutput() ? pair.ToLibrary() : -1, POLLOUT, 0});
-        }
-        const int timeout = PollTimeout(EchoPair::Clock::now());
-        if (poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) {
-            std::perror("zbhost: poll");
+        const int count =
+            epoll_wait(m_events, happened, kEventsPerWait, Timeout(EchoPair::Clock::now()));
+        if (count < 0 && errno != EINTR) {
+            std::perror("zbhost: epoll_wait");
             RemoveEverything();
             return 1;
         }
-        if (polled[0].revents & POLLIN) {
-            RemoveEverything();
-            return 0;
+        bool requests = false;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t event = happened[i].data.u64;
+            if (event == kSignalsEvent) {
+                RemoveEverything();
+                return 0;
+            }
+            if (event == kRequestsEvent) {
+                requests = true;
+            } else {
+                ServePair(event, happened[i].events);
+            }
         }
-        ServePairs(polled);
-        if (polled[1].revents & POLLIN) {
+        if (requests) {
             AnswerRequests();
         }
+        // Past the overall bound each pair's share counts: when that
+        // changes, every pair is looked at again.
+        if ((m_queued >= s_maxQueued) != m_over_bound || m_pairs.size() != m_watched_pairs) {
+            WatchAll();
+        }
+        GiveBackMemory();
         const auto now = EchoPair::Clock::now();
-        if (now >= m_next_open_check) {
+        if (m_unopened && now >= m_next_open_check) {
             RemoveUnopenedPairs(now);
             m_next_open_check = now + kOpenCheckPeriod;
+        }
+        if (m_buffers_held && now >= m_next_idle_check) {
+            ReleaseIdleBuffers();
+            m_next_idle_check = now + kIdleCheckPeriod;
         }
     }
 }
 
-// Pairs not yet opened by their clients are looked at every
-// kOpenCheckPeriod; otherwise only events wake the loop.
-int Runtime::PollTimeout(EchoPair::Clock::time_point now) const {
-    for (const auto& entry : m_pairs) {
-        if (!entry.second.OpenedByLibrary()) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                m_next_open_check - now);
-            return static_cast<int>(std::max<long long>(wait.count(), 0) + 1);
-        }
+// Only events wake the loop, and the checks that are due.
+int Runtime::Timeout(EchoPair::Clock::time_point now) const {
+    auto until = [now](EchoPair::Clock::time_point due) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now);
+        return static_cast<int>(std::max<long long>(wait.count(), 0) + 1);
+    };
+    int timeout = -1;
+    if (m_unopened) {
+        timeout = until(m_next_open_check);
     }
-    return -1;
+    if (m_buffers_held) {
+        const int idle = until(m_next_idle_check);
+        timeout = timeout == -1 ? idle : std::min(timeout, idle);
+    }
+    return timeout;
 }
 
 void Runtime::AnswerRequests() {
@@ -268,9 +316,16 @@ void Runtime::AnswerRequests() {
     }
     for (; requests > 0; --requests) {
         const int number = LowestFreeNumber(m_pairs);
-        EchoPair& pair = m_pairs[number];
+        WatchedPair& watched = m_pairs[number];
         std::string reason;
-        if (!pair.Create(number, &reason)) {
+        epoll_event input = {EPOLLIN, {.u64 = PairEvent(number, false)}};
+        if (!watched.pair.Create(number, &reason) ||
+            epoll_ctl(m_events, EPOLL_CTL_ADD, watched.pair.FromLibrary(), &input) != 0) {
+            if (reason.empty()) {
+                reason = std::string("cannot watch pipe pair ") + std::to_string(number) + ": " +
+                         std::strerror(errno);
+                watched.pair.Remove();
+            }
             std::fprintf(stderr, "zbhost: %s\n", reason.c_str());
             m_pairs.erase(number);
             // A number without a pair: the client's open of it fails at once
@@ -278,6 +333,8 @@ void Runtime::AnswerRequests() {
             m_manager.Reply(-1);
             continue;
         }
+        watched.reading = true;
+        m_unopened = true;
         if (!m_manager.Reply(number)) {
             RemovePair(number, "reply could not be written", "");
             continue;
@@ -291,8 +348,8 @@ void Runtime::AnswerRequests() {
 void Runtime::NoteTakenReplies(EchoPair::Clock::time_point now) {
     for (int32_t number : m_manager.TakenReplies()) {
         auto found = m_pairs.find(number);
-        if (found != m_pairs.end() && !found->second.ReplyTaken()) {
-            found->second.SetReplyTaken(now);
+        if (found != m_pairs.end() && !found->second.pair.ReplyTaken()) {
+            found->second.pair.SetReplyTaken(now);
         }
     }
 }
@@ -303,57 +360,116 @@ void Runtime::RemoveUnopenedPairs(EchoPair::Clock::time_point now) {
     NoteTakenReplies(now);
     const auto limit = std::chrono::seconds(s_openTimeout);
     std::vector<int> late;
+    m_unopened = false;
     for (auto& entry : m_pairs) {
-        EchoPair& pair = entry.second;
+        EchoPair& pair = entry.second.pair;
+        if (pair.OpenedByLibrary()) continue;
         if (pair.ReplyTaken() && !pair.CheckOpenedByLibrary() && now - pair.ReplyTakenAt() >= limit) {
             late.push_back(entry.first);
         }
+        m_unopened |= !pair.OpenedByLibrary();
     }
-    const std::string detail =
-        "its client did not open it within " + std::to_string(s_openTimeout) + " s";
     for (int number : late) {
-        RemovePair(number, "removed: ", detail);
+        RemovePair(number, "removed: ",
+                   "its client did not open it within " + std::to_string(s_openTimeout) + " s");
     }
 }
 
-// Pairs sit in the poll list in map order, two entries each after the
-// signal and manager entries.
-void Runtime::ServePairs(const std::vector<pollfd>& polled) {
-    std::vector<int> numbers;
-    for (const auto& entry : m_pairs) numbers.push_back(entry.first);
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        EchoPair& pair = m_pairs[numbers[i]];
-        const pollfd& input = polled[2 + 2 * i];
-        const pollfd& output = polled[3 + 2 * i];
-        EchoPair::Outcome outcome = EchoPair::Outcome::Open;
-        if (output.revents & (POLLOUT | POLLERR)) {
-            outcome = pair.OnWritable();
-        }
-        if (outcome == EchoPair::Outcome::Open && (input.revents & (POLLIN | POLLHUP | POLLERR))) {
-            outcome = pair.OnReadable();
-        }
-        switch (outcome) {
-            case EchoPair::Outcome::Open:
-                break;
-            case EchoPair::Outcome::ClosedByLibrary:
-                RemovePair(numbers[i], "closed by the library", "");
-                break;
-            case EchoPair::Outcome::Malformed:
-                RemovePair(numbers[i], "closed: ", pair.Problem());
-                break;
-        }
+void Runtime::ServePair(uint64_t event, uint32_t happened) {
+    const int number = static_cast<int>(event / 2);
+    auto found = m_pairs.find(number);
+    if (found == m_pairs.end()) {
+        return;  // removed by an earlier event of the same wait
+    }
+    EchoPair& pair = found->second.pair;
+    const size_t queuedBefore = pair.QueuedAnswerBytes();
+    EchoPair::Outcome outcome = EchoPair::Outcome::Open;
+    if (event % 2 == 1) {
+        if (happened & (EPOLLOUT | EPOLLERR)) outcome = pair.OnWritable();
+    } else if (happened & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
+        outcome = pair.OnReadable();
+        m_buffers_held = true;
+    }
+    m_queued = m_queued - queuedBefore + pair.QueuedAnswerBytes();
+    switch (outcome) {
+        case EchoPair::Outcome::Open:
+            if (!Watch(number, found->second)) {
+                RemovePair(number, "closed: ",
+                           std::string("cannot watch its pipes: ") + std::strerror(errno));
+            }
+            break;
+        case EchoPair::Outcome::ClosedByLibrary:
+            RemovePair(number, "closed by the library", "");
+            break;
+        case EchoPair::Outcome::Malformed:
+            RemovePair(number, "closed: ", pair.Problem());
+            break;
     }
 }
 
-// Answers of 128 KiB and more live in their own mappings (see main) and go
+// A library that does not read its answers is not read from either; its
+// end of file still shows as EPOLLHUP. Past the overall bound, the pairs
+// that queue the most wait. A pipe without a reader reports an error even
+// when nothing is asked, so the write end is in the set only while answers
+// wait for room.
+bool Runtime::Watch(int number, WatchedPair& watched) {
+    const EchoPair& pair = watched.pair;
+    const size_t answers = pair.QueuedAnswerBytes();
+    const size_t share = s_maxQueued / std::max<size_t>(m_pairs.size(), 1);
+    const bool reading = pair.QueuedAnswers() < kMaxQueuedAnswers &&
+                         answers < kMaxQueuedAnswerBytes &&
+                         (m_queued < s_maxQueued || answers < share);
+    if (reading != watched.reading) {
+        epoll_event input = {reading ? EPOLLIN : 0u, {.u64 = PairEvent(number, false)}};
+        if (epoll_ctl(m_events, EPOLL_CTL_MOD, pair.FromLibrary(), &input) != 0) return false;
+        watched.reading = reading;
+    }
+    const bool writing = pair.HasOutput();
+    if (writing != watched.writing) {
+        epoll_event output = {EPOLLOUT, {.u64 = PairEvent(number, true)}};
+        if (epoll_ctl(m_events, writing ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, pair.ToLibrary(),
+                      &output) != 0) {
+            return false;
+        }
+        watched.writing = writing;
+    }
+    return true;
+}
+
+void Runtime::WatchAll() {
+    m_over_bound = m_queued >= s_maxQueued;
+    m_watched_pairs = m_pairs.size();
+    std::vector<int> failed;
+    for (auto& entry : m_pairs) {
+        if (!Watch(entry.first, entry.second)) failed.push_back(entry.first);
+    }
+    for (int number : failed) {
+        RemovePair(number, "closed: ", "cannot watch its pipes");
+    }
+}
+
+// A pair that read nothing for a whole period gives its buffer back; once
+// no pair holds one, the heap's free space is handed back too.
+void Runtime::ReleaseIdleBuffers() {
+    bool held = false;
+    for (auto& entry : m_pairs) {
+        held |= entry.second.pair.ReleaseIfIdle();
+    }
+    if (!held) {
+        malloc_trim(0);
+    }
+    m_buffers_held = held;
+}
+
+// Buffers of 128 KiB and more live in their own mappings (see main) and go
 // back when freed; after a burst of queued answers has drained, the heap's
 // free space is handed back too.
-void Runtime::GiveBackMemory(size_t queued) {
+void Runtime::GiveBackMemory() {
     constexpr size_t kBurst = 8u << 20;
     constexpr size_t kDrained = 1u << 20;
-    if (queued >= kBurst) {
+    if (m_queued >= kBurst) {
         m_trim_due = true;
-    } else if (m_trim_due && queued < kDrained) {
+    } else if (m_trim_due && m_queued < kDrained) {
         malloc_trim(0);
         m_trim_due = false;
     }
@@ -368,15 +484,17 @@ void Runtime::RemovePair(int number, const char* why, const std::string& detail)
     if (problem || s_verbose) {
         std::fprintf(stderr, "zbhost: pipe %04d %s%s\n", number, why, detail.c_str());
     }
-    found->second.Remove();
+    m_queued -= found->second.pair.QueuedAnswerBytes();
+    found->second.pair.Remove();  // closing its ends takes them out of the set
     m_pairs.erase(found);
 }
 
 void Runtime::RemoveEverything() {
     for (auto& entry : m_pairs) {
-        entry.second.Remove();
+        entry.second.pair.Remove();
     }
     m_pairs.clear();
+    m_queued = 0;
     m_manager.Remove();
 }
 
