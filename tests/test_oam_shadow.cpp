@@ -293,9 +293,10 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         shm_unlink("/OAM_BoardIDsShadow");
         shm_unlink("/OAM_BoardIDsShadow.journal");
         WriteSegment(c.bytes, c.size);
-        const uint32_t complete[2] = {0x4A524E4C, kBoardIDsShadowSize};  // "JRNL", length
-        WriteSegment(std::string(reinterpret_cast<const char*>(complete), 8) + Table(3),
-                     c.journaled ? 8 + kBoardIDsShadowSize : 0, "/OAM_BoardIDsShadow.journal");
+        // "JRNL", length, tables made, reserved
+        const uint32_t complete[4] = {0x4A524E4C, kBoardIDsShadowSize, 0, 0};
+        WriteSegment(std::string(reinterpret_cast<const char*>(complete), 16) + Table(3),
+                     c.journaled ? 16 + kBoardIDsShadowSize : 0, "/OAM_BoardIDsShadow.journal");
         ASSERT_EQ(oamShadowInit(), 0);
         int end = 0;
         std::vector<std::string> names = Enumerate(&end);
