@@ -89,11 +89,25 @@ bool EchoPair::CheckOpenedByLibrary() {
     return m_opened;
 }
 
+// What an idle pair holds of a message it keeps, in a buffer just that
+// large; a pair that holds nothing keeps no buffer.
 bool EchoPair::ReleaseIfIdle() {
-    if (m_buffer != nullptr && !m_read_since_release_check && m_start == m_end) {
-        std::free(m_buffer);
-        m_buffer = nullptr;
-        m_capacity = m_start = m_complete = m_end = 0;
+    if (m_buffer != nullptr && !m_read_since_release_check) {
+        const size_t held = m_end - m_start;
+        if (m_start > 0) {
+            std::memmove(m_buffer, m_buffer + m_start, held);
+            m_complete -= m_start;
+            m_end = held;
+            m_start = 0;
+        }
+        if (held == 0) {
+            std::free(m_buffer);
+            m_buffer = nullptr;
+            m_capacity = m_complete = m_end = 0;
+        } else if (char* shrunk = static_cast<char*>(std::realloc(m_buffer, held))) {
+            m_buffer = shrunk;
+            m_capacity = held;
+        }
     }
     m_read_since_release_check = false;
     return m_buffer != nullptr;

@@ -7,7 +7,7 @@
 // where it lies, and the answer (frame, header, data) is written from there
 // with one writev. The buffer keeps its size from message to message, so a
 // pair that is in use allocates nothing; it is given back once the pair has
-// been idle for a while (ReleaseIfIdle).
+// been idle for a while, but for what it still holds (ReleaseIfIdle).
 #ifndef ZBHOST_ECHO_PAIR_H
 #define ZBHOST_ECHO_PAIR_H
 
@@ -37,8 +37,9 @@ public:
     // Writes queued answers as far as the pipe takes them; ClosedByLibrary
     // when the library's reading end has gone.
     Outcome OnWritable();
-    // Frees the buffer when nothing was read since the last call and
-    // nothing is held; true while the pair still holds a buffer.
+    // When nothing was read since the last call, frees the buffer or, when
+    // it holds part of a message (or answers not yet taken), shrinks it to
+    // just that. True while the pair still holds a buffer.
     bool ReleaseIfIdle();
 
     // True once the library has opened its reading end, the last step of
