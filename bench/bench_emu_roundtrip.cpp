@@ -461,13 +461,11 @@ void WriteJson(const std::string& path, const std::vector<SizeResult>& sizes,
                  loadBefore.c_str(), loadAfter.c_str());
     for (size_t i = 0; i < sizes.size(); ++i) {
         const SizeResult& s = sizes[i];
-        std::fprintf(out,
-                     " {\"size\": %zu, \"median\": %.4f, \"minimum\": %.4f, \"path_us\": %.3f, "
-                     "\"floor_us\": %.3f, \"pairs\": %d, \"block\": %d, \"failed\": %d, "
-                     "\"zbhost_allocs\": %.4f, ",
-                     s.size, s.ratio.median, s.ratio.minimum, s.ratio.pathUs, s.ratio.floorUs,
-                     s.ratio.pairs, s.ratio.block, s.ratio.failed || !s.echoedWhole,
-                     s.zbhostAllocs);
+        std::fprintf(out, " {\"size\": %zu, \"echoed_whole\": %d, \"zbhost_allocs\": %.4f, ",
+                     s.size, s.echoedWhole, s.zbhostAllocs);
+        std::fprintf(out, "\"ratio\": ");
+        WritePairedJson(out, s.ratio);
+        std::fprintf(out, ", ");
         WriteCalls(out, "client", s.client);
         std::fprintf(out, ", ");
         WriteCalls(out, "zbhost", s.zbhost);
@@ -488,11 +486,9 @@ void WriteJson(const std::string& path, const std::vector<SizeResult>& sizes,
                      c.size, c.clients, c.totalRate, c.slowestRate, c.p50Us, c.p99Us, c.zbhostCpuUs,
                      c.zbhostCalls, c.zbhostAllocs, c.failed, i + 1 < clients.size() ? "," : "");
     }
-    std::fprintf(out,
-                 "],\n\"captured\": {\"median\": %.4f, \"minimum\": %.4f, \"path_us\": %.3f, "
-                 "\"floor_us\": %.3f, \"failed\": %d}}\n",
-                 captured.median, captured.minimum, captured.pathUs, captured.floorUs,
-                 captured.failed);
+    std::fprintf(out, "],\n\"captured\": ");
+    WritePairedJson(out, captured);
+    std::fprintf(out, "}\n");
     std::fclose(out);
 }
 

@@ -75,6 +75,29 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 
 namespace {
 
+// One protocol message sent through a library object, and received back
+// with its data buffer.
+class RoundTrip {
+public:
+    explicit RoundTrip(cPelkLib& lib) : m_lib(lib) {}
+    bool Send() { return m_lib.SendPelkorMessage(&m_header, 1, 2, 3, 1, m_out, m_outLengths) == 0; }
+    bool Receive() {
+        return (m_lib.ReceivePelkorMessage(&m_info, 0, &m_received) |
+                m_lib.ReceiveBuffers(m_info.bufLen, m_in)) == 0;
+    }
+    bool Both() { return Send() && Receive(); }
+
+private:
+    cPelkLib& m_lib;
+    _PELKOR_MSG_HEADER m_header = {1, 2, {}, 4, 2, {10, 20}};
+    uint8_t m_outData[kDataLen] = {}, m_inData[kDataLen];
+    void* m_out[1] = {m_outData};
+    unsigned int m_outLengths[1] = {kDataLen};
+    void* m_in[4] = {m_inData};
+    PK_REC_INFO m_info;
+    _PELKOR_MSG_HEADER m_received;
+};
+
 void BM_LibraryRoundTrip(benchmark::State& state) {
     SimDriver sim;
     sim.loopback = true;
@@ -84,23 +107,15 @@ void BM_LibraryRoundTrip(benchmark::State& state) {
         state.SkipWithError("Open failed");
         return;
     }
-    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
-    static uint8_t out[kDataLen], in[kDataLen];
-    void* outBuffers[1] = {out};
-    unsigned int outLengths[1] = {kDataLen};
-    void* inBuffers[4] = {in};
-    PK_REC_INFO info;
-    _PELKOR_MSG_HEADER received;
-
+    RoundTrip trip(lib);
     auto roundTrip = [&](uint64_t* sendAllocs, uint64_t* receiveAllocs) {
         uint64_t before = s_allocations.load(std::memory_order_relaxed);
-        int status = lib.SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths);
+        bool ok = trip.Send();
         uint64_t sent = s_allocations.load(std::memory_order_relaxed);
-        status |= lib.ReceivePelkorMessage(&info, 0, &received);
-        status |= lib.ReceiveBuffers(info.bufLen, inBuffers);
+        ok &= trip.Receive();
         *sendAllocs += sent - before;
         *receiveAllocs += s_allocations.load(std::memory_order_relaxed) - sent;
-        return status;
+        return ok;
     };
     uint64_t sendAllocs = 0, receiveAllocs = 0;
     // Until every slot of the driver's queue has held a message, the driver
@@ -110,7 +125,7 @@ void BM_LibraryRoundTrip(benchmark::State& state) {
     }
     sendAllocs = receiveAllocs = 0;
     for (auto _ : state) {
-        if (roundTrip(&sendAllocs, &receiveAllocs) != 0) {
+        if (!roundTrip(&sendAllocs, &receiveAllocs)) {
             state.SkipWithError("round trip failed");
             break;
         }
@@ -135,18 +150,10 @@ void BM_CapturedRoundTrip(benchmark::State& state) {
     setenv("PELK_CAPTURE", path, 1);
     cPelkLib* lib = newPelkLib();
     unsetenv("PELK_CAPTURE");
-    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
-    static uint8_t out[kDataLen], in[kDataLen];
-    void* outBuffers[1] = {out};
-    unsigned int outLengths[1] = {kDataLen};
-    void* inBuffers[4] = {in};
-    PK_REC_INFO info;
-    _PELKOR_MSG_HEADER received;
+    RoundTrip trip(*lib);
     if (lib->Open(0, nullptr) != 0) state.SkipWithError("Open failed");
     for (auto _ : state) {
-        if ((lib->SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths) |
-             lib->ReceivePelkorMessage(&info, 0, &received) |
-             lib->ReceiveBuffers(info.bufLen, inBuffers)) != 0) {
+        if (!trip.Both()) {
             state.SkipWithError("round trip failed");
             break;
         }
@@ -213,20 +220,8 @@ PairedRatio MeasurePairedRoundTrip() {
     failed.failed = true;
     if (lib.Open(0, nullptr) != 0) return failed;
     DriverFloor floor;
-    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
-    static uint8_t out[kDataLen], in[kDataLen];
-    void* outBuffers[1] = {out};
-    unsigned int outLengths[1] = {kDataLen};
-    void* inBuffers[4] = {in};
-    PK_REC_INFO info;
-    _PELKOR_MSG_HEADER received;
-    auto library = [&] {
-        return (lib.SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths) |
-                lib.ReceivePelkorMessage(&info, 0, &received) |
-                lib.ReceiveBuffers(info.bufLen, inBuffers)) == 0;
-    };
-    return MeasurePaired(
-        library, [&] { return floor.RoundTrip(); }, 11);
+    RoundTrip trip(lib);
+    return MeasurePaired([&] { return trip.Both(); }, [&] { return floor.RoundTrip(); }, 11);
 }
 
 }  // namespace
@@ -247,11 +242,8 @@ int main(int argc, char** argv) {
     if (!json.empty()) {
         FILE* out = std::fopen(json.c_str(), "w");
         if (out != nullptr) {
-            std::fprintf(out,
-                         "{\"median\": %.4f, \"minimum\": %.4f, \"path_us\": %.4f, "
-                         "\"floor_us\": %.4f, \"failed\": %d}\n",
-                         paired.median, paired.minimum, paired.pathUs, paired.floorUs,
-                         paired.failed);
+            WritePairedJson(out, paired);
+            std::fputc('\n', out);
             std::fclose(out);
         }
     }

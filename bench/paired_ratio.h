@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -63,6 +64,15 @@ inline PairedRatio MeasurePaired(const std::function<bool()>& path,
     result.pathUs = Median(pathUs);
     result.floorUs = Median(floorUs);
     return result;
+}
+
+// The result as one JSON object.
+inline void WritePairedJson(FILE* out, const PairedRatio& ratio) {
+    std::fprintf(out,
+                 "{\"median\": %.4f, \"minimum\": %.4f, \"path_us\": %.4f, "
+                 "\"floor_us\": %.4f, \"pairs\": %d, \"block\": %d, \"failed\": %d}",
+                 ratio.median, ratio.minimum, ratio.pathUs, ratio.floorUs, ratio.pairs, ratio.block,
+                 ratio.failed);
 }
 
 #endif
