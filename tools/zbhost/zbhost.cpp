@@ -167,6 +167,15 @@ uint64_t PairEvent(int number, bool writeEnd) {
     return static_cast<uint64_t>(number) * 2 + (writeEnd ? 1 : 0);
 }
 
+// Adds, changes or removes fd's entry in the set: waiting for `events`,
+// reported as `event`. False with errno when that fails.
+bool WatchFd(int set, int operation, int fd, uint32_t events, uint64_t event) {
+    epoll_event entry;
+    entry.events = events;
+    entry.data.u64 = event;
+    return epoll_ctl(set, operation, fd, &entry) == 0;
+}
+
 template <typename Pairs>
 int LowestFreeNumber(const Pairs& pairs) {
     int number = 0;
@@ -229,10 +238,8 @@ int Runtime::Serve(int signals) {
         return 1;
     }
     m_events = epoll_create1(EPOLL_CLOEXEC);
-    epoll_event signalsEvent = {EPOLLIN, {.u64 = kSignalsEvent}};
-    epoll_event requestsEvent = {EPOLLIN, {.u64 = kRequestsEvent}};
-    if (m_events == -1 || epoll_ctl(m_events, EPOLL_CTL_ADD, signals, &signalsEvent) != 0 ||
-        epoll_ctl(m_events, EPOLL_CTL_ADD, m_manager.RequestFd(), &requestsEvent) != 0) {
+    if (m_events == -1 || !WatchFd(m_events, EPOLL_CTL_ADD, signals, EPOLLIN, kSignalsEvent) ||
+        !WatchFd(m_events, EPOLL_CTL_ADD, m_manager.RequestFd(), EPOLLIN, kRequestsEvent)) {
         std::perror("zbhost: epoll");
         RemoveEverything();
         return 1;
@@ -318,9 +325,9 @@ void Runtime::AnswerRequests() {
         const int number = LowestFreeNumber(m_pairs);
         WatchedPair& watched = m_pairs[number];
         std::string reason;
-        epoll_event input = {EPOLLIN, {.u64 = PairEvent(number, false)}};
         if (!watched.pair.Create(number, &reason) ||
-            epoll_ctl(m_events, EPOLL_CTL_ADD, watched.pair.FromLibrary(), &input) != 0) {
+            !WatchFd(m_events, EPOLL_CTL_ADD, watched.pair.FromLibrary(), EPOLLIN,
+                     PairEvent(number, false))) {
             if (reason.empty()) {
                 reason = std::string("cannot watch pipe pair ") + std::to_string(number) + ": " +
                          std::strerror(errno);
@@ -420,15 +427,16 @@ bool Runtime::Watch(int number, WatchedPair& watched) {
                          answers < kMaxQueuedAnswerBytes &&
                          (m_queued < s_maxQueued || answers < share);
     if (reading != watched.reading) {
-        epoll_event input = {reading ? EPOLLIN : 0u, {.u64 = PairEvent(number, false)}};
-        if (epoll_ctl(m_events, EPOLL_CTL_MOD, pair.FromLibrary(), &input) != 0) return false;
+        if (!WatchFd(m_events, EPOLL_CTL_MOD, pair.FromLibrary(), reading ? EPOLLIN : 0u,
+                     PairEvent(number, false))) {
+            return false;
+        }
         watched.reading = reading;
     }
     const bool writing = pair.HasOutput();
     if (writing != watched.writing) {
-        epoll_event output = {EPOLLOUT, {.u64 = PairEvent(number, true)}};
-        if (epoll_ctl(m_events, writing ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, pair.ToLibrary(),
-                      &output) != 0) {
+        if (!WatchFd(m_events, writing ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, pair.ToLibrary(),
+                     EPOLLOUT, PairEvent(number, true))) {
             return false;
         }
         watched.writing = writing;
