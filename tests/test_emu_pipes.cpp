@@ -353,10 +353,11 @@ TEST(EmuPipes, WithoutTheKernelsFlagSigpipeIsHeldBack) {
         PK_SEND_INFO info = {};
         sigset_t before, after, pending;
         pthread_sigmask(SIG_BLOCK, nullptr, &before);
-        std::string r =
-            std::to_string(opened.status) + " " +
-            std::to_string(opened.lib.SendMessage(&info, "hdr", 3, 0, nullptr, nullptr));
-        r += " " + std::to_string(opened.runtime.Receive(ZBHOST_SEND_BLOCK_LEN).size());
+        const int sent = opened.lib.SendMessage(&info, "hdr", 3, 0, nullptr, nullptr);
+        std::string r = std::to_string(opened.status) + " " + std::to_string(sent);
+        if (sent == 0) {
+            r += " " + std::to_string(opened.runtime.Receive(ZBHOST_SEND_BLOCK_LEN).size());
+        }
         opened.runtime.CloseEnds();
         StdoutCapture out;
         r += " " + std::to_string(opened.lib.SendMessage(&info, "hdr", 3, 0, nullptr, nullptr));
