@@ -61,8 +61,10 @@ public:
         const char* rss = std::strstr(text, "VmRSS:");
         return rss != nullptr ? std::atol(rss + 6) : -1;
     }
+    // A stopped zbhost is let go on, so that it meets the signal.
     int Stop(int signal = SIGTERM) {
         kill(m_pid, signal);
+        kill(m_pid, SIGCONT);
         return Wait();
     }
     int Wait() {
