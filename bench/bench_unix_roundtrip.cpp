@@ -1,16 +1,21 @@
 // One protocol message (56-byte header, one 1024-byte data buffer) sent and
 // received through cPelkLib_Unix over the simulated driver, beside the same
 // driver requests issued straight to the driver with prepared blocks. Heap
-// allocations inside the library's send and receive paths are counted.
+// allocations inside the library's send and receive paths are counted. After
+// the benchmarks, both are timed in alternating blocks and the median of the
+// per-pair ratios is printed (and written as JSON with --paired_json=FILE).
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/paired_ratio.h"
 #include "tests/support/sim_driver.h"
 #include "unix/pelklib.h"
 #include "unix/system_calls.h"
@@ -70,6 +75,29 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 
 namespace {
 
+// One protocol message sent through a library object, and received back
+// with its data buffer.
+class RoundTrip {
+public:
+    explicit RoundTrip(cPelkLib& lib) : m_lib(lib) {}
+    bool Send() { return m_lib.SendPelkorMessage(&m_header, 1, 2, 3, 1, m_out, m_outLengths) == 0; }
+    bool Receive() {
+        return (m_lib.ReceivePelkorMessage(&m_info, 0, &m_received) |
+                m_lib.ReceiveBuffers(m_info.bufLen, m_in)) == 0;
+    }
+    bool Both() { return Send() && Receive(); }
+
+private:
+    cPelkLib& m_lib;
+    _PELKOR_MSG_HEADER m_header = {1, 2, {}, 4, 2, {10, 20}};
+    uint8_t m_outData[kDataLen] = {}, m_inData[kDataLen];
+    void* m_out[1] = {m_outData};
+    unsigned int m_outLengths[1] = {kDataLen};
+    void* m_in[4] = {m_inData};
+    PK_REC_INFO m_info;
+    _PELKOR_MSG_HEADER m_received;
+};
+
 void BM_LibraryRoundTrip(benchmark::State& state) {
     SimDriver sim;
     sim.loopback = true;
@@ -79,23 +107,15 @@ void BM_LibraryRoundTrip(benchmark::State& state) {
         state.SkipWithError("Open failed");
         return;
     }
-    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
-    static uint8_t out[kDataLen], in[kDataLen];
-    void* outBuffers[1] = {out};
-    unsigned int outLengths[1] = {kDataLen};
-    void* inBuffers[4] = {in};
-    PK_REC_INFO info;
-    _PELKOR_MSG_HEADER received;
-
+    RoundTrip trip(lib);
     auto roundTrip = [&](uint64_t* sendAllocs, uint64_t* receiveAllocs) {
         uint64_t before = s_allocations.load(std::memory_order_relaxed);
-        int status = lib.SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths);
+        bool ok = trip.Send();
         uint64_t sent = s_allocations.load(std::memory_order_relaxed);
-        status |= lib.ReceivePelkorMessage(&info, 0, &received);
-        status |= lib.ReceiveBuffers(info.bufLen, inBuffers);
+        ok &= trip.Receive();
         *sendAllocs += sent - before;
         *receiveAllocs += s_allocations.load(std::memory_order_relaxed) - sent;
-        return status;
+        return ok;
     };
     uint64_t sendAllocs = 0, receiveAllocs = 0;
     // Until every slot of the driver's queue has held a message, the driver
@@ -105,7 +125,7 @@ void BM_LibraryRoundTrip(benchmark::State& state) {
     }
     sendAllocs = receiveAllocs = 0;
     for (auto _ : state) {
-        if (roundTrip(&sendAllocs, &receiveAllocs) != 0) {
+        if (!roundTrip(&sendAllocs, &receiveAllocs)) {
             state.SkipWithError("round trip failed");
             break;
         }
@@ -130,18 +150,10 @@ void BM_CapturedRoundTrip(benchmark::State& state) {
     setenv("PELK_CAPTURE", path, 1);
     cPelkLib* lib = newPelkLib();
     unsetenv("PELK_CAPTURE");
-    _PELKOR_MSG_HEADER header = {1, 2, {}, 4, 2, {10, 20}};
-    static uint8_t out[kDataLen], in[kDataLen];
-    void* outBuffers[1] = {out};
-    unsigned int outLengths[1] = {kDataLen};
-    void* inBuffers[4] = {in};
-    PK_REC_INFO info;
-    _PELKOR_MSG_HEADER received;
+    RoundTrip trip(*lib);
     if (lib->Open(0, nullptr) != 0) state.SkipWithError("Open failed");
     for (auto _ : state) {
-        if ((lib->SendPelkorMessage(&header, 1, 2, 3, 1, outBuffers, outLengths) |
-             lib->ReceivePelkorMessage(&info, 0, &received) |
-             lib->ReceiveBuffers(info.bufLen, inBuffers)) != 0) {
+        if (!trip.Both()) {
             state.SkipWithError("round trip failed");
             break;
         }
@@ -153,37 +165,87 @@ BENCHMARK(BM_CapturedRoundTrip)->Iterations(20000);
 
 // The floor: the same five driver calls (two sends, poll, message start,
 // data buffer) with blocks prepared once.
+class DriverFloor {
+public:
+    DriverFloor() : m_fd(g_unixSystemCalls.open("/dev/zb5t", 0)) {
+        PK_MSG_DESC desc = {1, 0, 2, 0, 1, 3, 2, {56, kDataLen, 0, 0, 0}};
+        std::memcpy(m_block, &desc, sizeof desc);
+    }
+    ~DriverFloor() { g_unixSystemCalls.close(m_fd); }
+    bool RoundTrip() {
+        const PK_SEND_REQUEST sendBlock = {reinterpret_cast<uintptr_t>(m_block), 0, sizeof m_block,
+                                           0};
+        const PK_SEND_REQUEST sendData = {0, reinterpret_cast<uintptr_t>(m_out), 0, kDataLen};
+        int failed = g_unixSystemCalls.ioctl(m_fd, 0x6604, &sendBlock) < 0;
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6604, &sendData) < 0;
+        struct pollfd entry = {m_fd, POLLIN, 0};
+        failed |= g_unixSystemCalls.poll(&entry, 1, 0) != 1;
+        uint32_t wanted = sizeof m_rx;
+        std::memcpy(m_rx, &wanted, sizeof wanted);
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6601, m_rx) != static_cast<int>(sizeof m_rx);
+        wanted = kDataLen;
+        std::memcpy(m_in, &wanted, sizeof wanted);
+        failed |= g_unixSystemCalls.ioctl(m_fd, 0x6602, m_in) != static_cast<int>(kDataLen);
+        benchmark::DoNotOptimize(m_in);
+        return failed == 0;
+    }
+
+private:
+    int m_fd;
+    uint8_t m_block[48 + 56] = {}, m_rx[48 + 56], m_out[kDataLen] = {}, m_in[kDataLen];
+};
+
 void BM_DriverFloor(benchmark::State& state) {
     SimDriver sim;
     sim.loopback = true;
     sim.record = false;
-    const int fd = g_unixSystemCalls.open("/dev/zb5t", 0);
-    static uint8_t block[48 + 56], rx[48 + 56], out[kDataLen], in[kDataLen];
-    PK_MSG_DESC desc = {1, 0, 2, 0, 1, 3, 2, {56, kDataLen, 0, 0, 0}};
-    std::memcpy(block, &desc, sizeof desc);
-    const PK_SEND_REQUEST sendBlock = {reinterpret_cast<uintptr_t>(block), 0, sizeof block, 0};
-    const PK_SEND_REQUEST sendData = {0, reinterpret_cast<uintptr_t>(out), 0, kDataLen};
+    DriverFloor floor;
     for (auto _ : state) {
-        int failed = g_unixSystemCalls.ioctl(fd, 0x6604, &sendBlock) < 0;
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6604, &sendData) < 0;
-        struct pollfd entry = {fd, POLLIN, 0};
-        failed |= g_unixSystemCalls.poll(&entry, 1, 0) != 1;
-        uint32_t wanted = sizeof rx;
-        std::memcpy(rx, &wanted, sizeof wanted);
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6601, rx) != static_cast<int>(sizeof rx);
-        wanted = kDataLen;
-        std::memcpy(in, &wanted, sizeof wanted);
-        failed |= g_unixSystemCalls.ioctl(fd, 0x6602, in) != static_cast<int>(kDataLen);
-        if (failed) {
+        if (!floor.RoundTrip()) {
             state.SkipWithError("driver request failed");
             break;
         }
-        benchmark::DoNotOptimize(in);
     }
-    g_unixSystemCalls.close(fd);
 }
 BENCHMARK(BM_DriverFloor);
 
+// The library's round trip and the floor in alternating blocks, on one
+// simulated driver.
+PairedRatio MeasurePairedRoundTrip() {
+    SimDriver sim;
+    sim.loopback = true;
+    sim.record = false;
+    cPelkLib_Unix lib;
+    PairedRatio failed;
+    failed.failed = true;
+    if (lib.Open(0, nullptr) != 0) return failed;
+    DriverFloor floor;
+    RoundTrip trip(lib);
+    return MeasurePaired([&] { return trip.Both(); }, [&] { return floor.RoundTrip(); }, 11);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::string json;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--paired_json=", 0) == 0) json = arg.substr(14);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const PairedRatio paired = MeasurePairedRoundTrip();
+    std::printf("paired: library over driver floor, median of %d ratios %.3f (minimum %.3f; "
+                "%.3f us against %.3f us)\n",
+                paired.pairs, paired.median, paired.minimum, paired.pathUs, paired.floorUs);
+    if (!json.empty()) {
+        FILE* out = std::fopen(json.c_str(), "w");
+        if (out != nullptr) {
+            WritePairedJson(out, paired);
+            std::fputc('\n', out);
+            std::fclose(out);
+        }
+    }
+    return paired.failed ? 1 : 0;
+}

@@ -4,7 +4,6 @@
 
 #include "emu/dprint.h"
 #include "emu/pelklib_emu.h"
-#include "emu/sigpipe_guard.h"
 #include "wire/emulator_frame.h"
 #include "wire/message_descriptor.h"
 
@@ -30,16 +29,11 @@ int cPelkLib_Emu::SendMessage(const PK_SEND_INFO* info, const void* header, unsi
         std::memcpy(block + sizeof frame, header, headerLen);
     }
 
-    // One guard and one "begun" for all the writes of the message.
-    SigpipeGuard guard;
-    bool begun = false;
-    int status = WriteGuarded(block, sizeof block, guard, begun);
-    for (unsigned int i = 0; status == 0 && i < bufCount; ++i) {
-        if (lengths[i] != 0) {
-            status = WriteGuarded(buffers[i], lengths[i], guard, begun);
-        }
+    struct iovec parts[1 + PK_MAX_DATA_BUFFERS] = {{block, sizeof block}};
+    for (unsigned int i = 0; i < bufCount; ++i) {
+        parts[1 + i] = {buffers[i], lengths[i]};
     }
-    return status;
+    return WriteMessage(parts, 1 + static_cast<int>(bufCount));
 }
 
 int cPelkLib_Emu::SendPelkorMessage(const _PELKOR_MSG_HEADER* header, unsigned int dstAddr1,
@@ -98,10 +92,20 @@ int cPelkLib_Emu::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs, unsi
         return PKERR_BAD_MESSAGE;
     }
 
-    char received[PK_MAX_HEADER_LEN];
-    if (ReadBuffer(received, desc.Buflen[0]) != 0) {
+    // The header comes with as much of the data as the read-ahead holds,
+    // never more than this message has.
+    uint64_t rest = desc.Buflen[0];
+    for (uint32_t i = 1; i < desc.numbufs; ++i) {
+        rest += desc.Buflen[i];
+    }
+    if (ReadAhead(desc.Buflen[0], rest) != 0) {
         dprint("ReceiveMessage: Failed to receive message header buffer\n");
         return PKERR_BAD_MESSAGE;
+    }
+    const char* received = m_ahead + m_ahead_start;
+    m_ahead_start += desc.Buflen[0];
+    if (m_ahead_start == m_ahead_end) {
+        m_ahead_start = m_ahead_end = 0;
     }
     unsigned int copied = desc.Buflen[0];
     int result = 0;
@@ -150,8 +154,9 @@ void cPelkLib_Emu::LeaveRefusedPending(const PK_MSG_DESC& desc) {
 // The bytes of a refused message are dropped first. Each pending buffer
 // gives the caller at most the bytes it announced, and what the caller's
 // length leaves is dropped: a caller's lengths never read into the next
-// message nor leave part of this one in the pipe. Nothing is pending
-// afterwards, whatever the outcome.
+// message nor leave part of this one in the pipe. Buffers taken one after
+// another are read together. Nothing is pending afterwards, whatever the
+// outcome.
 int cPelkLib_Emu::TakePendingBuffers(const unsigned int* lengths, void** buffers) {
     const uint64_t refused = m_pending_skip;
     m_pending_skip = 0;
@@ -162,24 +167,31 @@ int cPelkLib_Emu::TakePendingBuffers(const unsigned int* lengths, void** buffers
             return status;
         }
     }
-    for (unsigned int i = 0; i < m_pending_count; ++i) {
+    int status = 0;
+    struct iovec parts[PK_MAX_DATA_BUFFERS];
+    int count = 0;
+    for (unsigned int i = 0; status == 0 && i < m_pending_count; ++i) {
         const uint32_t announced = m_pending_len[i];
         const uint32_t taken = lengths[i] < announced ? lengths[i] : announced;
-        int status = 0;
         if (taken != 0) {
-            status = ReadBuffer(static_cast<char*>(buffers[i]), taken);
+            parts[count++] = {buffers[i], taken};
         }
-        if (status == 0 && announced > taken) {
-            status = DiscardPending(announced - taken);
-        }
-        if (status != 0) {
-            dprint("ReadBuffer FAILED, error %d\n", status);
-            m_pending_count = 0;
-            return status;
+        if (announced > taken) {
+            status = ReadInto(parts, count);
+            count = 0;
+            if (status == 0) {
+                status = DiscardPending(announced - taken);
+            }
         }
     }
+    if (status == 0) {
+        status = ReadInto(parts, count);
+    }
+    if (status != 0) {
+        dprint("ReadBuffer FAILED, error %d\n", status);
+    }
     m_pending_count = 0;
-    return 0;
+    return status;
 }
 
 // Reads and drops length bytes of the in-pipe through a small block on the
@@ -190,7 +202,8 @@ int cPelkLib_Emu::DiscardPending(uint64_t length) {
     for (uint64_t left = length; status == 0 && left > 0;) {
         const unsigned int piece =
             left < sizeof block ? static_cast<unsigned int>(left) : sizeof block;
-        status = ReadBuffer(block, piece);
+        struct iovec part = {block, piece};
+        status = ReadInto(&part, 1);
         left -= piece;
     }
     return status;

@@ -3,11 +3,11 @@
 #ifndef PELK_EMU_PELKLIB_EMU_H
 #define PELK_EMU_PELKLIB_EMU_H
 
+#include <sys/uio.h>
+
 #include <cstdint>
 
 #include <pelklib.h>
-
-class SigpipeGuard;
 
 constexpr const char* ZBHOST_BOARD_DATA_SEGMENT = "ZBHOSTSETDATA";
 
@@ -65,16 +65,29 @@ public:
     virtual int WaitForMessage(int timeoutMs, int size, char* buffer);
 
     // Reads exactly length bytes of a message already begun from the
-    // in-pipe, a signal never cutting it short: 0, -1, -12 or -18.
+    // in-pipe (those the object has read ahead first), a signal never
+    // cutting it short: 0, -1, -12 or -18.
     int ReadBuffer(char* buffer, unsigned int length);
     // Writes length bytes to the out-pipe as one message: 0, -1, -12 or -18.
     int Write(void* buffer, unsigned int length);
 
+    // What the object reads ahead of its caller: at most the header and
+    // the first data bytes of the message being received, never a byte of
+    // the message after it. So a message that has not been begun is still
+    // all in the in-pipe, and a poll of the wait handle finds it readable.
+    static constexpr unsigned int kReadAheadBytes = 8192;
+
 private:
-    // Write for a caller that holds SIGPIPE back itself. `begun` tells
-    // whether bytes of this message are already written; once they are, a
-    // signal no longer stops the message half-way.
-    int WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard, bool& begun);
+    // Writes the parts, in order, as one message: one system call unless
+    // the pipe takes it in pieces; a signal may stop the message only
+    // before its first byte. SIGPIPE is never raised. 0, -1, -12 or -18.
+    int WriteMessage(struct iovec* parts, int count);
+    // Reads the in-pipe into the object's read-ahead until it holds at
+    // least `least` bytes, asking for no more than `most` in all: 0 or -1.
+    int ReadAhead(uint32_t least, uint64_t most);
+    // Fills the parts, in order, from the read-ahead and then the in-pipe:
+    // 0, or -1 when the pipe ends or fails first.
+    int ReadInto(struct iovec* parts, int count);
     // Leaves the bytes that follow a refused frame pending, to be dropped.
     void LeaveRefusedPending(const PK_MSG_DESC& desc);
     // Hands the pending data buffers to the caller, or drops them.
@@ -96,6 +109,11 @@ private:
     uint64_t m_pending_skip;  // bytes of a refused message, dropped first
     uint32_t m_pending_count;
     uint32_t m_pending_len[4];
+    // Bytes read from the in-pipe and not yet taken: m_ahead[m_ahead_start]
+    // up to m_ahead[m_ahead_end]. Only ever data of the current message.
+    uint32_t m_ahead_start;
+    uint32_t m_ahead_end;
+    char m_ahead[kReadAheadBytes];
 };
 
 #endif

@@ -1,9 +1,8 @@
-// cPelkLib_Emu: object lifetime, Open with the manager handshake, and the
-// byte-moving primitives on the pipe pair.
+// cPelkLib_Emu: object lifetime and Open with the manager handshake (the
+// byte-moving primitives on the pipe pair are in pipe_io.cpp).
 #include "emu/pelklib_emu.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -37,7 +36,9 @@ cPelkLib_Emu::cPelkLib_Emu()
       m_shm_owner(false),
       m_pending_skip(0),
       m_pending_count(0),
-      m_pending_len{0, 0, 0, 0} {}
+      m_pending_len{0, 0, 0, 0},
+      m_ahead_start(0),
+      m_ahead_end(0) {}
 
 cPelkLib_Emu::~cPelkLib_Emu() {
     if (m_pipes_inuse) {
@@ -219,113 +220,5 @@ int cPelkLib_Emu::AttachPipes(int pipeNumber) {
     InPipe = in;
     OutPipe = out;
     m_pipes_inuse = true;
-    return 0;
-}
-
-int cPelkLib_Emu::ReadBuffer(char* buffer, unsigned int length) {
-    if (!m_pipes_inuse) {
-        dprint("Call to ReadBuffer, while m_pipes_inuse = false\n");
-        return PKERR_NOT_OPEN;
-    }
-    if (InPipe < 0) {
-        dprint("cPelkLib_Emu::ReadBuffer called with invalid InPipe \n");
-        return PKSTATUS_INVALID_HANDLE;
-    }
-    unsigned int remaining = length;
-    while (remaining > 0) {
-        errno = 0;  // so that end of file reports errno 0, not an old value
-        ssize_t got = g_emuSystemCalls.read(InPipe, buffer, remaining);
-        if (got < 0 && errno == EINTR) {
-            continue;  // the message has begun: it is read whole
-        }
-        if (got <= 0) {
-            int error = errno;
-            dprint("ReadBuffer: read returned %d, errno %d: %s\n", static_cast<int>(got), error,
-                   strerror(error));
-            return PKERR_UNKNOWN;
-        }
-        buffer += got;
-        remaining -= static_cast<unsigned int>(got);
-    }
-    return 0;
-}
-
-int cPelkLib_Emu::Write(void* buffer, unsigned int length) {
-    SigpipeGuard guard;
-    bool begun = false;
-    return WriteGuarded(buffer, length, guard, begun);
-}
-
-// A pipe takes a blocking write whole unless a signal cuts it short. A
-// signal may stop a message before its first byte; after that the rest is
-// written too, so the stream stays in step.
-int cPelkLib_Emu::WriteGuarded(const void* buffer, unsigned int length, SigpipeGuard& guard,
-                               bool& begun) {
-    if (!m_pipes_inuse) {
-        dprint("Write: called with m_pipes_inuse = false\n");
-        return PKERR_NOT_OPEN;
-    }
-    if (OutPipe < 0) {
-        dprint("cPelkLib_Emu::Write called with invalid OutPipe \n");
-        return PKSTATUS_INVALID_HANDLE;
-    }
-    const char* next = static_cast<const char*>(buffer);
-    unsigned int remaining = length;
-    do {
-        ssize_t written = g_emuSystemCalls.write(OutPipe, next, remaining);
-        if (written < 0 && errno == EINTR && begun) {
-            continue;
-        }
-        if (written <= 0) {
-            int error = errno;
-            guard.WriteFailed(error);
-            dprint("Write: write returned %d, errno %d: %s\n", static_cast<int>(written), error,
-                   strerror(error));
-            return PKERR_UNKNOWN;
-        }
-        begun = true;
-        next += written;
-        remaining -= static_cast<unsigned int>(written);
-    } while (remaining > 0);
-    return 0;
-}
-
-int cPelkLib_Emu::WaitForMessage(int timeoutMs, int size, char* buffer) {
-    if (!m_pipes_inuse) {
-        dprint("WaitForMessage, called with m_pipes_inuse = false\n");
-        return PKERR_NOT_OPEN;
-    }
-    if (InPipe < 0) {
-        dprint("WaitForMessage, called with invalid InPipe \n");
-        return PKSTATUS_INVALID_HANDLE;
-    }
-    struct pollfd waiting;
-    waiting.fd = InPipe;
-    waiting.events = POLLIN;
-    waiting.revents = 0;
-    int ready = g_emuSystemCalls.poll(&waiting, 1, timeoutMs);
-    if (ready == 0) {
-        dprint("WaitForMessage: poll timedout was waiting for %d ms\n", timeoutMs);
-        return 1;
-    }
-    if (ready < 0) {
-        int error = errno;
-        dprint("WaitForMessage: poll returned %d, revents 0x%x, errno %d: %s\n", ready,
-               static_cast<int>(waiting.revents), error, strerror(error));
-        return error;
-    }
-    errno = 0;
-    ssize_t got = g_emuSystemCalls.read(InPipe, buffer, size < 0 ? 0 : static_cast<size_t>(size));
-    if (got <= 0) {
-        int error = errno;
-        dprint("WaitForMessage, read returned %d, errno %d: %s\n", static_cast<int>(got), error,
-               strerror(error));
-        return PKERR_UNKNOWN;
-    }
-    if (got != size) {
-        dprint("WaitForMessage, read returned %d, size requested %d\n", static_cast<int>(got),
-               size);
-        return PKERR_UNKNOWN;
-    }
     return 0;
 }

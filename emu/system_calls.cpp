@@ -3,4 +3,5 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-EmuSystemCalls g_emuSystemCalls = {::open, ::close, ::read, ::write, ::poll, ::fcntl};
+EmuSystemCalls g_emuSystemCalls = {::open,   ::close,    ::read, ::write, ::readv,
+                                   ::writev, ::pwritev2, ::poll, ::fcntl};

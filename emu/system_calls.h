@@ -7,12 +7,16 @@
 
 #include <poll.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 struct EmuSystemCalls {
     int (*open)(const char* path, int flags, ...);
     int (*close)(int fd);
     ssize_t (*read)(int fd, void* buffer, size_t length);
     ssize_t (*write)(int fd, const void* buffer, size_t length);
+    ssize_t (*readv)(int fd, const struct iovec* parts, int count);
+    ssize_t (*writev)(int fd, const struct iovec* parts, int count);
+    ssize_t (*pwritev2)(int fd, const struct iovec* parts, int count, off_t offset, int flags);
     int (*poll)(struct pollfd* fds, nfds_t count, int timeoutMs);
     int (*fcntl)(int fd, int cmd, ...);
 };

@@ -4,6 +4,11 @@
 // One process-wide lock guards the attached flag and the table behind it, so
 // attach, detach, resolution and creation by board number may be called from
 // several threads: a detach waits for a resolution in progress.
+//
+// Creation by board number leaves the process detached, as if it had
+// attached and detached around its resolution; the table it resolves in is
+// one the library keeps open for the next such resolution
+// (oam/kept_table.h), which no other function sees.
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -12,12 +17,14 @@
 
 #include "front/resolution.h"
 #include "oam/attached_table.h"
+#include "oam/kept_table.h"
 #include "services/driver_names.h"
 
 namespace {
 
 bool s_OAMinit = false;
 std::mutex s_oamLock;
+KeptBoardTable s_keptTable;  // guarded by s_oamLock
 
 // A whole decimal number as strtol reads it: leading blanks and a sign are
 // accepted, the digits must reach the end. Values beyond the 32-bit range
@@ -87,7 +94,7 @@ int ResolveLocked(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigned int* i
     }
     table->prefix();
     int status = ResolveInTable(table->Loaded(), board, type, id);
-    table->suffix();
+    table->ReleaseUnchanged();
     return status;
 }
 
@@ -108,10 +115,15 @@ int PelklibGetBoardDriver(unsigned int board, PELKLIB_DRIVER_TYPE* type, unsigne
     return ResolveLocked(board, type, id);
 }
 
+// A table that cannot be opened leaves the resolution as a failed attach
+// would: not attached.
 int PelklibResolveDetached(unsigned int board, PELKLIB_DRIVER_TYPE* type) {
     std::lock_guard<std::mutex> hold(s_oamLock);
-    AttachLocked();
-    int status = ResolveLocked(board, type, nullptr);
+    int status = PKSTATUS_OAM_NOT_ATTACHED;
+    if (CBoardIDsShadow* table = s_keptTable.Load()) {
+        status = ResolveInTable(table->Loaded(), board, type, nullptr);
+        s_keptTable.Done();
+    }
     DetachLocked();
     return status;
 }

@@ -5,9 +5,10 @@
 
 #include <pelklib.h>
 
-// Attaches to the board-identity table, resolves board to its driver type
-// and detaches, all as one step no other resolution or attach can interleave.
-// Returns the status of the resolution; the process is detached afterwards.
+// Resolves board to its driver type as if it attached to the board-identity
+// table and detached again, as one step no other resolution or attach can
+// interleave. Returns the status of the resolution; the process is detached
+// afterwards, also when it was attached before.
 int PelklibResolveDetached(unsigned int board, PELKLIB_DRIVER_TYPE* type);
 
 #endif

@@ -36,6 +36,13 @@ void CBoardIDShadow::MakeWellFormed() {
     m_is_using_alaw = flag != 0;
 }
 
+bool CBoardIDShadow::IsWellFormedImage(const unsigned char* image) {
+    return image[offsetof(CBoardIDShadow, m_name) + kNameLength] == '\0' &&
+           image[offsetof(CBoardIDShadow, m_driver_name) + kDriverNameLength] == '\0' &&
+           image[offsetof(CBoardIDShadow, m_driver_board_id) + kDriverBoardIDLength] == '\0' &&
+           image[offsetof(CBoardIDShadow, m_is_using_alaw)] <= 1;
+}
+
 CZelStream& operator<<(CZelStream& stream, const CBoardIDShadow& record) {
     stream.WriteBlock(&record, sizeof record);
     return stream;

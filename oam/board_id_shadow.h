@@ -33,6 +33,9 @@ public:
     // Makes a loaded image well formed whatever it held: every text ends
     // inside its field and the A-law flag is 0 or 1.
     void MakeWellFormed();
+    // Whether the record image at `image` (332 bytes) is well formed
+    // already, so that loading it changes nothing.
+    static bool IsWellFormedImage(const unsigned char* image);
 
     char m_name[kNameLength + 1];
     uint32_t m_number;

@@ -1,6 +1,31 @@
 #include "oam/board_ids_shadow.h"
 
+#include <cstring>
+
 #include "services/pxi.h"
+
+namespace {
+
+// Whether a segment from which `loaded` records and the flag were loaded
+// holds exactly their image: that count, each record well formed, a flag
+// of 0 or 1.
+bool SegmentIsImageOf(const void* block, int loaded) {
+    const unsigned char* segment = static_cast<const unsigned char*>(block);
+    int32_t count;
+    std::memcpy(&count, segment, sizeof count);
+    if (count != loaded) {
+        return false;
+    }
+    const unsigned char* record = segment + CZelStream::kIntSize;
+    for (int i = 0; i < count; ++i, record += sizeof(CBoardIDShadow)) {
+        if (!CBoardIDShadow::IsWellFormedImage(record)) {
+            return false;
+        }
+    }
+    return *record <= 1;  // the flag
+}
+
+}  // namespace
 
 CBoardIDsShadow::CBoardIDsShadow(const char* name, int size)
     : CZelSharedMemoryArray<CBoardIDShadow>(name, size), m_is_using_qm_plugin(false) {}
@@ -13,6 +38,8 @@ int CBoardIDsShadow::prefix() {
     bool flag = false;
     m_stream >> flag;
     m_is_using_qm_plugin = flag;
+    m_segment_is_image = result == 0 && !m_stream.Failed() &&
+                         SegmentIsImageOf(m_stream.GetBlock(), m_array.GetSize());
     return result;
 }
 

@@ -21,6 +21,15 @@ public:
     // Load and store the flag after the records.
     int prefix() override;
     int suffix() override;
+    // Ends an access that changed nothing in the loaded table: as suffix(),
+    // except that when the load found the segment holding just what that
+    // store would write, nothing is written and only the mutex is released.
+    int ReleaseUnchanged() {
+        if (!m_segment_is_image) {
+            return suffix();
+        }
+        return Unlock();
+    }
 
     bool GetIsUsingQmPlugin();
     // Searches of the table, each with one load of its own.
@@ -42,6 +51,10 @@ public:
 
 protected:
     bool m_is_using_qm_plugin;
+
+private:
+    // The segment held exactly the image of what the last load took.
+    bool m_segment_is_image = false;
 };
 
 // Searches of loaded records, in ascending case-insensitive name order for

@@ -47,7 +47,8 @@ int Deliver(const char* text, char* buffer, unsigned size) {
 }
 
 // Runs lookup on the attached table as loaded once from the segment, under
-// the table's mutex from the load to the one store afterwards.
+// the table's mutex from the load to the store afterwards (which writes
+// nothing when the segment holds what it would write).
 template <typename Lookup>
 int WithLoadedTable(Lookup lookup) {
     AttachedBoardTable attached;
@@ -57,7 +58,7 @@ int WithLoadedTable(Lookup lookup) {
     }
     table->prefix();
     int status = lookup(table->Loaded(), table->LoadedIsUsingQmPlugin());
-    table->suffix();
+    table->ReleaseUnchanged();
     return status;
 }
 

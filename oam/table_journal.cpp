@@ -11,6 +11,8 @@
 struct TableJournalHeader {
     uint32_t state;
     uint32_t length;
+    uint32_t generation;  // table segments made under this journal
+    uint32_t reserved;
 };
 
 namespace {
@@ -98,4 +100,14 @@ void CTableJournal::Recover(void* table, uint32_t tableSize) {
     }
     CopyImage(table, m_image, length);
     SetState(m_header, kClear);
+}
+
+void CTableJournal::NoteNewTable() {
+    if (m_header != nullptr) {
+        __atomic_add_fetch(&m_header->generation, 1, __ATOMIC_RELEASE);
+    }
+}
+
+uint32_t CTableJournal::Generation() const {
+    return m_header != nullptr ? __atomic_load_n(&m_header->generation, __ATOMIC_ACQUIRE) : 0;
 }

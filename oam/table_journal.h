@@ -1,11 +1,10 @@
 // The journal that makes a store of a shared table recoverable: a second
-// segment, "/<name>.journal", holding a state word, a length and the image
-// to be written. A store writes the new image into the journal, marks it
-// complete, copies it over the table and clears the mark, so a writer
-// killed at any point leaves either the old table (mark not set: the
-// journal is ignored) or a complete image to finish from (mark set). The
-// table's own segment keeps its layout; readers unaware of the journal see
-// what they always saw, except in the moment a dead writer left behind.
+// segment, "/<name>.journal", holding a state word, a length, a count of
+// the table segments made so far and the image to be written. A store writes the new image into the
+// journal, marks it complete, copies it over the table and clears the mark, so a writer killed at
+// any point leaves either the old table (mark not set: the journal is ignored) or a complete image
+// to finish from (mark set). The table's own segment keeps its layout; readers unaware of the
+// journal see what they always saw, except in the moment a dead writer left behind.
 #ifndef PELK_OAM_TABLE_JOURNAL_H
 #define PELK_OAM_TABLE_JOURNAL_H
 
@@ -47,6 +46,12 @@ public:
     void Commit(void* table, const void* image, uint32_t length);
     // Finishes a store that a writer marked complete and did not clear.
     void Recover(void* table, uint32_t tableSize);
+
+    // Counts a table segment made anew (after the last one was removed), so
+    // that a process still holding the old one can tell. Generation() is
+    // that count (0 without a journal).
+    void NoteNewTable();
+    uint32_t Generation() const;
 
 private:
     TableJournalHeader* m_header;

@@ -37,6 +37,7 @@ public:
                 m_stream << m_array;
             }
             m_stream.m_created = 0;
+            m_journal.NoteNewTable();
         }
         Unlock();
     }
@@ -73,6 +74,11 @@ public:
         return result;
     }
     int Unlock() { return m_mutex.Unlock(); }
+
+    // How many times a segment of this name was made anew so far; read it
+    // with the mutex held. A process that opened the segment before the
+    // count last changed holds one that has since been replaced.
+    uint32_t TableGeneration() const { return m_journal.Generation(); }
 
     // 0 once segment and mutex are open, otherwise the errno that failed.
     int GetOpenError() const {

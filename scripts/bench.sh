@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Builds the default preset's benchmarks, runs each (the emulator and table
 # benchmarks inside tests/support/sandbox.sh, as they use fixed names under
-# /dev and /dev/shm) and prints one table: each path, its time per
-# operation, the floor measured in the same run, their ratio, and heap
-# allocations per message where the benchmark counts them. With the Python
-# module built, Python's round trips through zbhost are timed beside the
-# same from C++ (bench/bench_python_roundtrip.py). The benchmarks'
-# JSON results stay in build/default/bench/results/.
+# /dev and /dev/shm) and prints the tables: each path against its floor as
+# the median of per-pair ratios over alternating blocks of one run (with the
+# smallest ratio), system calls and heap allocations per message where the
+# benchmark counts them, the emulator under 1 to 16 clients, and the load
+# average the run saw. With the Python module built, Python's round trips
+# through zbhost are timed beside the same from C++
+# (bench/bench_python_roundtrip.py). The benchmarks' logs and JSON results
+# stay in build/default/bench/results/.
+#   scripts/bench.sh [PAIRS]    (alternating pairs per figure, 11 unless given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+pairs=${1:-11}
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j2 \
@@ -19,90 +23,97 @@ if [ "$python_module" = 1 ]; then
 fi
 
 bin=build/default/bench
-results=$bin/results
+results=$(realpath -m "$bin/results")
 mkdir -p "$results"
-run() {  # name [sandbox]
-    local program=("$(realpath "$bin/$1")")
-    if [ "${2:-}" = sandbox ]; then
-        program=(tests/support/sandbox.sh "${program[@]}")
-    fi
-    "${program[@]}" --benchmark_out="$(realpath "$results")/$1.json" \
-        --benchmark_out_format=json >"$results/$1.log" 2>&1
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+"$bin/bench_unix_roundtrip" --benchmark_out="$results/bench_unix_roundtrip.json" \
+    --benchmark_out_format=json --paired_json="$results/unix_paired.json" \
+    >"$results/bench_unix_roundtrip.log" 2>&1
+tests/support/sandbox.sh "$(realpath "$bin/bench_emu_roundtrip")" --pairs="$pairs" \
+    --json="$results/bench_emu_roundtrip.json" >"$results/bench_emu_roundtrip.log" 2>&1 || {
+    cat "$results/bench_emu_roundtrip.log"
+    exit 1
 }
-run bench_unix_roundtrip
-run bench_emu_roundtrip sandbox
-run bench_oam_lookup sandbox
+tests/support/sandbox.sh "$(realpath "$bin/bench_oam_lookup")" --pairs="$pairs" \
+    --json="$results/bench_oam_lookup.json" >"$results/bench_oam_lookup.log" 2>&1 || {
+    cat "$results/bench_oam_lookup.log"
+    exit 1
+}
 if [ "$python_module" = 1 ]; then
     PYTHONPATH=build/default/python tests/support/sandbox.sh /usr/bin/python3 \
         bench/bench_python_roundtrip.py build/default/tools/zbhost/zbhost \
         build/default/tools/pelk/pelk "$results/bench_python_roundtrip.json" \
         >"$results/bench_python_roundtrip.log" 2>&1
 fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-python3 - "$results" <<'EOF'
+python3 - "$results" "$load_before" "$load_after" <<'EOF'
 import json, sys
 
-results = sys.argv[1]
+results, load_before, load_after = sys.argv[1:4]
 
 def load(name):
     with open(f"{results}/{name}.json") as f:
-        return {b["name"]: b for b in json.load(f)["benchmarks"]}
+        return json.load(f)
 
-def us(b):  # real time per iteration in microseconds
-    scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b["time_unit"]]
-    return b["real_time"] * scale
+def table(header, rows):
+    cells = [header] + [[str(c) for c in row] for row in rows]
+    widths = [max(len(r[i]) for r in cells) for i in range(len(header))]
+    for i, row in enumerate(cells):
+        print("| " + " | ".join(c.ljust(w) for c, w in zip(row, widths)) + " |")
+        if i == 0:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    print()
+
+def size_name(n):
+    for unit, scale in (("MiB", 1 << 20), ("KiB", 1 << 10)):
+        if n >= scale:
+            return f"{n // scale} {unit}"
+    return f"{n} B"
 
 rows = []
-unix = load("bench_unix_roundtrip")
-lib, floor = unix["BM_LibraryRoundTrip"], unix["BM_DriverFloor"]
-allocs = lib.get("send_allocs_per_msg", 0) + lib.get("receive_allocs_per_msg", 0)
-rows.append(("kernel driver: round trip (56+1024 B)", us(lib), us(floor), f"{allocs:.2f}"))
-rows.append(("kernel driver: round trip, captured", us(unix["BM_CapturedRoundTrip/iterations:20000"]),
-             us(lib), "-"))
-
+unix = load("unix_paired")
+allocs = {b["name"]: b for b in load("bench_unix_roundtrip")["benchmarks"]}["BM_LibraryRoundTrip"]
+rows.append(("kernel driver: round trip (56+1024 B)", f"{unix['median']:.2f}",
+             f"{unix['minimum']:.2f}", f"{unix['path_us']:.3f}", f"{unix['floor_us']:.3f}",
+             f"{allocs['send_allocs_per_msg'] + allocs['receive_allocs_per_msg']:.2f}"))
 emu = load("bench_emu_roundtrip")
-def median(name):  # the median of a repeated benchmark
-    return next(b for n, b in emu.items()
-                if n.startswith(name + "/") and b.get("aggregate_name") == "median")
-inter = median("BM_InterleavedRatio")
-rows.append(("emulator: round trip (56+1024 B), interleaved",
-             1e6 / inter["library_msg/s"], 1e6 / inter["floor_msg/s"], "-"))
-captured = median("BM_CapturedRatio/iterations:300")
-rows.append(("emulator: round trip, captured (floor: uncaptured)",
-             1e6 / captured["captured_msg/s"], 1e6 / captured["plain_msg/s"], "-"))
-rows.append(("emulator: round trip, separate runs",
-             us(median("BM_LibraryRoundTrip")), us(median("BM_FloorRoundTrip")), "-"))
-
+for s in emu["sizes"]:
+    r = s["ratio"]
+    rows.append((f"emulator: round trip, {size_name(s['size'])} data (floor: FIFO echo)",
+                 f"{r['median']:.2f}", f"{r['minimum']:.2f}", f"{r['path_us']:.2f}",
+                 f"{r['floor_us']:.2f}", f"zbhost {s['zbhost_allocs']:.3f}"))
+c = emu["captured"]
+rows.append(("emulator: round trip 1 KiB, captured (floor: uncaptured)", f"{c['median']:.2f}",
+             f"{c['minimum']:.2f}", f"{c['path_us']:.2f}", f"{c['floor_us']:.2f}", "-"))
 oam = load("bench_oam_lookup")
-def rate(prefix, readers):
-    for name, b in oam.items():
-        if name.startswith(f"{prefix}/{readers}/"):
-            return b["lookups/s"]
-    raise KeyError(prefix)
-for lookup, floor in (("LookupByNumber", "FloorByNumber"), ("GetDriverIDs", "FloorDriverIDs")):
-    for readers in (0, 1, 4):
-        who = {0: "in this process", 1: "1 reader process"}.get(readers, f"{readers} reader processes")
-        rows.append((f"table: {lookup}, {who}",
-                     1e6 / rate(f"Readers<{lookup}>", readers),
-                     1e6 / rate(f"Readers<{floor}>", readers), "-"))
-
-python = f"{results}/bench_python_roundtrip.json"
+for r in oam["rows"]:
+    rows.append((f"table: {r['name']}", f"{r['median']:.2f}", f"{r['minimum']:.2f}",
+                 f"{r['path_us']:.3f}", f"{r['floor_us']:.3f}", "-"))
 try:
-    with open(python) as f:
-        py = json.load(f)
-    # The C++ rate is the floor; the ratio is of the paired blocks.
-    rows.append(("python: round trip (56+1024 B) vs C++ pelk ping",
-                 1e6 / py["python_round_trips_per_s"], 1e6 / py["cpp_round_trips_per_s"],
-                 "-", 1 / py["ratio"]))
+    py = load("bench_python_roundtrip")
+    rows.append(("python: round trip (56+1024 B) vs C++ pelk ping", f"{1 / py['ratio']:.2f}",
+                 "-", f"{1e6 / py['python_round_trips_per_s']:.2f}",
+                 f"{1e6 / py['cpp_round_trips_per_s']:.2f}", "-"))
 except FileNotFoundError:
     pass
+print(f"load average: {load_before} before, {load_after} after\n")
+table(("path", "ratio (median)", "min", "us/op", "floor us/op", "allocs/msg"), rows)
 
-header = ("path", "us/op", "floor us/op", "ratio", "allocs/msg")
-table = [header] + [(p, f"{v:.3f}", f"{f:.3f}", f"{(r[0] if r else v / f):.2f}", a)
-                    for p, v, f, a, *r in rows]
-widths = [max(len(r[i]) for r in table) for i in range(len(header))]
-for i, row in enumerate(table):
-    print("| " + " | ".join(c.ljust(w) for c, w in zip(row, widths)) + " |")
-    if i == 0:
-        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+def calls(c):
+    if c.get("unavailable"):
+        return "n/a"
+    return f"{c['total']:.2f}"
+table(("data", "client calls/rt", "client, not the wait", "zbhost calls/rt",
+       "floor client", "floor echo"),
+      [(size_name(s["size"]), calls(s["client"]),
+        f"{s['client']['total'] - s['client']['wait']:.2f}", calls(s["zbhost"]),
+        calls(s["floor_client"]), calls(s["echo"])) for s in emu["sizes"]])
+table(("data", "clients", "total rt/s", "slowest rt/s", "p50 us", "p99 us",
+       "zbhost CPU us/rt", "zbhost calls/rt", "zbhost allocs/rt"),
+      [(size_name(c["size"]), c["clients"], f"{c['total_rate']:.0f}",
+        f"{c['slowest_rate']:.0f}", f"{c['p50_us']:.1f}", f"{c['p99_us']:.1f}",
+        f"{c['zbhost_cpu_us']:.2f}", f"{c['zbhost_syscalls']:.2f}",
+        f"{c['zbhost_allocs']:.3f}") for c in emu["clients"]])
+print(f"NewPelkLibByBoardNumber: {oam['resolution_syscalls']:.2f} system calls per call")
 EOF

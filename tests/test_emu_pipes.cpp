@@ -1,5 +1,6 @@
 // Emulator backend on its pipes: handshake, frames sent, frames received
 // (well-formed and malformed), with standard output compared byte for byte.
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <chrono>
@@ -182,6 +183,68 @@ TEST(EmuPipes, ReceiveDeliversHeaderInfoAndBuffers) {
     EXPECT_EQ(out.Take(), "WaitForMessage: poll timedout was waiting for 0 ms\n");
 }
 
+// Bytes in the in-pipe, and whether a poll of the wait handle finds it readable.
+std::pair<int, bool> Waiting(int waitHandle) {
+    int bytes = -1;
+    ioctl(waitHandle, FIONREAD, &bytes);
+    pollfd ready = {waitHandle, POLLIN, 0};
+    return {bytes, poll(&ready, 1, 0) == 1};
+}
+
+// What the library reads ahead never reaches past the message being
+// received, so a message not yet begun is all in the pipe and the wait
+// handle shows it; what was read ahead comes out once, in order, whether the
+// caller takes it, drops it or receives the next message.
+TEST(EmuPipes, ReadAheadStopsAtTheMessageEndAndTheWaitHandleSeesTheNext) {
+    OpenedBackend opened;
+    ASSERT_EQ(opened.status, 0);
+    const std::string big(3 * cPelkLib_Emu::kReadAheadBytes, 'B');
+    const std::string second = FrameBytes(RuntimeFrame(1, 56), std::string(56, '2'));
+    const std::string third = FrameBytes(RuntimeFrame(3, 8, {4, 0}), "headthr3wxyz");
+    const std::string fourth = FrameBytes(RuntimeFrame(2, 56, {static_cast<uint32_t>(big.size())}),
+                                          std::string(56, '4') + big);
+    ASSERT_TRUE(opened.runtime.Send(FrameBytes(RuntimeFrame(3, 10, {5, 3}), "headerfirstabcdexy") +
+                                    second + third));
+    PK_REC_INFO info;
+    char header[56];
+    unsigned int headerLen = 0;
+    auto receive = [&] { return opened.lib.ReceiveMessage(&info, 1000, 56, header, &headerLen); };
+    const int after = static_cast<int>(second.size() + third.size());
+
+    ASSERT_EQ(receive(), 0);
+    EXPECT_EQ(Bytes(header, headerLen), "headerfirs");
+    EXPECT_EQ(Waiting(opened.waitHandle), std::make_pair(after, true));
+    char first[5], last[3];
+    void* buffers[4] = {first, last, nullptr, nullptr};
+    ASSERT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);
+    EXPECT_EQ(Bytes(first, 5) + Bytes(last, 3), "tabcdexy");
+    EXPECT_EQ(opened.lib.ReceiveBuffers(info.bufLen, buffers), 0);  // nothing twice
+
+    ASSERT_EQ(receive(), 0);
+    EXPECT_EQ(Bytes(header, headerLen), std::string(56, '2'));
+    EXPECT_EQ(Waiting(opened.waitHandle), std::make_pair(static_cast<int>(third.size()), true));
+    // Data read ahead and never fetched is dropped, not taken for a frame.
+    ASSERT_EQ(receive(), 0);
+    EXPECT_EQ(Bytes(header, headerLen), "headthr3");
+    EXPECT_EQ(Waiting(opened.waitHandle), std::make_pair(0, false));
+    ASSERT_TRUE(opened.runtime.Send(fourth + second));
+    ASSERT_EQ(receive(), 0);
+    EXPECT_EQ(info.bufLen[0], big.size());
+    // Data the read-ahead cannot hold stays in the pipe, readable.
+    const int rest = static_cast<int>(fourth.size() - ZBHOST_FRAME_LEN -
+                                      cPelkLib_Emu::kReadAheadBytes + second.size());
+    EXPECT_EQ(Waiting(opened.waitHandle), std::make_pair(rest, true));
+    // A buffer shorter than announced takes the first bytes; the rest goes.
+    std::string part(10, '\0');
+    buffers[0] = &part[0];
+    unsigned int lengths[4] = {10, 0, 0, 0};
+    ASSERT_EQ(opened.lib.ReceiveBuffers(lengths, buffers), 0);
+    EXPECT_EQ(part, big.substr(0, 10));
+    ASSERT_EQ(receive(), 0);
+    EXPECT_EQ(Bytes(header, headerLen), std::string(56, '2'));
+    EXPECT_EQ(Waiting(opened.waitHandle), std::make_pair(0, false));
+}
+
 TEST(EmuPipes, MalformedFramesAreReportedAndWhatStaysInThePipe) {
     OpenedBackend opened;
     ASSERT_EQ(opened.status, 0);
@@ -295,6 +358,39 @@ TEST(EmuPipes, WriteToVanishedRuntimeFailsWithoutSigpipe) {
     EXPECT_EQ(out.Take(), "Write: write returned -1, errno 32: Broken pipe\n"
                           "Write: write returned -1, errno 32: Broken pipe\n"
                           "Write: write returned -1, errno 32: Broken pipe\n");
+}
+
+// Where the kernel refuses the flag that keeps a write from raising SIGPIPE,
+// the library holds the signal back itself (the thread's mask kept), and
+// stops asking the kernel for the flag.
+TEST(EmuPipes, WithoutTheKernelsFlagSigpipeIsHeldBack) {
+    const std::string report = InChild([] {
+        static int asked = 0;
+        g_emuSystemCalls.pwritev2 = [](int, const struct iovec*, int, off_t, int) -> ssize_t {
+            ++asked;
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+        OpenedBackend opened;
+        PK_SEND_INFO info = {};
+        sigset_t before, after, pending;
+        pthread_sigmask(SIG_BLOCK, nullptr, &before);
+        const int sent = opened.lib.SendMessage(&info, "hdr", 3, 0, nullptr, nullptr);
+        std::string r = std::to_string(opened.status) + " " + std::to_string(sent);
+        if (sent == 0) {
+            r += " " + std::to_string(opened.runtime.Receive(ZBHOST_SEND_BLOCK_LEN).size());
+        }
+        opened.runtime.CloseEnds();
+        StdoutCapture out;
+        r += " " + std::to_string(opened.lib.SendMessage(&info, "hdr", 3, 0, nullptr, nullptr));
+        sigpending(&pending);
+        pthread_sigmask(SIG_BLOCK, nullptr, &after);
+        r += sigismember(&pending, SIGPIPE) ? " pending" : " none";
+        r += sigismember(&after, SIGPIPE) == sigismember(&before, SIGPIPE) ? " kept" : " changed";
+        return r + " asked " + std::to_string(asked) + "\n" + out.Take();
+    });
+    EXPECT_EQ(report, "0 0 108 -1 none kept asked 1\n"
+                      "Write: write returned -1, errno 32: Broken pipe\n");
 }
 
 }  // namespace

@@ -260,6 +260,16 @@ void WriteSegment(const std::string& bytes, size_t size, const char* name = "/OA
     close(fd);
 }
 
+// The first `size` bytes of the table's segment.
+std::string SegmentBytes(size_t size) {
+    std::string bytes(size, '\0');
+    const int fd = shm_open("/OAM_BoardIDsShadow", O_RDONLY, 0);
+    const ssize_t n = fd >= 0 ? pread(fd, &bytes[0], size, 0) : -1;
+    if (fd >= 0) close(fd);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
 // A count and the three boards' images, or one image of bytes 'A' only.
 std::string Table(int32_t count, bool unterminated = false) {
     std::string bytes(reinterpret_cast<const char*>(&count), sizeof count);
@@ -293,9 +303,10 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         shm_unlink("/OAM_BoardIDsShadow");
         shm_unlink("/OAM_BoardIDsShadow.journal");
         WriteSegment(c.bytes, c.size);
-        const uint32_t complete[2] = {0x4A524E4C, kBoardIDsShadowSize};  // "JRNL", length
-        WriteSegment(std::string(reinterpret_cast<const char*>(complete), 8) + Table(3),
-                     c.journaled ? 8 + kBoardIDsShadowSize : 0, "/OAM_BoardIDsShadow.journal");
+        // "JRNL", length, tables made, reserved
+        const uint32_t complete[4] = {0x4A524E4C, kBoardIDsShadowSize, 0, 0};
+        WriteSegment(std::string(reinterpret_cast<const char*>(complete), 16) + Table(3),
+                     c.journaled ? 16 + kBoardIDsShadowSize : 0, "/OAM_BoardIDsShadow.journal");
         ASSERT_EQ(oamShadowInit(), 0);
         int end = 0;
         std::vector<std::string> names = Enumerate(&end);
@@ -333,6 +344,19 @@ TEST_F(OamShadow, CorruptSegmentGivesStatuses) {
         EXPECT_EQ(oamShadowBoardIsUsingALaw(0, "none", &flag), OAMSHADOW_ERR_NOT_FOUND);
         EXPECT_EQ(oamShadowBoardGetIsUsingQmPlugin(0, &flag), 0);
         ASSERT_EQ(oamShadowExit(), 0);
+        // The lookups stored back what they loaded: the count of the
+        // records taken, texts ending inside their fields, flags 0 or 1.
+        const std::string stored = SegmentBytes(4 + kRecord);
+        if (stored.size() == 4 + kRecord) {
+            int32_t count;
+            std::memcpy(&count, stored.data(), sizeof count);
+            EXPECT_EQ(count, static_cast<int32_t>(c.records));
+            const size_t alaw = 4 + offsetof(CBoardIDShadow, m_is_using_alaw);
+            if (c.records > 0) {
+                EXPECT_EQ(stored[4 + offsetof(CBoardIDShadow, m_driver_board_id) + 64], '\0');
+                EXPECT_EQ(stored[alaw], c.bytes.size() > alaw && c.bytes[alaw] != 0 ? 1 : 0);
+            }
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -120,6 +121,38 @@ TEST_F(Resolution, AttachesAreNotCountedAndCreationLeavesTheProcessDetached) {
     EXPECT_EQ(NewPelkLibByBoardNumber(3), nullptr);  // qm has no backend
     EXPECT_EQ(NewPelkLibByBoardNumber(4), nullptr);
     EXPECT_EQ(oamShadowGetPtr(), nullptr);
+}
+
+// Creation by board number keeps the table open between its resolutions,
+// but meets a segment the supervisor made anew at once, and one removed
+// behind the library's back within a second; the process stays detached.
+TEST_F(Resolution, CreationMeetsATableReplacedOrRemoved) {
+    auto created = [](int board) {
+        cPelkLib* lib = NewPelkLibByBoardNumber(board);
+        const char* kind = dynamic_cast<cPelkLib_Unix*>(lib) != nullptr  ? "unix"
+                           : dynamic_cast<cPelkLib_Emu*>(lib) != nullptr ? "emu"
+                                                                         : "none";
+        deletePelkLib(lib);
+        return std::string(kind);
+    };
+    ASSERT_EQ(WriteTable({{"board", 1, "zb5t", "0"}}), 0);
+    EXPECT_EQ(created(1), "unix");
+    ASSERT_EQ(WriteTable({{"board", 1, "zbhost", "0"}}), 0);  // the same segment changed
+    EXPECT_EQ(created(1), "emu");
+    shm_unlink("/OAM_BoardIDsShadow");
+    ASSERT_EQ(WriteTable({{"board", 1, "zb5t", "0"}, {"other", 2, "zbhost", "0"}}), 0);
+    EXPECT_EQ(created(2), "emu");
+    EXPECT_EQ(created(1), "unix");
+    PELKLIB_DRIVER_TYPE type;
+    unsigned int id;
+    EXPECT_EQ(Resolve(1, &type, &id), -14);
+    EXPECT_EQ(oamShadowGetPtr(), nullptr);
+
+    shm_unlink("/OAM_BoardIDsShadow");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(created(1), "none");  // a table made anew, empty
+    PelklibAttachOAM();
+    EXPECT_EQ(Resolve(1, &type, &id), -16);
 }
 
 // Attach, detach, resolution, creation and the table's own lookups from

@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -45,8 +48,23 @@ public:
             return fd >= 0;
         });
     }
+    // Sends a signal and leaves it running (SIGSTOP, SIGCONT).
+    void Signal(int signal) const { kill(m_pid, signal); }
+    // Its resident size in KiB, from /proc.
+    long ResidentKib() const {
+        char path[64], text[4096];
+        std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(m_pid));
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        const ssize_t n = fd >= 0 ? read(fd, text, sizeof text - 1) : -1;
+        if (fd >= 0) close(fd);
+        text[n > 0 ? n : 0] = '\0';
+        const char* rss = std::strstr(text, "VmRSS:");
+        return rss != nullptr ? std::atol(rss + 6) : -1;
+    }
+    // A stopped zbhost is let go on, so that it meets the signal.
     int Stop(int signal = SIGTERM) {
         kill(m_pid, signal);
+        kill(m_pid, SIGCONT);
         return Wait();
     }
     int Wait() {

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/zbhost/fifo.h"
@@ -16,10 +18,30 @@ namespace {
 // An echo board holds a whole message before answering; larger ones are
 // refused as malformed.
 constexpr uint64_t kMaxDataBytes = 16u * 1024u * 1024u;
-// Input left over after answering keeps at most this much spare room.
-constexpr size_t kSpareInputBytes = 64 * 1024;
+// The least a pair's buffer holds: what a pipe holds, so that one read
+// takes whatever the library has written of small messages.
+constexpr size_t kLeastBufferBytes = 64 * 1024;
+
+// A message's frame as it lies in the buffer (no alignment assumed).
+PK_PIPE_FRAME FrameAt(const char* bytes) {
+    PK_PIPE_FRAME frame;
+    std::memcpy(&frame, bytes, sizeof frame);
+    return frame;
+}
+
+uint64_t DataBytes(const PK_MSG_DESC& desc) {
+    uint64_t bytes = 0;
+    for (uint32_t i = 1; i < desc.numbufs; ++i) {
+        bytes += desc.Buflen[i];
+    }
+    return bytes;
+}
 
 }  // namespace
+
+EchoPair::~EchoPair() {
+    std::free(m_buffer);
+}
 
 bool EchoPair::Create(int number, std::string* reason) {
     m_number = number;
@@ -53,10 +75,10 @@ void EchoPair::Remove() {
     m_from_library = m_to_library = -1;
     unlink(EmulatorPipe(ZBHOST_PIPE_IN_NAME, m_number).text);
     unlink(EmulatorPipe(ZBHOST_PIPE_OUT_NAME, m_number).text);
-    std::deque<std::string>().swap(m_answers);
-    m_answer_offset = 0;
-    m_answer_bytes = 0;
-    std::vector<char>().swap(m_input);
+    std::free(m_buffer);
+    m_buffer = nullptr;
+    m_capacity = m_start = m_complete = m_end = m_next_length = 0;
+    m_queued = m_queued_bytes = m_written = 0;
 }
 
 bool EchoPair::CheckOpenedByLibrary() {
@@ -67,9 +89,36 @@ bool EchoPair::CheckOpenedByLibrary() {
     return m_opened;
 }
 
+// What an idle pair holds of a message it keeps, in a buffer just that
+// large; a pair that holds nothing keeps no buffer.
+bool EchoPair::ReleaseIfIdle() {
+    if (m_buffer != nullptr && !m_read_since_release_check) {
+        const size_t held = m_end - m_start;
+        if (m_start > 0) {
+            std::memmove(m_buffer, m_buffer + m_start, held);
+            m_complete -= m_start;
+            m_end = held;
+            m_start = 0;
+        }
+        if (held == 0) {
+            std::free(m_buffer);
+            m_buffer = nullptr;
+            m_capacity = m_complete = m_end = 0;
+        } else if (char* shrunk = static_cast<char*>(std::realloc(m_buffer, held))) {
+            m_buffer = shrunk;
+            m_capacity = held;
+        }
+    }
+    m_read_since_release_check = false;
+    return m_buffer != nullptr;
+}
+
 EchoPair::Outcome EchoPair::OnReadable() {
-    char chunk[64 * 1024];
-    ssize_t got = read(m_from_library, chunk, sizeof chunk);
+    if (!MakeRoom()) {
+        return Outcome::Malformed;
+    }
+    m_read_since_release_check = true;
+    ssize_t got = read(m_from_library, m_buffer + m_end, m_capacity - m_end);
     if (got == 0) {
         return Outcome::ClosedByLibrary;
     }
@@ -80,18 +129,49 @@ EchoPair::Outcome EchoPair::OnReadable() {
         m_problem = std::string("read failed: ") + std::strerror(errno);
         return Outcome::Malformed;
     }
-    m_input.insert(m_input.end(), chunk, chunk + got);
+    m_end += static_cast<size_t>(got);
     if (!AnswerCompleteMessages()) {
         return Outcome::Malformed;
     }
     return OnWritable();
 }
 
+// Queued answers stay where they are; when the buffer's end is reached they
+// move to its start, and it grows only when they and the next message do
+// not fit (to just that size: a message does not grow it twice).
+bool EchoPair::MakeRoom() {
+    if (m_start == m_end) {
+        m_start = m_complete = m_end = 0;
+    }
+    const size_t next = m_next_length != 0 ? m_next_length : ZBHOST_SEND_BLOCK_LEN;
+    if (m_buffer != nullptr && m_capacity - m_complete >= next) {
+        return true;
+    }
+    if (m_start > 0) {
+        std::memmove(m_buffer, m_buffer + m_start, m_end - m_start);
+        m_complete -= m_start;
+        m_end -= m_start;
+        m_start = 0;
+    }
+    if (m_buffer != nullptr && m_capacity - m_complete >= next) {
+        return true;
+    }
+    size_t wanted = m_complete + next;
+    wanted = wanted < kLeastBufferBytes ? kLeastBufferBytes : (wanted + 4095) / 4096 * 4096;
+    char* grown = static_cast<char*>(std::realloc(m_buffer, wanted));
+    if (grown == nullptr) {
+        m_problem = "no memory for a message of " + std::to_string(next) + " bytes";
+        return false;
+    }
+    m_buffer = grown;
+    m_capacity = wanted;
+    return true;
+}
+
 bool EchoPair::AnswerCompleteMessages() {
-    size_t consumed = 0;
-    while (m_input.size() - consumed >= ZBHOST_SEND_BLOCK_LEN) {
-        PK_PIPE_FRAME frame;
-        std::memcpy(&frame, m_input.data() + consumed, sizeof frame);
+    m_next_length = 0;
+    while (m_end - m_complete >= ZBHOST_SEND_BLOCK_LEN) {
+        PK_PIPE_FRAME frame = FrameAt(m_buffer + m_complete);
         const PK_MSG_DESC& desc = frame.desc;
         if (std::memcmp(frame.magic, ZBHOST_FRAME_MAGIC, sizeof frame.magic) != 0) {
             m_problem = "malformed frame from the library: bad magic";
@@ -106,78 +186,73 @@ bool EchoPair::AnswerCompleteMessages() {
                 "malformed frame from the library: header length " + std::to_string(desc.Buflen[0]);
             return false;
         }
-        uint64_t dataBytes = 0;
-        for (uint32_t i = 1; i < desc.numbufs; ++i) {
-            dataBytes += desc.Buflen[i];
-        }
         for (uint32_t i = desc.numbufs; i <= PK_MAX_DATA_BUFFERS; ++i) {
             if (desc.Buflen[i] != 0) {
                 m_problem = "malformed frame from the library: length beyond numbufs";
                 return false;
             }
         }
+        const uint64_t dataBytes = DataBytes(desc);
         if (dataBytes > kMaxDataBytes) {
             m_problem = "message of " + std::to_string(dataBytes) + " data bytes exceeds " +
                         std::to_string(kMaxDataBytes);
             return false;
         }
         const size_t whole = ZBHOST_SEND_BLOCK_LEN + static_cast<size_t>(dataBytes);
-        if (m_input.size() - consumed < whole) {
-            if (consumed == 0) {
-                m_input.reserve(whole);  // grows once, not by doubling
-            }
+        if (m_end - m_complete < whole) {
+            m_next_length = whole;
             break;
         }
-
+        // The answer's frame replaces the message's, where it lies.
         PK_PIPE_FRAME answer = frame;
         answer.desc.srcAddr1 = desc.dstAddr1;
         answer.desc.dstAddr1 = desc.srcAddr1;
         answer.desc.srcAddr2 = desc.dstAddr2;
         answer.desc.dstAddr2 = desc.srcAddr2;
-        const char* header = m_input.data() + consumed + ZBHOST_FRAME_LEN;
-        const char* data = m_input.data() + consumed + ZBHOST_SEND_BLOCK_LEN;
-        std::string bytes;
-        bytes.reserve(ZBHOST_FRAME_LEN + desc.Buflen[0] + dataBytes);
-        bytes.append(reinterpret_cast<const char*>(&answer), sizeof answer);
-        bytes.append(header, desc.Buflen[0]);
-        bytes.append(data, static_cast<size_t>(dataBytes));
-        m_answer_bytes += bytes.size();
-        m_answers.push_back(std::move(bytes));
-        consumed += whole;
-    }
-    if (consumed == 0) {
-        return true;
-    }
-    m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(consumed));
-    // Give back the room of messages answered (it may be megabytes).
-    if (m_input.capacity() > m_input.size() + kSpareInputBytes) {
-        m_input.shrink_to_fit();
+        std::memcpy(m_buffer + m_complete, &answer, sizeof answer);
+        ++m_queued;
+        m_queued_bytes += ZBHOST_FRAME_LEN + desc.Buflen[0] + static_cast<size_t>(dataBytes);
+        m_complete += whole;
     }
     return true;
 }
 
-// The first piece of every answer is written with at most PIPE_BUF bytes,
-// which a pipe takes whole or not at all, so the frame always arrives in
-// one piece and the library reads it with a single read.
+// An answer is its frame with the header right behind it, then the data,
+// which lies behind the message's 56-byte header area. The first write of
+// an answer is at most PIPE_BUF bytes, which a pipe takes whole or not at
+// all, so the frame always arrives in one piece and the library reads it
+// with a single read.
 EchoPair::Outcome EchoPair::OnWritable() {
-    while (!m_answers.empty()) {
-        const std::string& answer = m_answers.front();
-        size_t length = answer.size() - m_answer_offset;
-        if (m_answer_offset == 0 && length > PIPE_BUF) {
-            length = PIPE_BUF;
+    while (m_queued > 0) {
+        const PK_MSG_DESC desc = FrameAt(m_buffer + m_start).desc;
+        const size_t headed = ZBHOST_FRAME_LEN + desc.Buflen[0];
+        const size_t data = static_cast<size_t>(DataBytes(desc));
+        struct iovec parts[2] = {{m_buffer + m_start, headed},
+                                 {m_buffer + m_start + ZBHOST_SEND_BLOCK_LEN, data}};
+        size_t skip = m_written;
+        int first = 0;
+        if (skip >= headed) {
+            skip -= headed;
+            first = 1;
         }
-        ssize_t written = write(m_to_library, answer.data() + m_answer_offset, length);
+        parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + skip;
+        parts[first].iov_len -= skip;
+        if (m_written == 0 && headed + data > PIPE_BUF) {
+            parts[1].iov_len = PIPE_BUF - headed;
+        }
+        const ssize_t written = writev(m_to_library, parts + first, 2 - first);
         if (written < 0 && errno == EPIPE) {
             return Outcome::ClosedByLibrary;
         }
         if (written <= 0) {
             return Outcome::Open;  // pipe full: wait for room
         }
-        m_answer_offset += static_cast<size_t>(written);
-        if (m_answer_offset == answer.size()) {
-            m_answer_bytes -= answer.size();
-            m_answers.pop_front();
-            m_answer_offset = 0;
+        m_written += static_cast<size_t>(written);
+        if (m_written == headed + data) {
+            m_start += ZBHOST_SEND_BLOCK_LEN + data;
+            m_queued_bytes -= headed + data;
+            --m_queued;
+            m_written = 0;
         }
     }
     return Outcome::Open;
