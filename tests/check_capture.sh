@@ -37,7 +37,13 @@ done
 
 "$pelk" trace "$work/golden.pcapng" >"$work/trace.txt"
 [ "$(grep -c ' tag 2 header 56 buffers 5 status 0 OK$' "$work/trace.txt")" = 2 ] || fail "pelk trace"
-[ "$("$pelk" trace --json "$work/golden.pcapng" | grep -c '"kind":"sent"')" = 3 ] || fail "trace --json"
+[ "$("$pelk" trace --json-lines "$work/golden.pcapng" | grep -c '"kind":"sent"')" = 3 ] ||
+    fail "trace --json-lines"
+# --json is one document holding every record.
+[ "$("$pelk" trace --json "$work/golden.pcapng" | python3 -c 'import json, sys
+document = json.load(sys.stdin)
+print(document["ok"], document["count"], sum(r["kind"] == "sent" for r in document["records"]))')" \
+  = "True 10 3" ] || fail "trace --json"
 
 replay() {  # capture, then the exit status of zbhost --replay against pelk ping
     "$zbhost" --replay "$1" 2>"$work/replay.err" & wait_zbhost
@@ -48,7 +54,7 @@ replay() {  # capture, then the exit status of zbhost --replay against pelk ping
 grep -q '3 matched, 0 differing, 0 unanswered' "$work/replay.err" || fail "replay summary"
 
 # Tag 2 of the second sent record becomes 9.
-offset=$("$pelk" trace --json "$work/golden.pcapng" | grep '"kind":"sent"' | sed -n 2p |
+offset=$("$pelk" trace --json-lines "$work/golden.pcapng" | grep '"kind":"sent"' | sed -n 2p |
          sed 's/.*"offset":\([0-9]*\).*/\1/')
 cp "$work/golden.pcapng" "$work/changed.pcapng"
 printf '\x09' | dd of="$work/changed.pcapng" bs=1 seek=$((offset + 64)) conv=notrunc 2>/dev/null
@@ -80,7 +86,7 @@ for damaged in "cut:runs past the end of the file" "version:record version 7 is 
     [ $status = 2 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "zbhost --replay on $name file"
 done
 # Timestamps in the unit the object declares: 10 is tenths of nanoseconds.
-first_time() { "$pelk" trace --json "$1" | head -1 | sed 's/.*"timeNs":\([0-9]*\).*/\1/'; }
+first_time() { "$pelk" trace --json-lines "$1" | head -1 | sed 's/.*"timeNs":\([0-9]*\).*/\1/'; }
 damage tenths 84 10
 [ "$(first_time "$work/tenths.pcapng")" = $(($(first_time "$work/golden.pcapng") / 10)) ] ||
     fail "timestamp resolution"

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "support/run_program.h"
@@ -44,13 +47,82 @@ void LoadTable() {
     ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " load " + path).exitCode, 0);
 }
 
-TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
+// Standard output and standard error apart.
+struct Streams {
+    int exitCode;
+    std::string out, err;
+};
+Streams PelkStreams(const std::string& args, const std::string& environment = "") {
+    const char* err = "/dev/shm/pelk_tool_stderr";
+    Streams streams;
+    ProgramResult result = RunProgram(environment + " " + PELK_PATH + " " + args + " 2>" + err);
+    streams.exitCode = result.exitCode;
+    streams.out = result.output;
+    streams.err = RunProgram(std::string("cat ") + err).output;
+    return streams;
+}
+
+// The segments of the board-identity table now in /dev/shm.
+std::string TableSegments() {
+    return RunProgram("ls /dev/shm | grep OAM_ || true").output;
+}
+
+// Looking at a table that is not there says so, with the fix, and makes
+// nothing; every failure is said once, with the library's text that
+// explains it as its cause.
+TEST(PelkTool, FailuresNameTheirCauseOnceAndLookingMakesNothing) {
+    for (std::string args : {"boards", "resolve 1", "info --board 1", "ping -b 1 -c 1"}) {
+        Streams text = PelkStreams(args);
+        EXPECT_EQ(text.exitCode, 1) << args;
+        EXPECT_EQ(text.out, "") << args;
+        EXPECT_TRUE(text.err.find("there is no board-identity table on this host") !=
+                        std::string::npos &&
+                    text.err.find("oamtab load FILE") != std::string::npos &&
+                    text.err.find('\n') == text.err.size() - 1)
+            << text.err;
+        Result json = Pelk(args + " --json");
+        EXPECT_TRUE(json.exitCode == 1 && json.OneJsonObject() &&
+                    json.Says("\"error\":{\"status\":1073741827,\"name\":"
+                              "\"OAMSHADOW_ERR_UNAVAILABLE\",\"text\":") &&
+                    json.Says("does not exist"))
+            << json.output;
+    }
+    EXPECT_EQ(TableSegments(), "");
+    // A link in the table's place is not followed.
+    ASSERT_EQ(symlink("/dev/shm/elsewhere", "/dev/shm/OAM_BoardIDsShadow"), 0);
+    EXPECT_TRUE(PelkStreams("boards").err.find("is a symbolic link") != std::string::npos);
+    EXPECT_NE(access("/dev/shm/elsewhere", F_OK), 0);
+    unlink("/dev/shm/OAM_BoardIDsShadow");
+    ASSERT_EQ(mkdir("/dev/shm/OAM_BoardIDsShadow", 0700), 0);
+    EXPECT_TRUE(PelkStreams("resolve 1").err.find("is not a shared-memory segment") !=
+                std::string::npos);
+    rmdir("/dev/shm/OAM_BoardIDsShadow");
+
+    // An empty table is a table.
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " clear").exitCode, 0);
     Result empty = Pelk("--json boards");
     EXPECT_TRUE(empty.exitCode == 0 && empty.Says("\"boards\":[]")) << empty.output;
     EXPECT_TRUE(Pelk("boards").Says("holds no boards"));
-    Result unresolved = Pelk("resolve 1 --json");
-    EXPECT_TRUE(unresolved.exitCode == 1 &&
-                unresolved.Says("\"code\":-16,\"name\":\"PKSTATUS_NO_SUCH_BOARD\""));
+    Streams unresolved = PelkStreams("resolve 9");
+    EXPECT_EQ(unresolved.exitCode, 1);
+    EXPECT_EQ(unresolved.out, "");
+    EXPECT_EQ(unresolved.err, "pelk resolve: board 9: -16 PKSTATUS_NO_SUCH_BOARD: no board has "
+                              "number 9 in the table\n");
+
+    // The emulator's open names what the library found, not a guess.
+    const std::string nowhere = "PELK_EMULATOR_DIR=/nonexistent";
+    Streams open = PelkStreams("ping -c 1", nowhere);
+    EXPECT_EQ(open.exitCode, 1);
+    ASSERT_EQ(open.err.rfind("pelk ping: ", 0), 0u) << open.err;
+    EXPECT_EQ(open.err.find('\n'), open.err.size() - 1) << open.err;
+    const std::string cause = open.err.substr(11, open.err.size() - 12);
+    Result openJson = Shell(nowhere + " " + PELK_PATH + " ping -c 1 --json");
+    EXPECT_TRUE(openJson.exitCode == 1 && openJson.Says("\"cause\":\"" + cause + "\"") &&
+                !openJson.Says("is zbhost running"))
+        << openJson.output;
+}
+
+TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     LoadTable();
     Result boards = Pelk("boards --json");
     EXPECT_EQ(boards.exitCode, 0);
@@ -63,8 +135,9 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     EXPECT_TRUE(boards.Says("\"name\":\"q\\\"uote\",\"number\":6") &&
                 boards.Says("\"name\":\"brd-\xc3\xbc\",") && boards.Says("\"raw\\u00c1\\u00bf\""))
         << boards.output;
-    EXPECT_EQ(Pelk("resolve 5").output, "board 5: -16 PKSTATUS_NO_SUCH_BOARD: board broken has "
-                                        "driver board ID \"7x\", which is not a decimal number\n");
+    EXPECT_EQ(PelkStreams("resolve 5").err,
+              "pelk resolve: board 5: -16 PKSTATUS_NO_SUCH_BOARD: board broken has driver board ID "
+              "\"7x\", which is not a decimal number\n");
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());
 
@@ -154,6 +227,10 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         for (const std::string& text : run.says) EXPECT_TRUE(result.Says(text)) << result.output;
     }
 
+    // Codes without a name in the library get no "PKERR_unknown" beside their name.
+    EXPECT_TRUE(Pelk("stats --board 1")
+                    .Says("status: -17 PKSTATUS_NOT_PROVIDED: the emulator "
+                          "backend does not provide this operation\n"));
     Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json");
     EXPECT_EQ(ping.exitCode, 0);
     EXPECT_TRUE(ping.OneJsonObject() && ping.Says("\"count\":50,\"size\":3000,\"latencyMicros\""))

@@ -1,7 +1,8 @@
 """Fixtures: a zbhost for the whole run and an opened board.
 
 The tests run inside tests/support/sandbox.sh, so /dev and /dev/shm are
-private; PELK_ZBHOST and PELK_OAMTAB name the programs (default: on PATH).
+private; PELK_ZBHOST, PELK_OAMTAB and PELK_TOOL name the programs zbhost,
+oamtab and pelk (default: on PATH).
 """
 import os
 import subprocess

@@ -1,8 +1,26 @@
 """The board-identity table through pelk.boards(), pelk.resolve() and
 pelk.Board.by_number()."""
+import os
+
 import pytest
 
 import pelk
+
+
+def table_segments():
+    return sorted(name for name in os.listdir("/dev/shm") if name.startswith("OAM_"))
+
+
+def test_no_table_is_said_and_looking_makes_none(zbhost):
+    for name in table_segments():
+        os.unlink(os.path.join("/dev/shm", name))
+    for look in (pelk.boards, lambda: pelk.resolve(1), lambda: pelk.Board.by_number(1)):
+        with pytest.raises(pelk.Error) as raised:
+            look()
+        assert raised.value.status == pelk.OAMSHADOW_ERR_UNAVAILABLE
+        assert "there is no board-identity table" in raised.value.text
+        assert "oamtab load FILE" in raised.value.text
+    assert table_segments() == []
 
 
 def test_table_after_oamtab_load(zbhost, oamtab):

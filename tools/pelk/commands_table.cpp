@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "services/shm_presence.h"
+#include "tools/common/status.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/resolution.h"
-#include "tools/pelk/status.h"
 #include "tools/pelk/target.h"
 
 namespace {
@@ -30,13 +31,15 @@ int RunBoards(Invocation& invocation) {
     Output& out = invocation.out;
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
-    const int status = ReadTable(&boards, &qm);
+    // Attaching makes a table, so only one that exists is attached to.
+    const std::string missing = MissingBoardTable();
+    const int status = missing.empty() ? ReadTable(&boards, &qm) : OAMSHADOW_ERR_UNAVAILABLE;
     if (status != 0) {
-        out.Status("status", "board-identity table", status, nullptr);
-        if (status == OAMSHADOW_ERR_UNAVAILABLE) {
-            out.Error("there is no board-identity table on this host (its OAM supervisor, or "
-                      "oamtab, writes it)");
-        }
+        out.Doing("read the board-identity table");
+        out.Failure(status, nullptr);
+        out.Error(!missing.empty() ? missing
+                                   : "the board-identity table cannot be read: " +
+                                         StatusLine(DescribeStatus(status, nullptr)));
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);
@@ -74,14 +77,12 @@ int RunResolve(Invocation& invocation) {
     }
     const Resolution resolution = ResolveBoard(board);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
-    out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
     if (resolution.status != 0) {
-        out.Doing("resolve board " + std::to_string(board));
-        out.Failure(resolution.status, nullptr);
-        out.Error(resolution.cause.empty() ? DescribeStatus(resolution.status, nullptr).meaning
-                                           : resolution.cause);
+        ReportUnresolved(out, resolution);
+        return kExitFailed;
     }
-    return resolution.status == 0 ? kExitOk : kExitFailed;
+    out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
+    return kExitOk;
 }
 
 }  // namespace

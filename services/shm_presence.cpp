@@ -1,0 +1,56 @@
+#include "services/shm_presence.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <pelklib.h>
+
+namespace {
+
+// Where the C library's shm_open keeps segments on Linux.
+constexpr char kShmDirectory[] = "/dev/shm/";
+
+}  // namespace
+
+int ShmSegmentPresence(const char* name) {
+    const size_t length = std::strlen(name);
+    if (length == 0 || length > NAME_MAX || std::strchr(name, '/') != nullptr) {
+        return EINVAL;
+    }
+    struct stat status;
+    if (fstatat(AT_FDCWD, (kShmDirectory + std::string(name)).c_str(), &status,
+                AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return ELOOP;
+    }
+    return S_ISREG(status.st_mode) ? 0 : EINVAL;
+}
+
+std::string MissingBoardTable() {
+    const int presence = ShmSegmentPresence(OAMSHADOW_SEGMENT_NAME);
+    const std::string path = kShmDirectory + std::string(OAMSHADOW_SEGMENT_NAME);
+    const char* const writeIt =
+        "the OAM supervisor writes the table, or load one with \"oamtab load FILE\"";
+    switch (presence) {
+        case 0: return "";
+        case ENOENT:
+            return "there is no board-identity table on this host (" + path +
+                   " does not exist): " + writeIt;
+        case ELOOP:
+            return path + " is a symbolic link, not the board-identity table: remove it; " +
+                   writeIt;
+        case EINVAL:
+            return path + " is not a shared-memory segment, so there is no board-identity " +
+                   "table: remove it; " + writeIt;
+        default:
+            return "cannot look for the board-identity table " + path + ": " +
+                   std::strerror(presence);
+    }
+}
