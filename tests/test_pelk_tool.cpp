@@ -44,7 +44,7 @@ void LoadTable() {
     std::ofstream(path) << "emu-a 1 zbhost 0\nemu-b 2 zbhost 1\ntrunk-1 3 zb5t 0 alaw\n"
                            "voice-1 4 qm 0\nbroken 5 zb5t 7x\nq\"uote 6 zbhost 2\n"
                            "brd-\xc3\xbc 7 zbhost 3\nraw\xc1\xbf 8 zbhost 4\n";
-    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " load " + path).exitCode, 0);
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " load --force " + path).exitCode, 0);
 }
 
 // Standard output and standard error apart.

@@ -57,8 +57,24 @@ void Output::Error(const std::string& message) {
     }
 }
 
+void Output::Warning(const std::string& message) {
+    m_warned = true;
+    if (m_json) {
+        m_warnings.Str(message);
+    } else {
+        Error("warning: " + message);
+    }
+}
+
 int Output::Usage(const std::string& problem) {
-    const std::string helpCall = m_tool + (m_command.empty() ? "" : " " + m_command);
+    return UsageWithHelp(problem, m_tool + " " + m_command);
+}
+
+int Output::ToolUsage(const std::string& problem) {
+    return UsageWithHelp(problem, m_tool);
+}
+
+int Output::UsageWithHelp(const std::string& problem, const std::string& helpCall) {
     if (m_json) {
         Error(UsageText(problem, helpCall));
     } else {
@@ -93,6 +109,9 @@ int Output::Finish(int exitCode) {
     if (m_json) {
         JsonObject result;
         result.Str("command", m_command).Bool("ok", exitCode == kExitOk);
+        if (m_warned) {
+            result.Arr("warnings", m_warnings);
+        }
         if (exitCode != kExitOk) {
             result.Obj("error", ErrorJson(exitCode));
         }

@@ -1,10 +1,9 @@
 // What a tool's command reports: text for people on stdout (messages on
 // stderr), or with --json one JSON object on stdout holding the same facts,
-// in one schema for every tool: "command", "ok", the command's fields, and
-// for a failure an "error" object: the status (a number, or null when no
-// library status caused it), its name, a text for people, the library's
-// diagnostic that explains it ("cause", when there is one) and the step the
-// command was doing.
+// in one schema for every tool: "command", "ok", the command's fields,
+// "warnings" when there are any, and for a failure an "error" object: the status (a number, or null
+// when no library status caused it), its name, a text for people, the library's diagnostic that
+// explains it ("cause", when there is one) and the step the command was doing.
 #ifndef PELK_TOOLS_OUTPUT_H
 #define PELK_TOOLS_OUTPUT_H
 
@@ -46,9 +45,15 @@ public:
     bool HasCause() const { return !m_cause.empty(); }
     // A message for the user: on stderr, or the error's text with --json.
     void Error(const std::string& message);
+    // A warning: on stderr ("oamtab load: warning: ..."), or with --json in
+    // the result's "warnings" list.
+    void Warning(const std::string& message);
     // A wrong command line, in the tools' one form ("pelk: PROBLEM (see
     // pelk COMMAND --help)"); returns kExitUsage.
     int Usage(const std::string& problem);
+    // The same before the command is known: help is the tool's own ("pelk:
+    // unknown command frobnicate (see pelk --help)").
+    int ToolUsage(const std::string& problem);
     // Writes the JSON object (with "command", "ok", the fields and, for a
     // failure, "error") and returns exitCode.
     int Finish(int exitCode);
@@ -57,6 +62,7 @@ private:
     // Keeps the failed status and takes the library's last diagnostic.
     void TakeFailure(const StatusInfo& status);
     void PrintCause();
+    int UsageWithHelp(const std::string& problem, const std::string& helpCall);
     JsonObject ErrorJson(int exitCode) const;
 
     std::string m_tool;
@@ -65,6 +71,8 @@ private:
     JsonObject m_fields;
     std::string m_doing;
     std::string m_messages;
+    JsonArray m_warnings;
+    bool m_warned = false;
     std::string m_cause;
     bool m_hasStatus = false;
     StatusInfo m_status;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "services/driver_names.h"
+
 namespace {
 
 bool FitsField(const std::string& text, size_t limit, const char* field, std::string* error) {
@@ -54,6 +56,22 @@ bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, s
     *record = CBoardIDShadow(words[0].c_str(), number, words[2].c_str(), words[3].c_str(),
                              words.size() == 5);
     return true;
+}
+
+std::string UnresolvableBoard(const CBoardIDShadow& record) {
+    const std::string name = record.GetName();
+    const std::string driver = record.GetDriverName();
+    const std::string id = record.GetDriverBoardID();
+    PELKLIB_DRIVER_TYPE type;
+    if (!DriverTypeByName(driver.c_str(), &type)) {
+        return "board \"" + name + "\" names driver \"" + driver +
+               "\", which the library does not know (zb5t, zbhost, or qm for the qm plug-in)";
+    }
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) {
+        return "board \"" + name + "\" has driver board ID \"" + id +
+               "\", which is not a decimal number";
+    }
+    return "";
 }
 
 std::vector<std::string> SplitLine(const std::string& line) {

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "services/shm_presence.h"
+#include "tools/common/board_json.h"
+#include "tools/common/board_table.h"
 #include "tools/common/status.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/resolution.h"
@@ -11,35 +12,16 @@
 
 namespace {
 
-constexpr int kMaxBoards = 1000;
-
-// Copies the whole table at once, so the list is a table that existed.
-int ReadTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
-    int status = oamShadowInit();
-    if (status != 0) {
-        return status;
-    }
-    int count = 0;
-    boards->resize(kMaxBoards);
-    status = oamShadowCopyTable(0, boards->data(), kMaxBoards, &count, qm);
-    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    oamShadowExit();
-    return status;
-}
-
 int RunBoards(Invocation& invocation) {
     Output& out = invocation.out;
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
-    // Attaching makes a table, so only one that exists is attached to.
-    const std::string missing = MissingBoardTable();
-    const int status = missing.empty() ? ReadTable(&boards, &qm) : OAMSHADOW_ERR_UNAVAILABLE;
+    std::string why;
+    const int status = ReadBoardTable(&boards, &qm, &why);
     if (status != 0) {
         out.Doing("read the board-identity table");
         out.Failure(status, nullptr);
-        out.Error(!missing.empty() ? missing
-                                   : "the board-identity table cannot be read: " +
-                                         StatusLine(DescribeStatus(status, nullptr)));
+        out.Error(why);
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);
@@ -47,14 +29,8 @@ int RunBoards(Invocation& invocation) {
              "number", "driver", "board ID", "A-law", "resolves to");
     JsonArray list;
     for (const OAMSHADOW_BOARD& board : boards) {
-        JsonObject json;
-        json.Str("name", board.name);
         const Resolution resolution = ResolveBoard(board.number);
-        list.Obj(json.Int("number", board.number)
-                     .Str("driverName", board.driverName)
-                     .Str("driverBoardID", board.driverBoardID)
-                     .Bool("aLaw", board.isUsingALaw)
-                     .Obj("resolution", ResolutionJson(resolution)));
+        list.Obj(BoardJson(board).Obj("resolution", ResolutionJson(resolution)));
         out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name, board.number, board.driverName,
                  JsonQuote(board.driverBoardID).c_str(), board.isUsingALaw ? "yes" : "no",
                  ResolutionText(resolution).c_str());

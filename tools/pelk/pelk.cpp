@@ -87,12 +87,8 @@ const Command* FindCommand(const std::string& name) {
 // A wrong command line before the command is known; with --json a JSON
 // object like any other failure.
 int ToolUsage(const std::string& name, bool json, const std::string& problem) {
-    if (!json) {
-        return ReportUsage("pelk", problem, "pelk");
-    }
-    Output out("pelk", name, true);
-    out.Error(UsageText(problem, "pelk"));
-    return out.Finish(kExitUsage);
+    Output out("pelk", name, json);
+    return out.Finish(out.ToolUsage(problem));
 }
 
 // pelk help [COMMAND]
