@@ -45,13 +45,32 @@ document = json.load(sys.stdin)
 print(document["ok"], document["count"], sum(r["kind"] == "sent" for r in document["records"]))')" \
   = "True 10 3" ] || fail "trace --json"
 
-replay() {  # capture, then the exit status of zbhost --replay against pelk ping
-    "$zbhost" --replay "$1" 2>"$work/replay.err" & wait_zbhost
-    "$pelk" ping --count 3 --size 5 >/dev/null || true
+replay() {  # capture [count [zbhost options]], then the exit status of zbhost --replay
+    "$zbhost" --replay "$1" "${@:3}" >"$work/replay.out" 2>"$work/replay.err" & wait_zbhost
+    "$pelk" ping --count "${2:-3}" --size 5 >/dev/null 2>&1 || true
     local status=0; wait %1 || status=$?; echo $status
 }
 [ "$(replay "$work/golden.pcapng")" = 0 ] || fail "unchanged replay: $(cat "$work/replay.err")"
-grep -q '3 matched, 0 differing, 0 unanswered' "$work/replay.err" || fail "replay summary"
+grep -q '3 matched, 0 differing, 0 unanswered, 0 unexpected' "$work/replay.err" ||
+    fail "replay summary"
+# A client that sends one message more than the capture holds fails the run;
+# one that sends one fewer leaves a recorded message unanswered.
+[ "$(replay "$work/golden.pcapng" 4)" = 1 ] || fail "a message more passed"
+grep -q 'message 4 (tag 4) is unexpected: it is beyond the end of the capture' "$work/replay.err" &&
+    grep -q '3 matched, 0 differing, 0 unanswered, 1 unexpected$' "$work/replay.err" ||
+    fail "unexpected message not named: $(cat "$work/replay.err")"
+[ "$(replay "$work/golden.pcapng" 2)" = 1 ] || fail "a message fewer passed"
+grep -q '2 matched, 0 differing, 1 unanswered, 0 unexpected' "$work/replay.err" ||
+    fail "unanswered message not counted: $(cat "$work/replay.err")"
+# --json: the summary as one object on stdout, nothing on standard error.
+[ "$(replay "$work/golden.pcapng" 4 --json)" = 1 ] || fail "a message more passed with --json"
+[ ! -s "$work/replay.err" ] || fail "replay --json wrote to standard error: $(cat "$work/replay.err")"
+[ "$(python3 -c 'import json, sys
+summary = json.load(open(sys.argv[1]))
+print(summary["command"], summary["ok"], summary["matched"], summary["unexpected"],
+      summary["unexpectedMessages"][0]["tag"], summary["error"]["text"])' "$work/replay.out")" \
+  = "replay False 3 1 4 3 matched, 0 differing, 0 unanswered, 1 unexpected" ] ||
+    fail "replay --json: $(cat "$work/replay.out")"
 
 # Tag 2 of the second sent record becomes 9.
 offset=$("$pelk" trace --json-lines "$work/golden.pcapng" | grep '"kind":"sent"' | sed -n 2p |
@@ -85,6 +104,9 @@ for damaged in "cut:runs past the end of the file" "version:record version 7 is 
     status=0; "$zbhost" --replay "$work/$name.pcapng" 2>"$work/err" || status=$?
     [ $status = 2 ] && grep -q 'offset [0-9]*: ' "$work/err" || fail "zbhost --replay on $name file"
 done
+status=0; "$zbhost" --replay "$work/cut.pcapng" --json >"$work/out" || status=$?
+[ $status = 2 ] && grep -q '"name":"failed","text":"[^"]*offset [0-9]*: .*"during":"read the capture"' \
+    "$work/out" || fail "zbhost --replay --json on a cut file: $(cat "$work/out")"
 # Timestamps in the unit the object declares: 10 is tenths of nanoseconds.
 first_time() { "$pelk" trace --json-lines "$1" | head -1 | sed 's/.*"timeNs":\([0-9]*\).*/\1/'; }
 damage tenths 84 10

@@ -84,11 +84,14 @@ int Output::UsageWithHelp(const std::string& problem, const std::string& helpCal
 }
 
 JsonObject Output::ErrorJson(int exitCode) const {
+    // Exit status 2 after a step began (zbhost's unreadable capture) is no
+    // wrong command line.
+    const bool usage = exitCode == kExitUsage && m_doing.empty();
     JsonObject error;
     if (m_hasStatus) {
         error.Int("status", m_status.code).Str("name", m_status.name);
     } else {
-        error.Null("status").Str("name", exitCode == kExitUsage         ? "usage"
+        error.Null("status").Str("name", usage                          ? "usage"
                                          : exitCode == kExitInterrupted ? "interrupted"
                                                                         : "failed");
     }
@@ -98,9 +101,9 @@ JsonObject Output::ErrorJson(int exitCode) const {
     if (!m_cause.empty()) {
         error.Str("cause", m_cause);
     }
-    error.Str("during", !m_doing.empty()         ? m_doing
-                        : exitCode == kExitUsage ? "reading the command line"
-                                                 : m_command);
+    error.Str("during", !m_doing.empty() ? m_doing
+                        : usage          ? "reading the command line"
+                                         : m_command);
     return error;
 }
 
