@@ -231,17 +231,44 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     EXPECT_TRUE(Pelk("stats --board 1")
                     .Says("status: -17 PKSTATUS_NOT_PROVIDED: the emulator "
                           "backend does not provide this operation\n"));
-    Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json");
+    Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json --histogram");
     EXPECT_EQ(ping.exitCode, 0);
     EXPECT_TRUE(ping.OneJsonObject() && ping.Says("\"count\":50,\"size\":3000,\"latencyMicros\""))
         << ping.output;
-    double latency[4] = {-1, -1, -1, -1};
+    double min = -1, mean = -1, median = -1, p90 = -1, p99 = -1, p999 = -1, max = -1;
     ASSERT_EQ(std::sscanf(ping.output.c_str() + ping.output.find("\"latencyMicros\""),
-                          "\"latencyMicros\":{\"min\":%lf,\"median\":%lf,\"p99\":%lf,\"max\":%lf}",
-                          &latency[0], &latency[1], &latency[2], &latency[3]),
-              4);
-    EXPECT_TRUE(0 < latency[0] && latency[0] <= latency[1] && latency[1] <= latency[2] &&
-                latency[2] <= latency[3]);
+                          "\"latencyMicros\":{\"min\":%lf,\"mean\":%lf,\"median\":%lf,\"p90\":%lf,"
+                          "\"p99\":%lf,\"p999\":%lf,\"max\":%lf}",
+                          &min, &mean, &median, &p90, &p99, &p999, &max),
+              7);
+    EXPECT_TRUE(0 < min && min <= median && median <= p90 && p90 <= p99 && p99 <= p999 &&
+                p999 <= max && min <= mean && mean <= max);
+    // The histogram's buckets follow one another and hold every round trip.
+    size_t at = ping.output.find("\"histogram\":[");
+    ASSERT_NE(at, std::string::npos) << ping.output;
+    double from = 0, to = 0, last = -1;
+    long long count = 0, counted = 0;
+    while (std::sscanf(ping.output.c_str() + at + 1,
+                       "%*[^{]{\"fromMicros\":%lf,\"toMicros\":%lf,"
+                       "\"count\":%lld}",
+                       &from, &to, &count) == 3) {
+        EXPECT_TRUE(last < 0 ? from <= min : from == last) << from;
+        EXPECT_LT(from, to);
+        last = to;
+        counted += count;
+        at = ping.output.find('}', at + 1);
+    }
+    EXPECT_EQ(counted, 50);
+    EXPECT_GT(last, max);
+    Result drawn = Pelk("ping --board 2 --count 20 -H");
+    std::istringstream lines(drawn.output.substr(drawn.output.find("latency histogram")));
+    counted = 0;
+    for (std::string line; std::getline(lines, line);) {
+        counted += line.find("| ") != std::string::npos
+                       ? std::stoll(line.substr(line.rfind("| ") + 2))
+                       : 0;
+    }
+    EXPECT_EQ(counted, 20) << drawn.output;
     // Ctrl-C ends the round trips with a summary of those done.
     Result interrupted = Shell("sh -c '" + std::string(PELK_PATH) +
                                " ping --board 1 --count 10000000 --json & sleep 0.5; kill -INT $!; "
@@ -323,7 +350,7 @@ TEST(PelkTool, HelpListsEveryOptionTheParserTakes) {
     for (const auto& option : ListedOptions(Pelk("ping --help").output)) {
         ping += option[0] + " " + option[1] + " " + option[2] + ";";
     }
-    EXPECT_EQ(ping, "-c --count N;-s --size BYTES;-t --timeout MS;-b --board N;"
+    EXPECT_EQ(ping, "-c --count N;-s --size BYTES;-t --timeout MS;-H --histogram ;-b --board N;"
                     "-d --driver zb5t|zbhost;-i --id ID; --capture FILE;-j --json ;-h --help ;");
 }
 
