@@ -20,18 +20,23 @@ fields() { tshark -X "lua_script:$lua" -r "$1" -T fields -E separator=' ' "${@:2
 # What pelk ping sent: type 1 to address 1:0, tag n, word0 n, one parameter
 # (the size) and five bytes "abcde"; the echo comes back from 1:0.
 expected_out="" expected_in=""
+# Statuses are named as pelk trace names them; Source and Destination are the
+# object and the address words the message went to or came from.
 for n in 1 2 3; do
-    expected_out+="out 1 1 0 $n 2 5 $n 1 5 6162636465 0 PKERR_OK zbhost pipe 0"$'\n'
-    expected_in+="in 1 1 0 $n 2 5 $n 1 5 0 PKERR_OK"$'\n'
+    expected_out+="out 1 1 0 $n 2 5 $n 1 5 6162636465 0 OK zbhost pipe 0 zbhost pipe 0 1:0"$'\n'
+    expected_in+="in 1 1 0 $n 2 5 $n 1 5 0 OK 1:0 zbhost pipe 0"$'\n'
 done
 [ "$(fields "$work/golden.pcapng" -Y 'pelk.kind == 1' -e pelk.direction -e pelk.type -e pelk.dst1 \
       -e pelk.dst2 -e pelk.tag -e pelk.numbufs -e pelk.buflen -e pelk.word0 -e pelk.param_count \
-      -e pelk.param0 -e pelk.data -e pelk.status -e pelk.status_name -e frame.interface_name)" \
+      -e pelk.param0 -e pelk.data -e pelk.status -e pelk.status_name -e frame.interface_name \
+      -e _ws.col.Source -e _ws.col.Destination)" \
   = "${expected_out%$'\n'}" ] || fail "sent records differ in tshark"
 [ "$(fields "$work/golden.pcapng" -Y 'pelk.kind == 2' -e pelk.direction -e pelk.type -e pelk.src1 \
       -e pelk.src2 -e pelk.tag -e pelk.numbufs -e pelk.buflen -e pelk.word0 -e pelk.param_count \
-      -e pelk.param0 -e pelk.status -e pelk.status_name)" \
+      -e pelk.param0 -e pelk.status -e pelk.status_name -e _ws.col.Source -e _ws.col.Destination)" \
   = "${expected_in%$'\n'}" ] || fail "received records differ in tshark"
+[ "$(fields "$work/golden.pcapng" -Y 'pelk.kind == 5' -e pelk.status_name -e _ws.col.Source \
+      -e _ws.col.Destination)" = "OK zbhost pipe 0 zbhost" ] || fail "operation record in tshark"
 [ "$(fields "$work/golden.pcapng" -Y 'pelk.tag == 2 && pelk.kind == 3' -e pelk.data)" = 6162636465 ] ||
     fail "pelk.tag filter or received data"
 
