@@ -71,7 +71,7 @@ const HelpPage kHelp = {
     {},
     kOptions,
     {"zbhost &", "zbhost --verbose --open-timeout 30",
-     "PELK_EMULATOR_DIR=$XDG_RUNTIME_DIR/pelk zbhost &",
+     "PELK_EMULATOR_DIR=$HOME/.cache/pelk zbhost &",
      "zbhost --replay golden.pcapng --ignore param0,tag --timing",
      "zbhost --replay golden.pcapng --json > replay.json"}};
 
