@@ -269,10 +269,14 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
                        : 0;
     }
     EXPECT_EQ(counted, 20) << drawn.output;
-    // Ctrl-C ends the round trips with a summary of those done.
-    Result interrupted = Shell("sh -c '" + std::string(PELK_PATH) +
-                               " ping --board 1 --count 10000000 --json & sleep 0.5; kill -INT $!; "
-                               "wait $!'");
+    // Ctrl-C ends the round trips with a summary of those done. The signal
+    // comes once round trips are recorded: a background job starts with
+    // SIGINT ignored until ping takes it, however slowly it starts.
+    Result interrupted = Shell(
+        "sh -c '" + std::string(PELK_PATH) +
+        " ping --board 1 --count 10000000 --json --capture /dev/shm/interrupted.pcapng & "
+        "until [ \"$(stat -c %s /dev/shm/interrupted.pcapng 2>/dev/null || echo 0)\" -gt 4096 ]; "
+        "do sleep 0.05; done; kill -INT $!; wait $!'");
     EXPECT_EQ(interrupted.exitCode, 130);
     EXPECT_TRUE(interrupted.OneJsonObject() && interrupted.Says("\"interrupted\":true") &&
                 interrupted.Says("\"latencyMicros\":{\"min\":"))
