@@ -54,6 +54,9 @@ py::list Boards() {
         ForgetDiagnostic();
         status = ReadBoardTable(&boards);
     }
+    if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+        RaiseStatus(status, UnopenedBoardTable());
+    }
     Check(status);
     const py::object entryClass = py::module_::import("pelk").attr("BoardEntry");
     py::list list;
@@ -88,6 +91,9 @@ Resolution ResolveBoard(unsigned int number) {
         PelklibAttachOAM();
         status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
         PelklibDetachOAM();
+    }
+    if (status == PKSTATUS_OAM_NOT_ATTACHED) {
+        RaiseStatus(status, UnopenedBoardTable());
     }
     Check(status);
     resolution.driver = DriverName(resolution.type);

@@ -2,11 +2,15 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <pelklib.h>
 
@@ -31,6 +35,31 @@ int ShmSegmentPresence(const char* name) {
         return ELOOP;
     }
     return S_ISREG(status.st_mode) ? 0 : EINVAL;
+}
+
+std::string UnopenedBoardTable() {
+    const std::string path = kShmDirectory + std::string(OAMSHADOW_SEGMENT_NAME);
+    struct stat status;
+    if (fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return MissingBoardTable();
+    }
+    const struct passwd* owner = getpwuid(status.st_uid);
+    const struct group* group = getgrgid(status.st_gid);
+    const std::string groupName = group != nullptr ? group->gr_name : std::to_string(status.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned int>(status.st_mode & 07777));
+    std::string text = "the board-identity table " + path + " (owner " +
+                       (owner != nullptr ? owner->pw_name : std::to_string(status.st_uid)) +
+                       ", group " + groupName + ", mode " + mode + ") cannot be opened";
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+        return (status.st_mode & 060) == 060
+                   ? text + ": this user may not read and write it; join group " + groupName +
+                         ", which may"
+                   : text + ": this user may not read and write it, nor may its group; have the "
+                            "OAM supervisor share it with the group that shares boards "
+                            "(PELK_GROUP)";
+    }
+    return text + ": its mutex or journal segment beside it refuses this user";
 }
 
 std::string MissingBoardTable() {

@@ -17,4 +17,9 @@ int ShmSegmentPresence(const char* name);
 // it; "" when its segment exists.
 std::string MissingBoardTable();
 
+// Why a board-identity table that exists could not be opened: the
+// segment's owner, group and mode, and whether this process may read and
+// write it (what to do when it may not).
+std::string UnopenedBoardTable();
+
 #endif

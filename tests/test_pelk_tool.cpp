@@ -303,6 +303,33 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     EXPECT_EQ(text.output, "pelk: --count needs a value N (see pelk ping --help)\n");
 }
 
+// A table that exists but that this user may not open is said as such,
+// with its owner, group and mode and what to do.
+TEST(PelkTool, ATableThisUserMayNotOpenIsSaidAsSuch) {
+    const std::string other = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    if (RunProgram(other + " true 2>/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "this process cannot run a program as another user";
+    }
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " clear").exitCode, 0);
+    const char* table = "/dev/shm/OAM_BoardIDsShadow";
+    ASSERT_EQ(chmod(table, 0600), 0);
+    const std::string owner = "the board-identity table /dev/shm/OAM_BoardIDsShadow (owner root, "
+                              "group root, mode 06";
+    Streams boards = PelkStreams("boards", other);
+    EXPECT_EQ(boards.exitCode, 1);
+    EXPECT_EQ(boards.err, "pelk boards: " + owner +
+                              "00) cannot be opened: this user may not read and write it, nor may "
+                              "its group; have the OAM supervisor share it with the group that "
+                              "shares boards (PELK_GROUP)\n");
+    ASSERT_EQ(chmod(table, 0660), 0);
+    Streams resolve = PelkStreams("resolve 1", other);
+    EXPECT_EQ(resolve.exitCode, 1);
+    EXPECT_EQ(resolve.err, "pelk resolve: board 1: -14 PKSTATUS_OAM_NOT_ATTACHED: " + owner +
+                               "60) cannot be opened: this user may not read and write it; join "
+                               "group root, which may\n");
+    EXPECT_EQ(chmod(table, 0666), 0);
+}
+
 // The options a help text lists: {"-c", "--count", "N"}.
 std::vector<std::vector<std::string>> ListedOptions(const std::string& help) {
     std::vector<std::vector<std::string>> listed;

@@ -9,8 +9,12 @@ int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm, std::string* 
         return OAMSHADOW_ERR_UNAVAILABLE;
     }
     int status = oamShadowInit();
+    if (status != 0) {
+        *why = UnopenedBoardTable();
+        return status;
+    }
     int count = 0;
-    bool again = status == 0;
+    bool again = true;
     while (again) {
         boards->resize(static_cast<size_t>(count));
         status = oamShadowCopyTable(0, boards->data(), count, &count, qm);

@@ -36,6 +36,8 @@ Resolution ResolveBoard(unsigned int board) {
     resolution.status = PelklibGetBoardDriver(board, &resolution.type, &resolution.id);
     if (resolution.status == PKSTATUS_NO_SUCH_BOARD) {
         resolution.cause = NoSuchBoardCause(board);
+    } else if (resolution.status == PKSTATUS_OAM_NOT_ATTACHED) {
+        resolution.cause = UnopenedBoardTable();
     }
     PelklibDetachOAM();
     return resolution;
