@@ -14,9 +14,10 @@ set(PELK_LAYER_USES_tools/common services)
 set(PELK_LAYER_USES_tools/pelk tools/common capture services)
 set(PELK_LAYER_USES_tools/oamtab tools/common oam services)
 set(PELK_LAYER_USES_tools/zbhost tools/common capture wire services)
+set(PELK_LAYER_USES_tools/wireshark services)
 set(PELK_LAYER_USES_python services)
 set(PELK_LAYERS services wire unix emu oam capture front tools/common tools/pelk tools/oamtab
-    tools/zbhost python)
+    tools/zbhost tools/wireshark python)
 
 # pelk_layer_library(FOLDER SOURCES...): the static library pelk_<folder>
 # of a library layer, linked to the libraries of the layers it uses.

@@ -317,6 +317,9 @@ PELK_API int UnlockSemaphore();
  * process detaches. */
 class CBoardIDsShadow;
 
+/* The name of the table's shared segment (a file of /dev/shm on Linux). */
+#define OAMSHADOW_SEGMENT_NAME "OAM_BoardIDsShadow"
+
 /* One board of the table as oamShadowCopyTable delivers it; every text ends
  * with a NUL inside its field. */
 typedef struct {

@@ -10,7 +10,7 @@
 #include "oam/zel_shared_memory_array.h"
 
 // The segment every process shares the table through, and its size.
-constexpr char kBoardIDsShadowName[] = "OAM_BoardIDsShadow";
+constexpr char kBoardIDsShadowName[] = OAMSHADOW_SEGMENT_NAME;
 constexpr int kBoardIDsShadowSize = 10624;
 
 class PELK_API CBoardIDsShadow : public CZelSharedMemoryArray<CBoardIDShadow> {

@@ -91,6 +91,7 @@ Board::Board(LibHandle lib, std::string driver, unsigned int id, unsigned int si
     int status;
     {
         py::gil_scoped_release released;
+        ForgetDiagnostic();
         status = m_lib->Open(size, &m_waitHandle);
     }
     Check(status);
@@ -220,6 +221,7 @@ py::object Board::Receive(unsigned int timeoutMs, bool pelkor) {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(m_mutex);
         unsigned int headerLen = 0;
+        ForgetDiagnostic();
         if (!m_lib) {
             status = PKERR_NOT_OPEN;
         } else if (pelkor) {

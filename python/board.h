@@ -11,6 +11,7 @@
 
 #include <pelklib.h>
 
+#include "python/diagnostics.h"
 #include "python/header.h"
 
 // The most bytes a caller's area (header size, EEPROM length, board data)
@@ -49,6 +50,7 @@ public:
     int Call(Operation operation) {
         pybind11::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(m_mutex);
+        ForgetDiagnostic();
         return m_lib ? operation(*m_lib) : PKERR_NOT_OPEN;
     }
 

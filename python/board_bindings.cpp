@@ -1,4 +1,5 @@
 // The Python names of pelk.Board: messages and board operations.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ namespace py = pybind11;
 namespace {
 
 constexpr unsigned int kMaxDetected = 4096;
+
+// A board operation's board: the one given, or the Board's own ID.
+using BoardArgument = std::optional<unsigned int>;
+unsigned int Chosen(const Board& board, BoardArgument given) {
+    return given ? *given : board.id();
+}
 
 void CheckLength(uint64_t length, uint64_t maximum, const char* what) {
     if (length > maximum) {
@@ -30,7 +37,8 @@ py::bytes ReadEeprom(Board& board, unsigned int id, unsigned int offset, unsigne
     return py::bytes(area);
 }
 
-py::tuple BoardMapping(Board& board, unsigned int id) {
+py::tuple BoardMapping(Board& board, BoardArgument given) {
+    const unsigned int id = Chosen(board, given);
     PK_BOARD_MAPPING mapping = {};
     Check(board.Call(
         [&](cPelkLib& lib) { return lib.GetBoardMapping(id, sizeof mapping, &mapping); }));
@@ -38,7 +46,8 @@ py::tuple BoardMapping(Board& board, unsigned int id) {
                           mapping.word5);
 }
 
-py::bytes GetBoardData(Board& board, unsigned int id, unsigned int size) {
+py::bytes GetBoardData(Board& board, BoardArgument given, unsigned int size) {
+    const unsigned int id = Chosen(board, given);
     CheckLength(size, kMaxAreaLen, "size");
     std::string area(size, '\0');
     unsigned int count = 0;
@@ -86,6 +95,8 @@ py::bytes Stats(Board& board, unsigned int selector1, unsigned int selector2) {
 
 void DefineBoard(py::module_& module) {
     const auto dst = py::arg("dst") = std::pair<uint32_t, uint32_t>(0, 0);
+    // The board of a board operation: this Board's own ID unless given.
+    const auto board = py::arg("board") = py::none();
     py::class_<Board, std::unique_ptr<Board>>(
         module, "Board",
         "An opened connection to a board driver: \"zbhost\" (the board emulator) or \"zb5t\" "
@@ -95,8 +106,9 @@ void DefineBoard(py::module_& module) {
         .def(py::init(&Board::ByDriver), py::arg("driver") = "zbhost",
              py::arg("size") = PK_MAX_HEADER_LEN,
              "Opens a board of this driver; size is the largest header the object sends or "
-             "receives (at least 56). Raises pelk.Error (pelk.NotOpen when zbhost is not "
-             "running) if it cannot be opened.")
+             "receives (at least 56). Raises pelk.Error if it cannot be opened, its text "
+             "saying why (pelk.NotOpen when the emulator cannot be reached, an OSError such "
+             "as FileNotFoundError for a missing /dev/zb5t).")
         .def_static("by_number", &Board::ByNumber, py::arg("number"),
                     py::arg("size") = PK_MAX_HEADER_LEN,
                     "Opens the board with this logical number in the board-identity table. "
@@ -104,14 +116,19 @@ void DefineBoard(py::module_& module) {
         .def_property_readonly("driver", &Board::driver, "\"zbhost\" or \"zb5t\".")
         .def_property_readonly("id", &Board::id,
                                "The board's ID within its driver: from the table for "
-                               "by_number(), else 0. Pass it as the board argument of the "
-                               "board operations.")
+                               "by_number(), else 0. The board operations work on it unless "
+                               "given another board.")
         .def_property_readonly("wait_handle", &Board::waitHandle,
                                "A descriptor that turns readable when a message arrives, for "
                                "select and selectors; -1 once closed.")
         .def("fileno", &Board::waitHandle, "The wait handle, so selectors take the Board.")
         .def_property_readonly(
             "closed", [](Board& b) { return b.waitHandle() < 0; }, "True once close() ran.")
+        .def("__repr__",
+             [](Board& b) {
+                 return "<pelk.Board driver='" + b.driver() + "' id=" + std::to_string(b.id()) +
+                        (b.waitHandle() < 0 ? " closed>" : " open>");
+             })
         .def("close", &Board::Close,
              "Deletes the library object and closes its descriptors; later calls raise "
              "pelk.NotOpen. Closing twice does nothing.")
@@ -138,8 +155,16 @@ void DefineBoard(py::module_& module) {
             [](Board& b, unsigned int timeout) { return b.Receive(timeout, true); },
             py::arg("timeout_ms"), "As receive(), with the header as a PelkorHeader.")
         .def("flush", &Board::Flush, "Drops the data buffers of the message being received.")
-        .def("read_eeprom", &ReadEeprom, py::arg("board"), py::arg("offset"), py::arg("length"),
-             "Up to length bytes of the board's EEPROM from offset.")
+        .def(
+            "read_eeprom",
+            [](Board& board, unsigned int offset, unsigned int length) {
+                return ReadEeprom(board, board.id(), offset, length);
+            },
+            py::arg("offset"), py::arg("length"),
+            "read_eeprom(offset, length) or read_eeprom(board, offset, length): up to length "
+            "bytes of the board's EEPROM from offset; the board is this Board's own (id) unless "
+            "given.")
+        .def("read_eeprom", &ReadEeprom, py::arg("board"), py::arg("offset"), py::arg("length"))
         .def(
             "driver_version",
             [](Board& board) {
@@ -149,24 +174,33 @@ void DefineBoard(py::module_& module) {
                 return py::make_tuple(first, second);
             },
             "The driver's version as two numbers (first, second).")
-        .def("board_mapping", &BoardMapping, py::arg("board"),
+        .def("board_mapping", &BoardMapping, board,
              "The board's mapping record as 6 numbers: its size (24), then word1 to word5.")
-        .def("get_board_data", &GetBoardData, py::arg("board"), py::arg("size") = 4096,
+        .def("get_board_data", &GetBoardData, board, py::arg("size") = 4096,
              "Up to size bytes of the board data stored for the board.")
-        .def("set_board_data", &SetBoardData, py::arg("board"), py::arg("data"),
-             "Stores data as the board's board data; returns the count of bytes stored.")
+        .def(
+            "set_board_data",
+            [](Board& board, const py::bytes& data) {
+                return SetBoardData(board, board.id(), data);
+            },
+            py::arg("data"),
+            "set_board_data(data) or set_board_data(board, data): stores data as the board's "
+            "board data; returns the count of bytes stored.")
+        .def("set_board_data", &SetBoardData, py::arg("board"), py::arg("data"))
         .def(
             "reset",
-            [](Board& board, unsigned int id) {
+            [](Board& board, BoardArgument given) {
+                const unsigned int id = Chosen(board, given);
                 Check(board.Call([&](cPelkLib& lib) { return lib.AssertBoardReset(id); }));
             },
-            py::arg("board"), "Holds the board in reset.")
+            board, "Holds the board in reset.")
         .def(
             "release",
-            [](Board& board, unsigned int id, unsigned int timeout) {
+            [](Board& board, BoardArgument given, unsigned int timeout) {
+                const unsigned int id = Chosen(board, given);
                 Check(board.Call([&](cPelkLib& lib) { return lib.LiftBoardReset(id, timeout); }));
             },
-            py::arg("board"), py::arg("timeout_ms") = 5000,
+            board, py::arg("timeout_ms") = 5000,
             "Releases the board from reset and waits up to timeout_ms until it is ready; "
             "raises pelk.Timeout when it is not.")
         .def("detect", &Detect, py::arg("maximum") = 64,

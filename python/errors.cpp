@@ -4,6 +4,7 @@
 
 #include <pelklib.h>
 
+#include "python/diagnostics.h"
 #include "services/statuses.h"
 
 namespace py = pybind11;
@@ -16,14 +17,23 @@ PyObject* g_timeout = nullptr;
 PyObject* g_notOpen = nullptr;
 PyObject* g_noSuchBoard = nullptr;
 
-PyObject* ClassFor(int status) {
+PyObject* g_osErrorClass = nullptr;
+
+// An operating-system error number gets the class that is also the OSError
+// of that number (FileNotFoundError for ENOENT).
+py::object ClassFor(int status) {
+    PyObject* chosen = g_error;
     switch (status) {
-        case PKERR_TIMEOUT: return g_timeout;
-        case PKERR_NOT_OPEN: return g_notOpen;
+        case PKERR_TIMEOUT: chosen = g_timeout; break;
+        case PKERR_NOT_OPEN: chosen = g_notOpen; break;
         case PKSTATUS_NO_SUCH_BOARD:
-        case OAMSHADOW_ERR_NOT_FOUND: return g_noSuchBoard;
+        case OAMSHADOW_ERR_NOT_FOUND: chosen = g_noSuchBoard; break;
+        default:
+            if (status > 0 && FindNamedStatus(status) == nullptr) {
+                return py::reinterpret_borrow<py::object>(g_osErrorClass)(status);
+            }
     }
-    return g_error;
+    return py::reinterpret_borrow<py::object>(chosen);
 }
 
 const char* const kClasses = R"(
@@ -56,15 +66,48 @@ class NotOpen(Error):
 class NoSuchBoard(Error):
     """The board-identity table has no such board, or its driver board ID is
     not a decimal number (PKSTATUS_NO_SUCH_BOARD, OAMSHADOW_ERR_NOT_FOUND)."""
+
+
+import builtins as _builtins
+
+_os_error_classes = {}
+
+
+def _os_error_class(number):
+    """The class of a status that is the operating-system error number: a
+    pelk.Error that is also the OSError Python raises for that number
+    (FileNotFoundError for ENOENT), with errno set to the number."""
+    base = type(_builtins.OSError(number, ""))
+    made = _os_error_classes.get(base)
+    if made is None:
+        def __new__(cls, status, name, text):
+            return base.__new__(cls, status, text)
+
+        def __init__(self, status, name, text):
+            base.__init__(self, status, text)
+            self.status = status
+            self.name = name
+            self.text = text
+
+        made = type(base.__name__, (Error, base), {
+            "__new__": __new__, "__init__": __init__, "__str__": Error.__str__,
+            "__module__": __name__,
+            "__doc__": "A pelklib status that is the system's " + base.__name__ +
+                       ": a pelk.Error with errno set."})
+        _os_error_classes[base] = made
+    return made
 )";
 
 }  // namespace
 
 void RaiseStatus(int status, const std::string& text) {
-    const std::string meaning = text.empty() ? StatusMeaning(status) : text;
-    py::object error =
-        py::reinterpret_borrow<py::object>(ClassFor(status))(status, StatusName(status), meaning);
-    PyErr_SetObject(ClassFor(status), error.ptr());
+    const std::string diagnostic = TakeDiagnostic();
+    const std::string said = !text.empty()         ? text
+                             : !diagnostic.empty() ? diagnostic
+                                                   : StatusMeaning(status);
+    const py::object chosen = ClassFor(status);
+    const py::object error = chosen(status, StatusName(status), said);
+    PyErr_SetObject(chosen.ptr(), error.ptr());
     throw py::error_already_set();
 }
 
@@ -74,6 +117,7 @@ void DefineErrors(py::module_& module) {
     g_timeout = py::object(module.attr("Timeout")).release().ptr();
     g_notOpen = py::object(module.attr("NotOpen")).release().ptr();
     g_noSuchBoard = py::object(module.attr("NoSuchBoard")).release().ptr();
+    g_osErrorClass = py::object(module.attr("_os_error_class")).release().ptr();
     for (size_t i = 1; i < kNamedStatusCount; ++i) {  // all but "OK"
         module.attr(kNamedStatuses[i].name) = kNamedStatuses[i].code;
     }

@@ -7,8 +7,10 @@
 
 #include <pybind11/pybind11.h>
 
-// Raises the pelk.Error subclass for status; text replaces the usual
-// explanation when not empty.
+// Raises the pelk.Error subclass for status (for an operating-system error
+// number one that is also its OSError). The text is text when not empty,
+// else the library's diagnostic of the failed call, else the status's
+// meaning.
 [[noreturn]] void RaiseStatus(int status, const std::string& text = std::string());
 
 inline void Check(int status) {

@@ -2,6 +2,7 @@
 #include <pybind11/pybind11.h>
 
 #include "python/board.h"
+#include "python/diagnostics.h"
 #include "python/errors.h"
 #include "python/header.h"
 #include "python/message.h"
@@ -13,6 +14,7 @@ PYBIND11_MODULE(_pelk, module) {
         "receives messages and runs board operations, pelk.boards() and pelk.resolve() read "
         "the board-identity table, failures raise pelk.Error.";
     module.attr("__version__") = PELK_VERSION;
+    DefineDiagnostics(module);
     DefineErrors(module);
     DefinePelkorHeader(module);
     DefineMessage(module);

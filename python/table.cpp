@@ -5,8 +5,10 @@
 
 #include <pybind11/eval.h>
 
+#include "python/diagnostics.h"
 #include "python/errors.h"
 #include "services/driver_names.h"
+#include "services/shm_presence.h"
 
 namespace py = pybind11;
 
@@ -15,6 +17,15 @@ namespace {
 // Attaching and detaching are process-wide, so table calls from several
 // Python threads take turns.
 std::mutex g_tableMutex;
+
+// Attaching makes a table where there is none, so the table's segment is
+// looked for first: no table raises OAMSHADOW_ERR_UNAVAILABLE saying why.
+void CheckTableExists() {
+    const std::string missing = MissingBoardTable();
+    if (!missing.empty()) {
+        RaiseStatus(OAMSHADOW_ERR_UNAVAILABLE, missing);
+    }
+}
 
 // The whole table, copied under one hold of its mutex; 0 or the status.
 int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
@@ -34,12 +45,17 @@ int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
 }
 
 py::list Boards() {
+    CheckTableExists();
     std::vector<OAMSHADOW_BOARD> boards;
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
+        ForgetDiagnostic();
         status = ReadBoardTable(&boards);
+    }
+    if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+        RaiseStatus(status, UnopenedBoardTable());
     }
     Check(status);
     const py::object entryClass = py::module_::import("pelk").attr("BoardEntry");
@@ -65,14 +81,19 @@ del _collections
 }  // namespace
 
 Resolution ResolveBoard(unsigned int number) {
+    CheckTableExists();
     Resolution resolution = {PELKLIB_DRIVER_QM, "", 0};
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
+        ForgetDiagnostic();
         PelklibAttachOAM();
         status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
         PelklibDetachOAM();
+    }
+    if (status == PKSTATUS_OAM_NOT_ATTACHED) {
+        RaiseStatus(status, UnopenedBoardTable());
     }
     Check(status);
     resolution.driver = DriverName(resolution.type);
@@ -81,9 +102,11 @@ Resolution ResolveBoard(unsigned int number) {
 
 void DefineTable(py::module_& module) {
     py::exec(kBoardEntry, module.attr("__dict__"));
-    module.def("boards", &Boards,
-               "Every board of the board-identity table, in the table's order, as BoardEntry "
-               "tuples. Raises pelk.Error when there is no table (OAMSHADOW_ERR_UNAVAILABLE).");
+    module.def(
+        "boards", &Boards,
+        "Every board of the board-identity table, in the table's order, as BoardEntry "
+        "tuples. Raises pelk.Error with OAMSHADOW_ERR_UNAVAILABLE, saying why, when there is no "
+        "table; looking never makes one.");
     module.def(
         "resolve",
         [](unsigned int number) {
@@ -93,5 +116,6 @@ void DefineTable(py::module_& module) {
         py::arg("number"),
         "The driver (\"zb5t\", \"zbhost\" or \"qm\") and driver board ID of a logical board "
         "number, as (driver, id). Raises pelk.NoSuchBoard when the table has no such board "
-        "or its ID is not decimal, pelk.Error for other failures.");
+        "or its ID is not decimal, pelk.Error with OAMSHADOW_ERR_UNAVAILABLE when there is no "
+        "table, pelk.Error for other failures.");
 }

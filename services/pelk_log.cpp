@@ -106,3 +106,18 @@ void PelkLog(const char* format, ...) {
     PelkLogV(format, arguments);
     va_end(arguments);
 }
+
+std::string PelkLogLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c != '\n') {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    return line;
+}

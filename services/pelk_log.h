@@ -6,6 +6,7 @@
 #define PELK_SERVICES_PELK_LOG_H
 
 #include <cstdarg>
+#include <string>
 
 extern "C" typedef void (*PelkLogSink)(const char* text, void* user);
 
@@ -15,5 +16,9 @@ void PelkLogSetCallback(PelkLogSink callback, void* user);
 // Formats one text printf-style and hands it on, nothing added.
 void PelkLogV(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
 void PelkLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A text as one line, for showing it as the cause of a failure: its line
+// breaks become blanks, and no blank or line break ends it.
+std::string PelkLogLine(const std::string& text);
 
 #endif

@@ -35,6 +35,29 @@ LD_LIBRARY_PATH="$prefix/$libdir" "$prefix/bin/pelk" errtext -2 | grep PKERR_TIM
 "$prefix/sbin/oamtab" --help >/dev/null
 "$prefix/sbin/zbhost" --help >/dev/null
 grep -qx "ExecStart=$prefix/sbin/zbhost" "$prefix/lib/systemd/system/zbhost.service"
+[ "$("$prefix/bin/pelk-sandbox" --version)" = "$("$prefix/sbin/zbhost" --version | sed s/zbhost/pelk-sandbox/)" ]
+
+# The README as a user with a prefix of their own follows it, without
+# XDG_RUNTIME_DIR: its first program built as it says for such a prefix
+# (with the library's run path in it), its steps for the emulator without
+# root inside the installed sandbox, with PATH and LD_LIBRARY_PATH as it
+# says for the prefix.
+readme=$here/../README.md
+awk '/^```cpp$/ { keep = 1; next } /^```$/ { keep = 0 } keep' "$readme" >"$scratch/app.cpp"
+build=$(grep -m1 '^    g++ app.cpp .*-Wl,-rpath' "$readme")
+(cd "$scratch" && PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" bash -c "$build")
+steps=$(awk '/^## The emulator without root/ { section = 1 }
+             section && /^    / { sub(/^    /, ""); print; found = 1; next }
+             found { exit }' "$readme")
+grep -q '^zbhost &$' <<<"$steps"
+steps=$(sed 's|^zbhost &$|&\nfor _ in $(seq 100); do [ -p "$PELK_EMULATOR_DIR/ZBHostManagerOut" ] \&\& break; sleep 0.05; done|
+             s|^kill %1$|./app\n&|' <<<"$steps")
+mkdir "$scratch/home"
+(cd "$scratch" && "$prefix/bin/pelk-sandbox" env -u XDG_RUNTIME_DIR \
+     LD_LIBRARY_PATH="$prefix/$libdir" HOME="$scratch/home" PATH="$prefix/bin:$prefix/sbin:$PATH" \
+     bash -e -c "$steps") >"$scratch/steps.out"
+grep -q "^status 0, tag 7 came back$" "$scratch/steps.out"
+grep -q "^10 round trips" "$scratch/steps.out"
 
 failed=0
 where() {  # where FOLDER FIND-TEST...: the installed files that pass lie in FOLDER
@@ -62,5 +85,5 @@ while IFS= read -r -d '' file; do
         failed=1
     fi
 done < <(find "$prefix" "$root" -type f -print0)
-[ $failed -eq 0 ] && echo "installed package works with find_package and pkg-config; files in place"
+[ $failed -eq 0 ] && echo "installed package works with find_package and pkg-config; the programs and the README's steps run; files in place"
 exit $failed

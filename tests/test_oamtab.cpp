@@ -29,6 +29,70 @@ std::string Boards(int count) {
     return lines;
 }
 
+// The program's first test: no table exists yet.
+TEST(Oamtab, ListingNoTableMakesNoneAndEveryCommandAnswersInJson) {
+    Result none = Oamtab("list");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.Says("oamtab list: there is no board-identity table on this host"))
+        << none.output;
+    Result noneJson = Oamtab("list --json");
+    EXPECT_EQ(noneJson.output.rfind("{\"command\":\"list\",\"ok\":false,\"error\":{\"status\":"
+                                    "1073741827,\"name\":\"OAMSHADOW_ERR_UNAVAILABLE\"",
+                                    0),
+              0u)
+        << noneJson.output;
+    EXPECT_EQ(RunProgram("ls /dev/shm | grep OAM_ || true").output, "");
+
+    // One object a command, in pelk's schema: "command", "ok", the facts,
+    // "warnings", and for a failure "error".
+    const struct {
+        std::string args;
+        int exitCode;
+        std::string json;
+    } runs[] = {
+        {"clear", 0, "{\"command\":\"clear\",\"ok\":true}"},
+        {"add a 1 zb5t 0 --alaw", 0,
+         "{\"command\":\"add\",\"ok\":true,\"board\":{\"name\":\"a\",\"number\":1,"
+         "\"driverName\":\"zb5t\",\"driverBoardID\":\"0\",\"aLaw\":true}}"},
+        {"add A 2 zb5t 0", 1,
+         "{\"command\":\"add\",\"ok\":false,\"error\":{\"status\":17,\"name\":\"EEXIST\","
+         "\"text\":\"a board named \\\"A\\\" is already in the table\",\"during\":\"add\"},"
+         "\"board\":{\"name\":\"A\",\"number\":2,\"driverName\":\"zb5t\",\"driverBoardID\":"
+         "\"0\",\"aLaw\":false}}"},
+        {"add b 2 zbhos 0", 1, "which the library does not know (zb5t, zbhost, or qm"},
+        {"add b 2 zbhos 0 --force", 0,
+         "\"ok\":true,\"warnings\":[\"board \\\"b\\\" names driver \\\"zbhos\\\", which the "
+         "library does not know"},
+        {"add c three zb5t 0", 2,
+         "{\"command\":\"add\",\"ok\":false,\"error\":{\"status\":null,\"name\":\"usage\","
+         "\"text\":\"board number \\\"three\\\" is not a decimal number from 0 to 4294967295 "
+         "(see oamtab add --help)\",\"during\":\"reading the command line\"}}"},
+        {"remove b", 0, "{\"command\":\"remove\",\"ok\":true,\"name\":\"b\"}"},
+        {"remove b", 1, "\"name\":\"ENOENT\",\"text\":\"no board named \\\"b\\\" in the table\""},
+        {"qm on", 0, "{\"command\":\"qm\",\"ok\":true,\"qmPlugin\":true}"},
+        {"load - < " + File("x 5 zbhost 0\ny 6 zb5t 1\n"), 0,
+         "{\"command\":\"load\",\"ok\":true,\"source\":\"-\",\"count\":2}"},
+        {"list", 0,
+         "{\"command\":\"list\",\"ok\":true,\"qmPlugin\":true,\"boards\":[{\"name\":\"x\","},
+        {"frobnicate", 2, "unknown command \\\"frobnicate\\\" (see oamtab --help)"},
+        {"help frobnicate", 2, "\"name\":\"usage\""},
+    };
+    std::string lines;
+    for (const auto& run : runs) {
+        Result json = RunProgram(std::string(OAMTAB_PATH) + " -j " + run.args + " 2>/dev/null");
+        EXPECT_EQ(json.exitCode, run.exitCode) << run.args;
+        EXPECT_TRUE(json.Says(run.json)) << json.output;
+        EXPECT_EQ(json.output.find('\n'), json.output.size() - 1) << json.output;
+        lines += json.output;
+    }
+    // A JSON parser reads every one of them.
+    EXPECT_EQ(RunProgram("python3 -c 'import json, sys\nfor line in open(sys.argv[1]): "
+                         "json.loads(line)' " +
+                         File(lines))
+                  .exitCode,
+              0);
+}
+
 TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
     ASSERT_EQ(Oamtab("clear").exitCode, 0);
     EXPECT_EQ(Oamtab("add Zulu 3 zb5t 7").exitCode, 0);
@@ -40,7 +104,8 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
                               "1\tZulu\t3\tzb5t\t7\tno\n";
     EXPECT_EQ(Oamtab("list").output, table);
     Result json = Oamtab("--json list | python3 -m json.tool --compact");
-    EXPECT_EQ(json.output, "{\"qmPlugin\":true,\"boards\":[{\"name\":\"alpha\",\"number\":1,"
+    EXPECT_EQ(json.output, "{\"command\":\"list\",\"ok\":true,\"qmPlugin\":true,\"boards\":[{"
+                           "\"name\":\"alpha\",\"number\":1,"
                            "\"driverName\":\"qm\",\"driverBoardID\":\"0\",\"aLaw\":true},{\"name\":"
                            "\"Zulu\",\"number\":3,\"driverName\":\"zb5t\",\"driverBoardID\":\"7\","
                            "\"aLaw\":false}]}\n");
@@ -51,17 +116,22 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         int exitCode;
         std::string says;
     } refusals[] = {
-        {"add ALPHA 9 zb5t 1", 1, "already in the table"},
+        {"add ALPHA 9 zb5t 1", 1, "oamtab add: a board named \"ALPHA\" is already in the table\n"},
         {"add beta 3 zb5t 1", 1, "board \"Zulu\" already has number 3"},
-        {"--json add beta 2 zb5t 1", 2, "--json applies to list only"},
-        {"add " + std::string(129, 'n') + " 1 zb5t 1", 1, "longer than 128"},
-        {"add x 1 zb5t " + std::string(65, '1'), 1, "longer than 64"},
-        {"add x 4294967296 zb5t 1", 1, "not a decimal number"},
-        {"add '' 1 zb5t 1", 1, "must be one word"},
-        {"add 'a b' 1 zb5t 1", 1, "must be one word"},
+        {"add " + std::string(129, 'n') + " 1 zb5t 1", 2, "longer than 128"},
+        {"add x 1 zb5t " + std::string(65, '1'), 2, "longer than 64"},
+        {"add x 4294967296 zb5t 1", 2, "0 to 4294967295 (see oamtab add --help)"},
+        {"add '' 1 zb5t 1", 2, "must be one word"},
+        {"add 'a b' 1 zb5t 1", 2, "must be one word"},
+        {"add c 3 zbhos 0", 1,
+         "oamtab add: board \"c\" names driver \"zbhos\", which the library does not know (zb5t, "
+         "zbhost, or qm for the qm plug-in), so resolving its number would fail; nothing was "
+         "written (--force stores it anyway)\n"},
+        {"add c 3 zb5t 0x1", 1, "driver board ID \"0x1\", which is not a decimal number"},
+        {"load " + File("c 3 zbhost 0\nd 4 zb5 0\n"), 1, ".txt:2: board \"d\" names driver"},
         {"add x 1 zb5t 1 --ulaw", 2, "oamtab: unknown option --ulaw (see oamtab add --help)\n"},
         {"add --alaw=yes x 1 zb5t 1", 2, "--alaw takes no value (see oamtab add --help)"},
-        {"add x -1 zb5t 1", 1, "board number \"-1\" is not a decimal number"},
+        {"add x -1 zb5t 1", 2, "board number \"-1\" is not a decimal number"},
         {"add x 1 zb5t", 2, "oamtab: expected NAME NUMBER DRIVER ID (see oamtab add --help)\n"},
         {"remove -- -x", 1, "no board named \"-x\""},
         {"remove -x", 2, "unknown option -x (see oamtab remove --help)"},
@@ -100,11 +170,13 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
     EXPECT_TRUE(Oamtab("list").Says("1\tbeta\t2\tzb5t\t1\tyes\n"));
     ASSERT_EQ(Oamtab("load " + File("# rack 1\n" + Boards(31))).exitCode, 0);
     EXPECT_TRUE(Oamtab("list").Says("30\tb130\t"));
-    // Boards that resolution cannot reach are kept, with a warning each.
-    Result warned = Oamtab("load - < " + File("x 1 zbhost 0\ny 2 pq 0\nz 3 zb5t 7x\n"));
+    // With --force, boards that resolution cannot reach are kept, with a
+    // warning each.
+    Result warned = Oamtab("load --force - < " + File("x 1 zbhost 0\ny 2 pq 0\nz 3 zb5t 7x\n"));
     EXPECT_EQ(warned.exitCode, 0);
-    EXPECT_TRUE(warned.Says("standard input:2: warning: board \"y\" names driver \"pq\"") &&
-                warned.Says("standard input:3: warning: board \"z\" has driver board ID \"7x\"") &&
+    EXPECT_TRUE(warned.Says("oamtab load: warning: standard input:2: board \"y\" names driver "
+                            "\"pq\"") &&
+                warned.Says("standard input:3: board \"z\" has driver board ID \"7x\"") &&
                 !warned.Says(":1:"))
         << warned.output;
     EXPECT_TRUE(Oamtab("list").Says("2\tz\t3\tzb5t\t7x\tno\n"));

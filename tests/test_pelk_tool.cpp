@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "support/run_program.h"
@@ -41,16 +44,85 @@ void LoadTable() {
     std::ofstream(path) << "emu-a 1 zbhost 0\nemu-b 2 zbhost 1\ntrunk-1 3 zb5t 0 alaw\n"
                            "voice-1 4 qm 0\nbroken 5 zb5t 7x\nq\"uote 6 zbhost 2\n"
                            "brd-\xc3\xbc 7 zbhost 3\nraw\xc1\xbf 8 zbhost 4\n";
-    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " load " + path).exitCode, 0);
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " load --force " + path).exitCode, 0);
 }
 
-TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
+// Standard output and standard error apart.
+struct Streams {
+    int exitCode;
+    std::string out, err;
+};
+Streams PelkStreams(const std::string& args, const std::string& environment = "") {
+    const char* err = "/dev/shm/pelk_tool_stderr";
+    Streams streams;
+    ProgramResult result = RunProgram(environment + " " + PELK_PATH + " " + args + " 2>" + err);
+    streams.exitCode = result.exitCode;
+    streams.out = result.output;
+    streams.err = RunProgram(std::string("cat ") + err).output;
+    return streams;
+}
+
+// The segments of the board-identity table now in /dev/shm.
+std::string TableSegments() {
+    return RunProgram("ls /dev/shm | grep OAM_ || true").output;
+}
+
+// Looking at a table that is not there says so, with the fix, and makes
+// nothing; every failure is said once, with the library's text that
+// explains it as its cause.
+TEST(PelkTool, FailuresNameTheirCauseOnceAndLookingMakesNothing) {
+    for (std::string args : {"boards", "resolve 1", "info --board 1", "ping -b 1 -c 1"}) {
+        Streams text = PelkStreams(args);
+        EXPECT_EQ(text.exitCode, 1) << args;
+        EXPECT_EQ(text.out, "") << args;
+        EXPECT_TRUE(text.err.find("there is no board-identity table on this host") !=
+                        std::string::npos &&
+                    text.err.find("oamtab load FILE") != std::string::npos &&
+                    text.err.find('\n') == text.err.size() - 1)
+            << text.err;
+        Result json = Pelk(args + " --json");
+        EXPECT_TRUE(json.exitCode == 1 && json.OneJsonObject() &&
+                    json.Says("\"error\":{\"status\":1073741827,\"name\":"
+                              "\"OAMSHADOW_ERR_UNAVAILABLE\",\"text\":") &&
+                    json.Says("does not exist"))
+            << json.output;
+    }
+    EXPECT_EQ(TableSegments(), "");
+    // A link in the table's place is not followed.
+    ASSERT_EQ(symlink("/dev/shm/elsewhere", "/dev/shm/OAM_BoardIDsShadow"), 0);
+    EXPECT_TRUE(PelkStreams("boards").err.find("is a symbolic link") != std::string::npos);
+    EXPECT_NE(access("/dev/shm/elsewhere", F_OK), 0);
+    unlink("/dev/shm/OAM_BoardIDsShadow");
+    ASSERT_EQ(mkdir("/dev/shm/OAM_BoardIDsShadow", 0700), 0);
+    EXPECT_TRUE(PelkStreams("resolve 1").err.find("is not a shared-memory segment") !=
+                std::string::npos);
+    rmdir("/dev/shm/OAM_BoardIDsShadow");
+
+    // An empty table is a table.
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " clear").exitCode, 0);
     Result empty = Pelk("--json boards");
     EXPECT_TRUE(empty.exitCode == 0 && empty.Says("\"boards\":[]")) << empty.output;
     EXPECT_TRUE(Pelk("boards").Says("holds no boards"));
-    Result unresolved = Pelk("resolve 1 --json");
-    EXPECT_TRUE(unresolved.exitCode == 1 &&
-                unresolved.Says("\"code\":-16,\"name\":\"PKSTATUS_NO_SUCH_BOARD\""));
+    Streams unresolved = PelkStreams("resolve 9");
+    EXPECT_EQ(unresolved.exitCode, 1);
+    EXPECT_EQ(unresolved.out, "");
+    EXPECT_EQ(unresolved.err, "pelk resolve: board 9: -16 PKSTATUS_NO_SUCH_BOARD: no board has "
+                              "number 9 in the table\n");
+
+    // The emulator's open names what the library found, not a guess.
+    const std::string nowhere = "PELK_EMULATOR_DIR=/nonexistent";
+    Streams open = PelkStreams("ping -c 1", nowhere);
+    EXPECT_EQ(open.exitCode, 1);
+    ASSERT_EQ(open.err.rfind("pelk ping: ", 0), 0u) << open.err;
+    EXPECT_EQ(open.err.find('\n'), open.err.size() - 1) << open.err;
+    const std::string cause = open.err.substr(11, open.err.size() - 12);
+    Result openJson = Shell(nowhere + " " + PELK_PATH + " ping -c 1 --json");
+    EXPECT_TRUE(openJson.exitCode == 1 && openJson.Says("\"cause\":\"" + cause + "\"") &&
+                !openJson.Says("is zbhost running"))
+        << openJson.output;
+}
+
+TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     LoadTable();
     Result boards = Pelk("boards --json");
     EXPECT_EQ(boards.exitCode, 0);
@@ -63,8 +135,9 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     EXPECT_TRUE(boards.Says("\"name\":\"q\\\"uote\",\"number\":6") &&
                 boards.Says("\"name\":\"brd-\xc3\xbc\",") && boards.Says("\"raw\\u00c1\\u00bf\""))
         << boards.output;
-    EXPECT_EQ(Pelk("resolve 5").output, "board 5: -16 PKSTATUS_NO_SUCH_BOARD: board broken has "
-                                        "driver board ID \"7x\", which is not a decimal number\n");
+    EXPECT_EQ(PelkStreams("resolve 5").err,
+              "pelk resolve: board 5: -16 PKSTATUS_NO_SUCH_BOARD: board broken has driver board ID "
+              "\"7x\", which is not a decimal number\n");
     Zbhost zbhost;
     ASSERT_TRUE(zbhost.WaitReady());
 
@@ -154,21 +227,56 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
         for (const std::string& text : run.says) EXPECT_TRUE(result.Says(text)) << result.output;
     }
 
-    Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json");
+    // Codes without a name in the library get no "PKERR_unknown" beside their name.
+    EXPECT_TRUE(Pelk("stats --board 1")
+                    .Says("status: -17 PKSTATUS_NOT_PROVIDED: the emulator "
+                          "backend does not provide this operation\n"));
+    Result ping = Pelk("ping --board 2 --count 50 --size 3000 --json --histogram");
     EXPECT_EQ(ping.exitCode, 0);
     EXPECT_TRUE(ping.OneJsonObject() && ping.Says("\"count\":50,\"size\":3000,\"latencyMicros\""))
         << ping.output;
-    double latency[4] = {-1, -1, -1, -1};
+    double min = -1, mean = -1, median = -1, p90 = -1, p99 = -1, p999 = -1, max = -1;
     ASSERT_EQ(std::sscanf(ping.output.c_str() + ping.output.find("\"latencyMicros\""),
-                          "\"latencyMicros\":{\"min\":%lf,\"median\":%lf,\"p99\":%lf,\"max\":%lf}",
-                          &latency[0], &latency[1], &latency[2], &latency[3]),
-              4);
-    EXPECT_TRUE(0 < latency[0] && latency[0] <= latency[1] && latency[1] <= latency[2] &&
-                latency[2] <= latency[3]);
-    // Ctrl-C ends the round trips with a summary of those done.
-    Result interrupted = Shell("sh -c '" + std::string(PELK_PATH) +
-                               " ping --board 1 --count 10000000 --json & sleep 0.5; kill -INT $!; "
-                               "wait $!'");
+                          "\"latencyMicros\":{\"min\":%lf,\"mean\":%lf,\"median\":%lf,\"p90\":%lf,"
+                          "\"p99\":%lf,\"p999\":%lf,\"max\":%lf}",
+                          &min, &mean, &median, &p90, &p99, &p999, &max),
+              7);
+    EXPECT_TRUE(0 < min && min <= median && median <= p90 && p90 <= p99 && p99 <= p999 &&
+                p999 <= max && min <= mean && mean <= max);
+    // The histogram's buckets follow one another and hold every round trip.
+    size_t at = ping.output.find("\"histogram\":[");
+    ASSERT_NE(at, std::string::npos) << ping.output;
+    double from = 0, to = 0, last = -1;
+    long long count = 0, counted = 0;
+    while (std::sscanf(ping.output.c_str() + at + 1,
+                       "%*[^{]{\"fromMicros\":%lf,\"toMicros\":%lf,"
+                       "\"count\":%lld}",
+                       &from, &to, &count) == 3) {
+        EXPECT_TRUE(last < 0 ? from <= min : from == last) << from;
+        EXPECT_LT(from, to);
+        last = to;
+        counted += count;
+        at = ping.output.find('}', at + 1);
+    }
+    EXPECT_EQ(counted, 50);
+    EXPECT_GT(last, max);
+    Result drawn = Pelk("ping --board 2 --count 20 -H");
+    std::istringstream lines(drawn.output.substr(drawn.output.find("latency histogram")));
+    counted = 0;
+    for (std::string line; std::getline(lines, line);) {
+        counted += line.find("| ") != std::string::npos
+                       ? std::stoll(line.substr(line.rfind("| ") + 2))
+                       : 0;
+    }
+    EXPECT_EQ(counted, 20) << drawn.output;
+    // Ctrl-C ends the round trips with a summary of those done. The signal
+    // comes once round trips are recorded: a background job starts with
+    // SIGINT ignored until ping takes it, however slowly it starts.
+    Result interrupted = Shell(
+        "sh -c '" + std::string(PELK_PATH) +
+        " ping --board 1 --count 10000000 --json --capture /dev/shm/interrupted.pcapng & "
+        "until [ \"$(stat -c %s /dev/shm/interrupted.pcapng 2>/dev/null || echo 0)\" -gt 4096 ]; "
+        "do sleep 0.05; done; kill -INT $!; wait $!'");
     EXPECT_EQ(interrupted.exitCode, 130);
     EXPECT_TRUE(interrupted.OneJsonObject() && interrupted.Says("\"interrupted\":true") &&
                 interrupted.Says("\"latencyMicros\":{\"min\":"))
@@ -193,6 +301,33 @@ TEST(PelkTool, ListsResolvesTalksToBoardsAndExplainsUsage) {
     ProgramResult text = RunProgram(std::string(PELK_PATH) + " ping --count 2>&1");
     EXPECT_EQ(text.exitCode, 2);
     EXPECT_EQ(text.output, "pelk: --count needs a value N (see pelk ping --help)\n");
+}
+
+// A table that exists but that this user may not open is said as such,
+// with its owner, group and mode and what to do.
+TEST(PelkTool, ATableThisUserMayNotOpenIsSaidAsSuch) {
+    const std::string other = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    if (RunProgram(other + " true 2>/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "this process cannot run a program as another user";
+    }
+    ASSERT_EQ(Shell(std::string(OAMTAB_PATH) + " clear").exitCode, 0);
+    const char* table = "/dev/shm/OAM_BoardIDsShadow";
+    ASSERT_EQ(chmod(table, 0600), 0);
+    const std::string owner = "the board-identity table /dev/shm/OAM_BoardIDsShadow (owner root, "
+                              "group root, mode 06";
+    Streams boards = PelkStreams("boards", other);
+    EXPECT_EQ(boards.exitCode, 1);
+    EXPECT_EQ(boards.err, "pelk boards: " + owner +
+                              "00) cannot be opened: this user may not read and write it, nor may "
+                              "its group; have the OAM supervisor share it with the group that "
+                              "shares boards (PELK_GROUP)\n");
+    ASSERT_EQ(chmod(table, 0660), 0);
+    Streams resolve = PelkStreams("resolve 1", other);
+    EXPECT_EQ(resolve.exitCode, 1);
+    EXPECT_EQ(resolve.err, "pelk resolve: board 1: -14 PKSTATUS_OAM_NOT_ATTACHED: " + owner +
+                               "60) cannot be opened: this user may not read and write it; join "
+                               "group root, which may\n");
+    EXPECT_EQ(chmod(table, 0666), 0);
 }
 
 // The options a help text lists: {"-c", "--count", "N"}.
@@ -246,7 +381,7 @@ TEST(PelkTool, HelpListsEveryOptionTheParserTakes) {
     for (const auto& option : ListedOptions(Pelk("ping --help").output)) {
         ping += option[0] + " " + option[1] + " " + option[2] + ";";
     }
-    EXPECT_EQ(ping, "-c --count N;-s --size BYTES;-t --timeout MS;-b --board N;"
+    EXPECT_EQ(ping, "-c --count N;-s --size BYTES;-t --timeout MS;-H --histogram ;-b --board N;"
                     "-d --driver zb5t|zbhost;-i --id ID; --capture FILE;-j --json ;-h --help ;");
 }
 

@@ -382,7 +382,8 @@ TEST(Zbhost, ReadsItsCommandLineAndExplainsIt) {
         {"--verbose=1", "--verbose takes no value"},
         {"-5", "unexpected argument \"-5\""},
         {"-- -v", "unexpected argument \"-v\""},
-        {"--timing", "--ignore and --timing need --replay FILE"},
+        {"--timing", "--ignore, --timing and --json need --replay FILE"},
+        {"-j", "--ignore, --timing and --json need --replay FILE"},
         {"--replay x --ignore tag,bogus", "--ignore takes type, dst1,"}};
     for (const auto& [args, says] : wrong) {
         ProgramResult result = RunProgram(zbhost + " " + args + " 2>&1");

@@ -1,13 +1,16 @@
 """Board access for zb5t telephony boards and the zbhost emulator."""
 
-from typing import List, NamedTuple, Tuple, Union
+from typing import List, NamedTuple, Optional, Tuple, Union, overload
 
 _Buffer = Union[bytes, bytearray, memoryview]
 
 __version__: str
 
 class Error(Exception):
-    """A pelklib operation failed: status code, its name and what it means."""
+    """A pelklib operation failed: status code, its name and why (the
+    library's diagnostic of the failed call, else what the status means). A
+    status that is an operating-system error number raises a subclass that is
+    also the OSError of that number (FileNotFoundError for ENOENT), errno set."""
 
     status: int
     name: str
@@ -132,19 +135,28 @@ class Board:
         """As receive(), with the header as a PelkorHeader."""
     def flush(self) -> None:
         """Drops the data buffers of the message being received."""
+    def __repr__(self) -> str:
+        """<pelk.Board driver='zbhost' id=0 open> (or closed)."""
+    @overload
+    def read_eeprom(self, offset: int, length: int) -> bytes: ...
+    @overload
     def read_eeprom(self, board: int, offset: int, length: int) -> bytes:
-        """Up to length bytes of the board's EEPROM from offset."""
+        """Up to length bytes of the board's EEPROM from offset (the board is
+        this Board's own id unless given)."""
     def driver_version(self) -> Tuple[int, int]:
         """The driver's version as (first, second)."""
-    def board_mapping(self, board: int) -> Tuple[int, int, int, int, int, int]:
+    def board_mapping(self, board: Optional[int] = None) -> Tuple[int, int, int, int, int, int]:
         """The board's mapping record: size (24), word1 to word5."""
-    def get_board_data(self, board: int, size: int = 4096) -> bytes:
+    def get_board_data(self, board: Optional[int] = None, size: int = 4096) -> bytes:
         """Up to size bytes of the board data stored for the board."""
+    @overload
+    def set_board_data(self, data: bytes) -> int: ...
+    @overload
     def set_board_data(self, board: int, data: bytes) -> int:
         """Stores the board data; returns the count of bytes stored."""
-    def reset(self, board: int) -> None:
+    def reset(self, board: Optional[int] = None) -> None:
         """Holds the board in reset."""
-    def release(self, board: int, timeout_ms: int = 5000) -> None:
+    def release(self, board: Optional[int] = None, timeout_ms: int = 5000) -> None:
         """Releases the board from reset and waits until it is ready."""
     def detect(self, maximum: int = 64) -> List[Tuple[int, int]]:
         """The boards the driver detects, as (first, second) pairs."""

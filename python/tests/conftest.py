@@ -1,7 +1,8 @@
 """Fixtures: a zbhost for the whole run and an opened board.
 
 The tests run inside tests/support/sandbox.sh, so /dev and /dev/shm are
-private; PELK_ZBHOST and PELK_OAMTAB name the programs (default: on PATH).
+private; PELK_ZBHOST, PELK_OAMTAB and PELK_TOOL name the programs zbhost,
+oamtab and pelk (default: on PATH).
 """
 import os
 import subprocess
@@ -40,6 +41,7 @@ def oamtab(tmp_path):
     def load(*lines):
         table = tmp_path / "boards.txt"
         table.write_text("\n".join(lines) + "\n")
-        subprocess.run([_program("PELK_OAMTAB", "oamtab"), "load", str(table)], check=True,
-                       stdout=subprocess.DEVNULL)
+        # --force: the tests load boards that resolution fails on, on purpose.
+        subprocess.run([_program("PELK_OAMTAB", "oamtab"), "load", "--force", str(table)],
+                       check=True, stdout=subprocess.DEVNULL)
     return load

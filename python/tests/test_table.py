@@ -1,8 +1,49 @@
 """The board-identity table through pelk.boards(), pelk.resolve() and
 pelk.Board.by_number()."""
+import os
+import subprocess
+import sys
+
 import pytest
 
 import pelk
+
+
+def table_segments():
+    return sorted(name for name in os.listdir("/dev/shm") if name.startswith("OAM_"))
+
+
+def test_no_table_is_said_and_looking_makes_none(zbhost):
+    for name in table_segments():
+        os.unlink(os.path.join("/dev/shm", name))
+    for look in (pelk.boards, lambda: pelk.resolve(1), lambda: pelk.Board.by_number(1)):
+        with pytest.raises(pelk.Error) as raised:
+            look()
+        assert raised.value.status == pelk.OAMSHADOW_ERR_UNAVAILABLE
+        assert "there is no board-identity table" in raised.value.text
+        assert "oamtab load FILE" in raised.value.text
+    assert table_segments() == []
+
+
+def test_a_table_this_user_may_not_open_is_said_as_such(zbhost, oamtab):
+    other = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+    if subprocess.run(other + ["true"], capture_output=True).returncode != 0:
+        pytest.skip("this process cannot run a program as another user")
+    oamtab("emu-a 1 zbhost 0")
+    os.chmod("/dev/shm/OAM_BoardIDsShadow", 0o660)
+    script = ("import pelk\n"
+              "for look in (pelk.boards, lambda: pelk.resolve(1)):\n"
+              "    try:\n"
+              "        look()\n"
+              "    except pelk.Error as error:\n"
+              "        print(error.name, error.text)\n")
+    ran = subprocess.run(other + [sys.executable, "-c", script], capture_output=True, text=True)
+    os.chmod("/dev/shm/OAM_BoardIDsShadow", 0o666)
+    said = ("the board-identity table /dev/shm/OAM_BoardIDsShadow (owner root, group root, "
+            "mode 0660) cannot be opened: this user may not read and write it; join group root, "
+            "which may")
+    assert ran.stdout.splitlines() == ["OAMSHADOW_ERR_UNAVAILABLE " + said,
+                                       "PKSTATUS_OAM_NOT_ATTACHED " + said], ran.stderr
 
 
 def test_table_after_oamtab_load(zbhost, oamtab):

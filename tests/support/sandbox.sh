@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# pelk-sandbox COMMAND [ARGUMENTS...]
+# pelk-sandbox [OPTIONS] COMMAND [ARGUMENTS...]
 #
 # Runs a command in a private mount and IPC namespace whose /dev is a fresh
 # tmpfs (null, zero, urandom, tty bound from the host) with a fresh /dev/shm.
@@ -9,17 +9,54 @@
 # the host must allow unprivileged user namespaces. Mounts are made with -n:
 # nothing writes the host's mount table file.
 set -euo pipefail
-me=$(basename "$0")
+me=pelk-sandbox
+version="@PROJECT_VERSION@"  # set when the build makes the installed copy
 
-usage="usage: $me COMMAND [ARGUMENTS...]
-Runs COMMAND with a private /dev, /dev/shm and IPC namespace."
-if [ $# -eq 0 ]; then
-    echo "$usage" >&2
-    exit 2
-fi
-if [ "$1" = --help ]; then
-    echo "$usage"
-    exit 0
+# The help, in the layout of the other tools' help.
+help() {
+    cat <<EOF
+Usage: $me [OPTIONS] COMMAND [ARGUMENTS...]
+       $me -h | -V
+
+Runs COMMAND with a private /dev, /dev/shm and IPC namespace, so that the
+emulator's pipes, its semaphore and the shared-memory segments (the
+board-identity table, board data) made inside are the command's own and
+vanish with it. /dev holds null, zero, urandom and tty of the host. An
+ordinary user gets it inside a user namespace of its own, so the host must
+allow unprivileged user namespaces; without them $me says which setting
+forbids them.
+Exit status: COMMAND's, 1 when the sandbox cannot be made, 2 for a wrong
+command line.
+
+Options:
+  -h, --help     show this help
+  -V, --version  show the version
+
+Examples:
+  $me ctest --test-dir build
+  $me sh -c 'zbhost & sleep 0.2; pelk ping --count 1000; kill \$!'
+  $me python3 -m pytest tests/
+EOF
+}
+
+if [ -z "${PELK_SANDBOXED:-}" ]; then
+    case ${1:-} in
+        -h | --help) help; exit 0 ;;
+        -V | --version)
+            case $version in @*) version="(not built)" ;; esac
+            echo "$me $version"
+            exit 0
+            ;;
+        --) shift ;;
+        -?*)
+            echo "$me: unknown option $1 (see $me --help)" >&2
+            exit 2
+            ;;
+    esac
+    if [ $# -eq 0 ]; then
+        help >&2
+        exit 2
+    fi
 fi
 
 if [ -z "${PELK_SANDBOXED:-}" ]; then

@@ -114,6 +114,11 @@ JsonArray& JsonArray::Int(long long value) {
     return *this;
 }
 
+JsonArray& JsonArray::Str(const std::string& value) {
+    m_items.push_back(JsonQuote(value));
+    return *this;
+}
+
 JsonArray& JsonArray::Obj(const JsonObject& value) {
     m_items.push_back(value.Render());
     return *this;

@@ -33,6 +33,7 @@ private:
 class JsonArray {
 public:
     JsonArray& Int(long long value);
+    JsonArray& Str(const std::string& value);
     JsonArray& Obj(const JsonObject& value);
     std::string Render() const;
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "services/driver_names.h"
+
 namespace {
 
 bool FitsField(const std::string& text, size_t limit, const char* field, std::string* error) {
@@ -82,6 +84,22 @@ bool FieldsPrintable(const std::vector<std::string>& words, std::string* error) 
         return false;
     }
     return true;
+}
+
+std::string UnresolvableBoard(const CBoardIDShadow& record) {
+    const std::string name = record.GetName();
+    const std::string driver = record.GetDriverName();
+    const std::string id = record.GetDriverBoardID();
+    PELKLIB_DRIVER_TYPE type;
+    if (!DriverTypeByName(driver.c_str(), &type)) {
+        return "board \"" + name + "\" names driver \"" + driver +
+               "\", which the library does not know (zb5t, zbhost, or qm for the qm plug-in)";
+    }
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) {
+        return "board \"" + name + "\" has driver board ID \"" + id +
+               "\", which is not a decimal number";
+    }
+    return "";
 }
 
 std::vector<std::string> SplitLine(const std::string& line) {

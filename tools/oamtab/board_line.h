@@ -17,6 +17,11 @@ bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, s
 // byte, shown escaped, in *error.
 bool FieldsPrintable(const std::vector<std::string>& words, std::string* error);
 
+// Why resolving the board's number would fail: a driver name the library
+// does not know (zb5t, qm, zbhost, ignoring case) or a driver board ID that
+// is not a decimal number; "" when it resolves.
+std::string UnresolvableBoard(const CBoardIDShadow& record);
+
 // Splits a line into words at blanks; '#' starts a comment.
 std::vector<std::string> SplitLine(const std::string& line);
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/common/options.h"
-#include "tools/pelk/output.h"
+#include "tools/common/output.h"
 
 // The library passes a time-out on as a signed int: larger values would
 // wait without limit.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/pelk/command.h"
+#include "tools/pelk/latency.h"
 #include "tools/pelk/target.h"
 
 namespace {
@@ -72,13 +73,10 @@ int RoundTrip(cPelkLib& lib, unsigned int tag, unsigned int timeout, std::string
     return 0;
 }
 
-double Percentile(const std::vector<double>& sorted, double fraction) {
-    const size_t rank = static_cast<size_t>(std::ceil(fraction * sorted.size()));
-    return sorted[rank == 0 ? 0 : rank - 1];
-}
-
-// count round trips of size data bytes each, and their summary.
-int Ping(Output& out, cPelkLib& lib, unsigned int count, unsigned int size, unsigned int timeout) {
+// count round trips of size data bytes each, and their summary (with the
+// histogram of their latencies when asked).
+int Ping(Output& out, cPelkLib& lib, unsigned int count, unsigned int size, unsigned int timeout,
+         bool histogram) {
     std::string data(size, '\0'), received(size, '\0');
     for (size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<char>('a' + i % 26);
@@ -130,18 +128,23 @@ int Ping(Output& out, cPelkLib& lib, unsigned int count, unsigned int size, unsi
     out.Fields()
         .Int("count", count)
         .Int("size", size)
-        .Obj("latencyMicros", JsonObject()
-                                  .Num("min", micros.front())
-                                  .Num("median", Percentile(micros, 0.5))
-                                  .Num("p99", Percentile(micros, 0.99))
-                                  .Num("max", micros.back()))
+        .Obj("latencyMicros", LatencySummary(micros))
         .Num("roundTripsPerSecond", perSecond)
         .Num("messagesPerSecond", 2 * perSecond);
     out.Text("%u round trips, 56-byte header + %u data bytes each, all echoed unchanged\n"
-             "latency: min %.1f us, median %.1f us, p99 %.1f us, max %.1f us\n"
+             "latency: min %.1f us, median %.1f us, p90 %.1f us, p99 %.1f us, p99.9 %.1f us, "
+             "max %.1f us\n"
              "%.0f round trips/s (%.0f messages/s, each way counted)\n",
-             count, size, micros.front(), Percentile(micros, 0.5), Percentile(micros, 0.99),
-             micros.back(), perSecond, 2 * perSecond);
+             count, size, micros.front(), Percentile(micros, 0.5), Percentile(micros, 0.9),
+             Percentile(micros, 0.99), Percentile(micros, 0.999), micros.back(), perSecond,
+             2 * perSecond);
+    if (histogram) {
+        const std::vector<LatencyBucket> buckets = LatencyHistogram(micros);
+        out.Fields().Arr("histogram", HistogramJson(buckets));
+        if (!out.Json()) {
+            DrawHistogram(stdout, buckets);
+        }
+    }
     return s_interrupted ? kExitInterrupted : kExitOk;
 }
 
@@ -157,8 +160,10 @@ int RunPing(Invocation& invocation) {
             return out.Usage(wrong);
         }
     }
-    return RunOnBoard(invocation,
-                      [&](Target& target) { return Ping(out, *target.lib, count, size, timeout); });
+    const bool histogram = args.Has("--histogram");
+    return RunOnBoard(invocation, [&](Target& target) {
+        return Ping(out, *target.lib, count, size, timeout, histogram);
+    });
 }
 
 }  // namespace
@@ -166,12 +171,15 @@ int RunPing(Invocation& invocation) {
 const Command kPingCommand = {
     "ping",
     "",
-    "send messages to the board and time their round trips",
+    "send messages to the board and time their round trips: latency percentiles and rate",
     {{"--count", 'c', "N", "number of round trips (default 10)"},
      {"--size", 's', "BYTES", "bytes in the message's data buffer (default 64)"},
-     {"--timeout", 't', "MS", "how long to wait for each answer (default 5000)"}},
+     {"--timeout", 't', "MS", "how long to wait for each answer (default 5000)"},
+     {"--histogram", 'H', nullptr,
+      "draw a histogram of the latencies (with --json: add it as \"histogram\")"}},
     true,
     0,
     0,
     RunPing,
-    {"pelk ping --board 1 --count=1000", "pelk ping -c 100 -s 4096 --capture ping.pcapng"}};
+    {"pelk ping --board 1 --count=1000", "pelk ping -c 100 -s 4096 --capture ping.pcapng",
+     "pelk ping -c 10000 --histogram"}};

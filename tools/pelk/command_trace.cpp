@@ -1,11 +1,13 @@
-// pelk trace: a capture file as text, one line (or JSON object) per record.
+// pelk trace: a capture file as text, one line per record; with --json one
+// document holding every record, with --json-lines one object per record on
+// its own line followed by the summary object.
 #include <cstdio>
 #include <ctime>
 #include <string>
 
 #include "capture/capture_reader.h"
+#include "tools/common/status.h"
 #include "tools/pelk/command.h"
-#include "tools/pelk/status.h"
 
 namespace {
 
@@ -93,7 +95,7 @@ void PrintText(const Capture& capture, const CaptureRecord& record, bool verbose
     if (!record.reply.empty()) std::printf("    reply %s\n", Hex(record.reply).c_str());
 }
 
-void PrintJson(const Capture& capture, const CaptureRecord& record, bool verbose) {
+JsonObject RecordJson(const Capture& capture, const CaptureRecord& record, bool verbose) {
     const PK_MSG_DESC& d = record.desc;
     const StatusInfo status = DescribeStatus(record.status, nullptr);
     JsonObject json;
@@ -132,21 +134,30 @@ void PrintJson(const Capture& capture, const CaptureRecord& record, bool verbose
         for (const auto& buffer : record.data) data += (data.empty() ? "" : " ") + Hex(buffer);
         json.Str("data", data).Str("reply", Hex(record.reply));
     }
-    std::printf("%s\n", json.Render().c_str());
+    return json;
 }
 
 int RunTrace(Invocation& invocation) {
     Capture capture;
     const bool whole = ReadCaptureFile(invocation.args.Positional()[0], &capture);
     const bool verbose = invocation.args.Has("--verbose");
+    const bool lines = invocation.args.Has("--json-lines");
+    JsonArray records;
     for (const CaptureRecord& record : capture.records) {
-        if (invocation.out.Json()) {
-            PrintJson(capture, record, verbose);
-        } else {
+        if (!invocation.out.Json()) {
             PrintText(capture, record, verbose);
+        } else if (lines) {
+            std::printf("%s\n", RecordJson(capture, record, verbose).Render().c_str());
+        } else {
+            records.Obj(RecordJson(capture, record, verbose));
         }
     }
-    invocation.out.Fields().Int("records", static_cast<long long>(capture.records.size()));
+    invocation.out.Fields()
+        .Str("file", invocation.args.Positional()[0])
+        .Int("count", static_cast<long long>(capture.records.size()));
+    if (invocation.out.Json() && !lines) {
+        invocation.out.Fields().Arr("records", records);
+    }
     if (!whole) {
         invocation.out.Error(invocation.args.Positional()[0] + ": " + capture.error);
         return kExitFailed;
@@ -160,9 +171,12 @@ const Command kTraceCommand = {
     "trace",
     "FILE",
     "show the records of a capture file (PELK_CAPTURE, --capture)",
-    {{"--verbose", 'v', nullptr, "add header words and data bytes in hex"}},
+    {{"--verbose", 'v', nullptr, "add header words and data bytes in hex"},
+     {"--json-lines", 0, nullptr,
+      "print one JSON object per record on its own line (JSON Lines), then the summary object"}},
     false,
     1,
     1,
     RunTrace,
-    {"pelk trace ping.pcapng", "pelk trace -v --json ping.pcapng"}};
+    {"pelk trace ping.pcapng", "pelk trace -v --json ping.pcapng",
+     "pelk trace --json-lines ping.pcapng | grep '\"kind\":\"sent\"'"}};

@@ -3,40 +3,25 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/board_json.h"
+#include "tools/common/board_table.h"
+#include "tools/common/status.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/resolution.h"
-#include "tools/pelk/status.h"
 #include "tools/pelk/target.h"
 
 namespace {
-
-constexpr int kMaxBoards = 1000;
-
-// Copies the whole table at once, so the list is a table that existed.
-int ReadTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
-    int status = oamShadowInit();
-    if (status != 0) {
-        return status;
-    }
-    int count = 0;
-    boards->resize(kMaxBoards);
-    status = oamShadowCopyTable(0, boards->data(), kMaxBoards, &count, qm);
-    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    oamShadowExit();
-    return status;
-}
 
 int RunBoards(Invocation& invocation) {
     Output& out = invocation.out;
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
-    const int status = ReadTable(&boards, &qm);
+    std::string why;
+    const int status = ReadBoardTable(&boards, &qm, &why);
     if (status != 0) {
-        out.Status("status", "board-identity table", status, nullptr);
-        if (status == OAMSHADOW_ERR_UNAVAILABLE) {
-            out.Error("there is no board-identity table on this host (its OAM supervisor, or "
-                      "oamtab, writes it)");
-        }
+        out.Doing("read the board-identity table");
+        out.Failure(status, nullptr);
+        out.Error(why);
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);
@@ -44,14 +29,8 @@ int RunBoards(Invocation& invocation) {
              "number", "driver", "board ID", "A-law", "resolves to");
     JsonArray list;
     for (const OAMSHADOW_BOARD& board : boards) {
-        JsonObject json;
-        json.Str("name", board.name);
         const Resolution resolution = ResolveBoard(board.number);
-        list.Obj(json.Int("number", board.number)
-                     .Str("driverName", board.driverName)
-                     .Str("driverBoardID", board.driverBoardID)
-                     .Bool("aLaw", board.isUsingALaw)
-                     .Obj("resolution", ResolutionJson(resolution)));
+        list.Obj(BoardJson(board).Obj("resolution", ResolutionJson(resolution)));
         out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name, board.number, board.driverName,
                  JsonQuote(board.driverBoardID).c_str(), board.isUsingALaw ? "yes" : "no",
                  ResolutionText(resolution).c_str());
@@ -74,14 +53,12 @@ int RunResolve(Invocation& invocation) {
     }
     const Resolution resolution = ResolveBoard(board);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
-    out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
     if (resolution.status != 0) {
-        out.Doing("resolve board " + std::to_string(board));
-        out.Failure(resolution.status, nullptr);
-        out.Error(resolution.cause.empty() ? DescribeStatus(resolution.status, nullptr).meaning
-                                           : resolution.cause);
+        ReportUnresolved(out, resolution);
+        return kExitFailed;
     }
-    return resolution.status == 0 ? kExitOk : kExitFailed;
+    out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
+    return kExitOk;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/common/help.h"
+#include "tools/common/library_diagnostics.h"
 #include "tools/common/standard_descriptors.h"
 #include "tools/common/tool_version.h"
 #include "tools/pelk/command.h"
@@ -87,12 +88,8 @@ const Command* FindCommand(const std::string& name) {
 // A wrong command line before the command is known; with --json a JSON
 // object like any other failure.
 int ToolUsage(const std::string& name, bool json, const std::string& problem) {
-    if (!json) {
-        return ReportUsage("pelk", problem, "pelk");
-    }
-    Output out(name, true);
-    out.Error(UsageText(problem, "pelk"));
-    return out.Finish(kExitUsage);
+    Output out("pelk", name, json);
+    return out.Finish(out.ToolUsage(problem));
 }
 
 // pelk help [COMMAND]
@@ -120,7 +117,9 @@ int Help(const std::vector<std::string>& words, bool json) {
 int RunCommand(const Command& command, const std::vector<std::string>& words, bool json) {
     Arguments args;
     std::string wrong = args.Parse(CommandOptions(command), words);
-    Invocation invocation{args, Output(command.name, json || args.Has("--json"))};
+    // --json-lines (trace) asks for JSON as well.
+    const bool asJson = json || args.Has("--json") || args.Has("--json-lines");
+    Invocation invocation{args, Output("pelk", command.name, asJson)};
     if (wrong.empty() && args.Has("--help")) {
         PrintCommandHelp(command);
         return kExitOk;
@@ -136,16 +135,13 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, bo
     return invocation.out.Finish(command.run(invocation));
 }
 
-// The library's diagnostics never mix with the results on stdout.
-extern "C" void ToStandardError(const char* text, void*) {
-    std::fputs(text, stderr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     OpenClosedStandardDescriptors();
-    pelkSetLogCallback(ToStandardError, nullptr);
+    // The library's diagnostics never mix with the results on stdout: they
+    // go to stderr, or become the cause of the failure they explain.
+    pelkSetLogCallback(HoldLibraryDiagnostic, nullptr);
     Arguments tool;
     const std::string wrong = tool.Parse(kToolOptions, {argv + 1, argv + argc}, true);
     const std::vector<std::string>& words = tool.Positional();

@@ -1,6 +1,7 @@
 #include "tools/pelk/resolution.h"
 
-#include "tools/pelk/status.h"
+#include "services/shm_presence.h"
+#include "tools/common/status.h"
 
 namespace {
 
@@ -26,10 +27,17 @@ std::string NoSuchBoardCause(unsigned int board) {
 Resolution ResolveBoard(unsigned int board) {
     Resolution resolution;
     resolution.board = board;
+    resolution.cause = MissingBoardTable();
+    if (!resolution.cause.empty()) {
+        resolution.status = OAMSHADOW_ERR_UNAVAILABLE;
+        return resolution;
+    }
     PelklibAttachOAM();
     resolution.status = PelklibGetBoardDriver(board, &resolution.type, &resolution.id);
     if (resolution.status == PKSTATUS_NO_SUCH_BOARD) {
         resolution.cause = NoSuchBoardCause(board);
+    } else if (resolution.status == PKSTATUS_OAM_NOT_ATTACHED) {
+        resolution.cause = UnopenedBoardTable();
     }
     PelklibDetachOAM();
     return resolution;
@@ -51,11 +59,16 @@ JsonObject ResolutionJson(const Resolution& resolution) {
 
 std::string ResolutionText(const Resolution& resolution) {
     if (resolution.status != 0) {
-        const StatusInfo status = DescribeStatus(resolution.status, nullptr);
-        return resolution.cause.empty()
-                   ? StatusLine(status)
-                   : std::to_string(status.code) + " " + status.name + ": " + resolution.cause;
+        StatusInfo status = DescribeStatus(resolution.status, nullptr);
+        status.meaning = resolution.cause.empty() ? status.meaning : resolution.cause;
+        return StatusLine(status);
     }
     return "type " + std::to_string(resolution.type) + " (" + DriverName(resolution.type) +
            "), ID " + std::to_string(resolution.id);
+}
+
+void ReportUnresolved(Output& out, const Resolution& resolution) {
+    out.Doing("resolve board " + std::to_string(resolution.board));
+    out.Failure(resolution.status, nullptr);
+    out.Error("board " + std::to_string(resolution.board) + ": " + ResolutionText(resolution));
 }

@@ -19,14 +19,10 @@ namespace {
 // for the driver found.
 int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target) {
     Output& out = invocation.out;
-    out.Doing("resolve board " + std::to_string(board));
     const Resolution resolution = ResolveBoard(board);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
     if (resolution.status != 0) {
-        out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
-        out.Failure(resolution.status, nullptr);
-        out.Error(resolution.cause.empty() ? DescribeStatus(resolution.status, nullptr).meaning
-                                           : resolution.cause);
+        ReportUnresolved(out, resolution);
         return kExitFailed;
     }
     const PELKLIB_DRIVER_TYPE type = resolution.type;
@@ -96,7 +92,7 @@ int OpenTarget(Invocation& invocation, Target* target) {
     out.Status("open", "open", status, target->lib.get());
     if (status == ENOENT && target->driver == PELKLIB_DRIVER_ZB5T) {
         out.Error("no zb5t driver is present (/dev/zb5t does not exist)");
-    } else if (status != 0 && target->driver == PELKLIB_DRIVER_ZBHOST) {
+    } else if (status != 0 && target->driver == PELKLIB_DRIVER_ZBHOST && !out.HasCause()) {
         out.Error("cannot reach the board emulator; is zbhost running?");
     }
     return status == 0 ? kExitOk : kExitFailed;

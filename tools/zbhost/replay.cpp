@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/capture_reader.h"
+#include "tools/common/output.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
 #include "wire/emulator_frame.h"
@@ -132,9 +133,10 @@ private:
     bool TakeMessages(int number);
     void Compare(const PK_PIPE_FRAME& frame, const char* header, const char* data);
     void Differ(const std::string& field, const std::string& recorded, const std::string& got);
+    // A message the capture does not hold.
+    void Unexpected(uint32_t tag, const char* why);
     bool Ignored(const char* field) const { return m_options.ignored.count(field) != 0; }
     void Write();
-    bool Exhausted() const { return m_next == m_script.steps.size() && m_queue.empty(); }
     int ToClient() { return m_clients.at(m_bound).pair.ToLibrary(); }
 
     struct Pending {
@@ -157,18 +159,41 @@ private:
     size_t m_next = 0;     // next step to match
     size_t m_matched = 0;
     size_t m_differing = 0;
+    size_t m_unexpected = 0;
     bool m_this_differs = false;
     size_t m_message = 0;  // messages taken from the client
+    JsonArray m_differences;
+    JsonArray m_unexpected_messages;
 };
 
 void Session::Differ(const std::string& field, const std::string& recorded,
                      const std::string& got) {
     const Message& expected = m_script.steps[m_next].expected;
-    std::fprintf(stderr,
-                 "zbhost: message %zu (capture offset %llu): %s: recorded %s, received %s\n",
-                 m_message, static_cast<unsigned long long>(expected.offset), field.c_str(),
-                 recorded.c_str(), got.c_str());
+    if (!m_options.json) {
+        std::fprintf(stderr,
+                     "zbhost: message %zu (capture offset %llu): %s: recorded %s, received %s\n",
+                     m_message, static_cast<unsigned long long>(expected.offset), field.c_str(),
+                     recorded.c_str(), got.c_str());
+    }
+    m_differences.Obj(JsonObject()
+                          .Int("message", static_cast<long long>(m_message))
+                          .Int("captureOffset", static_cast<long long>(expected.offset))
+                          .Str("field", field)
+                          .Str("recorded", recorded)
+                          .Str("received", got));
     m_this_differs = true;
+}
+
+void Session::Unexpected(uint32_t tag, const char* why) {
+    if (!m_options.json) {
+        std::fprintf(stderr, "zbhost: message %zu (tag %u) is unexpected: %s\n", m_message, tag,
+                     why);
+    }
+    m_unexpected_messages.Obj(JsonObject()
+                                  .Int("message", static_cast<long long>(m_message))
+                                  .Int("tag", tag)
+                                  .Str("why", why));
+    ++m_unexpected;
 }
 
 void Session::Compare(const PK_PIPE_FRAME& frame, const char* header, const char* data) {
@@ -252,17 +277,13 @@ bool Session::TakeMessages(int number) {
         ++m_message;
         const char* header = input.data() + consumed + ZBHOST_FRAME_LEN;
         if (number != m_bound) {
-            std::fprintf(stderr, "zbhost: message (tag %u) from a second client is not replayed\n",
-                         desc.tag);
-            ++m_differing;
+            Unexpected(desc.tag, "it came from a second client, which is not replayed");
         } else if (m_next < m_script.steps.size()) {
             Compare(frame, header, header + PK_MAX_HEADER_LEN);
             Answer(m_script.steps[m_next].answers, m_script.steps[m_next].expected.timestampNs);
             ++m_next;
         } else {
-            std::fprintf(stderr, "zbhost: message %zu (tag %u) is beyond the end of the capture\n",
-                         m_message, desc.tag);
-            ++m_differing;
+            Unexpected(desc.tag, "it is beyond the end of the capture");
         }
         consumed += whole;
     }
@@ -338,8 +359,8 @@ bool Session::ServeClient(int number) {
 bool Session::Serve() {
     std::vector<pollfd> polled;
     std::vector<int> numbers;
+    // Also once the capture is exhausted: a message more is unexpected.
     for (;;) {
-        if (m_bound != -1 && Exhausted()) return true;
         polled = {{m_signals, POLLIN, 0}, {m_manager.RequestFd(), POLLIN, 0}, {-1, POLLOUT, 0}};
         numbers.clear();
         for (const auto& entry : m_clients) {
@@ -386,10 +407,27 @@ int Session::Run() {
     for (auto& entry : m_clients) entry.second.pair.Remove();
     m_manager.Remove();
     const size_t unanswered = m_script.steps.size() - m_next;
-    std::fprintf(stderr, "zbhost: replay %s: %zu matched, %zu differing, %zu unanswered%s\n",
-                 m_options.file.c_str(), m_matched, m_differing, unanswered,
-                 finished ? "" : " (stopped by a signal)");
-    return m_differing == 0 && unanswered == 0 ? 0 : 1;
+    const bool passed = m_differing == 0 && unanswered == 0 && m_unexpected == 0;
+    Output out("zbhost", "replay", m_options.json);
+    out.Fields()
+        .Str("file", m_options.file)
+        .Int("matched", static_cast<long long>(m_matched))
+        .Int("differing", static_cast<long long>(m_differing))
+        .Int("unanswered", static_cast<long long>(unanswered))
+        .Int("unexpected", static_cast<long long>(m_unexpected))
+        .Bool("stopped", !finished)
+        .Arr("differences", m_differences)
+        .Arr("unexpectedMessages", m_unexpected_messages);
+    const std::string summary =
+        std::to_string(m_matched) + " matched, " + std::to_string(m_differing) + " differing, " +
+        std::to_string(unanswered) + " unanswered, " + std::to_string(m_unexpected) +
+        " unexpected" + (finished ? "" : " (stopped by a signal)");
+    if (!m_options.json) {
+        std::fprintf(stderr, "zbhost: replay %s: %s\n", m_options.file.c_str(), summary.c_str());
+    } else if (!passed) {
+        out.Error(summary);
+    }
+    return out.Finish(passed ? kExitOk : kExitFailed);
 }
 
 }  // namespace
@@ -413,16 +451,23 @@ const char* ReplayFieldNames() {
 
 int RunReplay(const ReplayOptions& options, int signals, bool verbose) {
     Capture capture;
-    if (!ReadCaptureFile(options.file, &capture)) {
-        std::fprintf(stderr, "zbhost: %s: %s\n", options.file.c_str(), capture.error.c_str());
-        return 2;
-    }
     std::string object;
-    Script script = BuildScript(capture, &object);
-    if (script.steps.empty()) {
-        std::fprintf(stderr, "zbhost: %s holds no message sent by an application\n",
-                     options.file.c_str());
-        return 2;
+    Script script;
+    std::string unreadable;
+    if (!ReadCaptureFile(options.file, &capture)) {
+        unreadable = options.file + ": " + capture.error;
+    } else if ((script = BuildScript(capture, &object)).steps.empty()) {
+        unreadable = options.file + " holds no message sent by an application";
+    }
+    if (!unreadable.empty()) {
+        Output out("zbhost", "replay", options.json);
+        out.Doing("read the capture");
+        if (options.json) {
+            out.Error(unreadable);
+        } else {
+            std::fprintf(stderr, "zbhost: %s\n", unreadable.c_str());
+        }
+        return out.Finish(kUsageExitStatus);
     }
     if (verbose) {
         std::fprintf(stderr, "zbhost: replaying object \"%s\"\n", object.c_str());

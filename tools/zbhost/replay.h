@@ -12,6 +12,7 @@ struct ReplayOptions {
     std::string file;
     std::set<std::string> ignored;  // field names left out of the comparison
     bool timing = false;            // keep the recorded delays of the answers
+    bool json = false;              // the summary as one JSON object on stdout
 };
 
 // Checks the names given to --ignore; false with the first unknown one.
@@ -19,10 +20,10 @@ bool ValidReplayFields(const std::set<std::string>& fields, std::string* unknown
 // The names --ignore takes, for its message about an unknown one.
 const char* ReplayFieldNames();
 
-// Runs the session until the client closes its pipes, the capture is
-// exhausted or a signal arrives on the signals descriptor. Returns the exit
-// status: 0 when every message matched, 1 otherwise, 2 for an unreadable
-// capture.
+// Runs the session until the client closes its pipes or a signal arrives
+// on the signals descriptor. Returns the exit status: 0 when every recorded
+// message was sent and matched and no other message came, 1 otherwise, 2
+// for an unreadable capture.
 int RunReplay(const ReplayOptions& options, int signals, bool verbose);
 
 #endif

@@ -19,13 +19,17 @@ const std::vector<OptionDef> kOptions = {
     {"--replay", 0, "FILE",
      "serve one client session from a capture file instead of echoing: compare each message "
      "the client sends with the next one the recorded application sent (differences on "
-     "standard error, field by field), answer with what it received; exit 0 only if every "
-     "message matched"},
+     "standard error, field by field), answer with what it received; serve until the client "
+     "closes its pipes; exit 0 only if the client sent every recorded message, each matched, "
+     "and no message more"},
     {"--ignore", 0, "FIELD,...",
      "with --replay: fields left out of the comparison: type, dst1, dst2, tag, numbufs, "
      "header_len, word0, word1, opaque, word4, param_count, param0 to param7, header, buflen, "
      "data"},
     {"--timing", 0, nullptr, "with --replay: keep the recorded delays of the answers"},
+    {"--json", 'j', nullptr,
+     "with --replay: print the summary as one JSON object on stdout (the differences in it, "
+     "not on standard error)"},
     kHelpOption,
     kVersionOption,
 };
@@ -62,13 +66,14 @@ const char kDescription[] =
 
 const HelpPage kHelp = {
     {"zbhost [-v] [--max-queued BYTES] [--open-timeout SECONDS]",
-     "zbhost --replay FILE [--ignore FIELD,...] [--timing] [-v]", "zbhost -h | -V"},
+     "zbhost --replay FILE [--ignore FIELD,...] [--timing] [--json] [-v]", "zbhost -h | -V"},
     kDescription,
     {},
     kOptions,
     {"zbhost &", "zbhost --verbose --open-timeout 30",
-     "PELK_EMULATOR_DIR=$XDG_RUNTIME_DIR/pelk zbhost &",
-     "zbhost --replay golden.pcapng --ignore param0,tag --timing"}};
+     "PELK_EMULATOR_DIR=$HOME/.cache/pelk zbhost &",
+     "zbhost --replay golden.pcapng --ignore param0,tag --timing",
+     "zbhost --replay golden.pcapng --json > replay.json"}};
 
 // Takes the values of args into *options; returns a problem or "".
 std::string TakeValues(const Arguments& args, ZbhostOptions* options) {
@@ -88,6 +93,7 @@ std::string TakeValues(const Arguments& args, ZbhostOptions* options) {
     ReplayOptions& replay = options->replay;
     replay.file = args.Value("--replay");
     replay.timing = args.Has("--timing");
+    replay.json = args.Has("--json");
     const std::string& ignore = args.Value("--ignore");
     for (size_t at = 0; args.Has("--ignore") && at <= ignore.size();) {
         const size_t comma = std::min(ignore.find(',', at), ignore.size());
@@ -98,8 +104,8 @@ std::string TakeValues(const Arguments& args, ZbhostOptions* options) {
     if (!ValidReplayFields(replay.ignored, &unknown)) {
         return "--ignore takes " + std::string(ReplayFieldNames()) + ", not \"" + unknown + "\"";
     }
-    if (replay.file.empty() && (replay.timing || !replay.ignored.empty())) {
-        return "--ignore and --timing need --replay FILE";
+    if (replay.file.empty() && (replay.timing || replay.json || !replay.ignored.empty())) {
+        return "--ignore, --timing and --json need --replay FILE";
     }
     return "";
 }

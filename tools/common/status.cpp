@@ -1,4 +1,4 @@
-#include "tools/pelk/status.h"
+#include "tools/common/status.h"
 
 #include <cstdio>
 
@@ -36,9 +36,5 @@ std::string StatusLine(const StatusInfo& status) {
         std::snprintf(hex, sizeof hex, " (0x%x)", static_cast<unsigned int>(status.code));
         line += hex;
     }
-    line += " " + status.name + ": " + status.meaning;
-    if (!status.libraryText.empty() && status.libraryText != status.name) {
-        line += " [library text \"" + status.libraryText + "\"]";
-    }
-    return line;
+    return line + " " + status.name + ": " + status.meaning;
 }

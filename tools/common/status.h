@@ -1,6 +1,7 @@
-// Names and meanings of every status the library returns.
-#ifndef PELK_TOOL_STATUS_H
-#define PELK_TOOL_STATUS_H
+// Names and meanings of every status the library returns, as the tools
+// show them.
+#ifndef PELK_TOOLS_STATUS_H
+#define PELK_TOOLS_STATUS_H
 
 #include <string>
 
