@@ -135,10 +135,7 @@ int Add(Invocation& invocation) {
     }
     CBoardIDShadow record;
     std::string error;
-    if (!FieldsPrintable(fields, &error)) {
-        return out.Usage(error);
-    }
-    if (!ParseBoard(fields, &record, &error)) {
+    if (!FieldsPrintable(fields, &error) || !ParseBoard(fields, &record, &error)) {
         return out.Usage(error);
     }
     out.Fields().Obj("board",
