@@ -1,0 +1,83 @@
+// pelkd: serves this host's boards and board-identity table to other hosts
+// over gRPC.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <pelklib.h>
+
+#include "services/settings.h"
+#include "tools/common/tool_version.h"
+#include "tools/pelkd/pelkd_options.h"
+#include "tools/pelkd/pelkd_server.h"
+
+namespace {
+
+// A stop that has not ended every session in this time ends pelkd anyway
+// (a board operation may wait without limit).
+constexpr unsigned int kStopLimitSeconds = 5;
+
+// Descriptors 0 to 2 that are closed are opened on /dev/null, so that no
+// socket or file of pelkd's becomes one of them.
+void OpenStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+            _exit(1);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    OpenStandardDescriptors();
+    signal(SIGPIPE, SIG_IGN);
+    // pelkd serves this host's own boards, never those of another pelkd.
+    unsetenv(kRemoteVariable);
+
+    PelkdSettings settings;
+    std::string problem;
+    switch (ParsePelkdOptions(argc, argv, &settings, &problem)) {
+        case PelkdCommand::Help: std::fputs(PelkdHelp().c_str(), stdout); return 0;
+        case PelkdCommand::Version: PrintToolVersion("pelkd", pelklibVersion()); return 0;
+        case PelkdCommand::Usage:
+            std::fprintf(stderr, "pelkd: %s (see pelkd --help)\n", problem.c_str());
+            return 2;
+        case PelkdCommand::Serve: break;
+    }
+
+    // Stop signals are taken by sigwait below, on no other thread.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stopping, signal);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+
+    PelkdServer server(settings);
+    problem = server.Start();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "pelkd: %s\n", problem.c_str());
+        return 1;
+    }
+    for (const std::string& where : server.Listening()) {
+        std::printf("pelkd: listening on %s\n", where.c_str());
+    }
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopping, &received);
+    if (settings.verbose) {
+        std::fprintf(stderr, "pelkd: stopping (%s)\n", strsignal(received));
+    }
+    std::thread([] {
+        sleep(kStopLimitSeconds);
+        std::fprintf(stderr, "pelkd: sessions still busy after %u s; exiting\n", kStopLimitSeconds);
+        _exit(1);
+    }).detach();
+    server.Stop();
+    return 0;
+}
