@@ -46,7 +46,7 @@ cPelkLib_Remote::~cPelkLib_Remote() {
     if (getpid() != m_pid) {
         // A copy left in a child after fork: the connection and gRPC's
         // threads are the parent's, so nothing of them is touched here.
-        new std::shared_ptr<SessionStream>(std::move(m_session));
+        static_cast<void>(m_session.release());
     } else {
         CloseSession();
     }
@@ -94,7 +94,7 @@ int cPelkLib_Remote::Open(unsigned int size, int* waitHandle) {
         PelkLog("Open: %s\n", problem.c_str());
         return PKERR_NOT_OPEN;
     }
-    std::shared_ptr<SessionStream> session = SessionStream::Start(connection, m_wake_fd);
+    std::unique_ptr<SessionStream> session = SessionStream::Start(connection, m_wake_fd);
     pelk::v1::SessionRequest request;
     pelk::v1::Open* open = request.mutable_open();
     open->set_driver_type(m_type);
@@ -111,7 +111,7 @@ int cPelkLib_Remote::Open(unsigned int size, int* waitHandle) {
         }
         return answered ? reply.status() : PKERR_NOT_OPEN;
     }
-    m_session = session;
+    m_session = std::move(session);
     m_size = size;
     if (waitHandle != nullptr) {
         *waitHandle = m_wake_fd;

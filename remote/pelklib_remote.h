@@ -100,7 +100,7 @@ private:
     const PELKLIB_DRIVER_TYPE m_type;
     const unsigned int m_board;
     const pid_t m_pid;  // the process that made the object
-    std::shared_ptr<SessionStream> m_session;
+    std::unique_ptr<SessionStream> m_session;
     bool m_end_reported = false;
     unsigned int m_size = 0;  // the size given to Open
     int m_wake_fd = -1;

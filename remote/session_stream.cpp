@@ -27,9 +27,8 @@ SessionStream::SessionStream(const Connection& connection, int wakeFd)
       m_stub(pelk::v1::Board::NewStub(connection.channel)),
       m_wake_fd(wakeFd) {}
 
-std::shared_ptr<SessionStream> SessionStream::Start(const Connection& connection, int wakeFd) {
-    std::shared_ptr<SessionStream> stream(new SessionStream(connection, wakeFd));
-    stream->m_self = stream;
+std::unique_ptr<SessionStream> SessionStream::Start(const Connection& connection, int wakeFd) {
+    std::unique_ptr<SessionStream> stream(new SessionStream(connection, wakeFd));
     PrepareCall(&stream->m_context, -1);
     stream->m_stub->async()->Session(&stream->m_context, stream.get());
     // Writes start from callers' threads: the hold keeps the call from being
@@ -108,7 +107,7 @@ std::string SessionStream::EndReason() {
 }
 
 void SessionStream::Close() {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     m_wake_fd = -1;
     if (!m_done) {
         if (m_end_reason.empty()) {
@@ -116,6 +115,7 @@ void SessionStream::Close() {
         }
         m_context.TryCancel();
     }
+    m_changed.wait(hold, [this] { return m_done; });
 }
 
 void SessionStream::UpdateWake() {
@@ -169,19 +169,14 @@ void SessionStream::OnWriteDone(bool ok) {
 }
 
 void SessionStream::OnDone(const grpc::Status& status) {
-    std::shared_ptr<SessionStream> self;
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        if (m_end_reason.empty()) {
-            m_end_reason = status.ok() ? "pelkd at " + m_connection.target + " ended the session"
-                                       : DescribeFailure(status, m_connection.target);
-        }
-        m_done = true;
-        m_reading = false;
-        m_writes.clear();
-        UpdateWake();
-        m_changed.notify_all();
-        self.swap(m_self);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_end_reason.empty()) {
+        m_end_reason = status.ok() ? "pelkd at " + m_connection.target + " ended the session"
+                                   : DescribeFailure(status, m_connection.target);
     }
-    // self may be the last owner: the stream goes with it, after the lock.
+    m_done = true;
+    m_reading = false;
+    m_writes.clear();
+    UpdateWake();
+    m_changed.notify_all();
 }

@@ -6,7 +6,10 @@
 // grants pelkd credit for more, so the queue stays bounded.
 //
 // The stream's reactions (a read, a write or the call done) run on gRPC's
-// own threads; callers wait on a condition variable.
+// own threads; callers wait on a condition variable. Nothing is released in
+// a reaction: the stream, and its channel with it, goes on its owner's
+// thread once the call is done (a channel let go on one of gRPC's threads
+// would stop gRPC's callback threads from one of them).
 #ifndef PELK_REMOTE_SESSION_STREAM_H
 #define PELK_REMOTE_SESSION_STREAM_H
 
@@ -30,7 +33,7 @@ public:
     // Starts the call on connection. wakeFd (an eventfd) is made readable
     // while a message waits or once the stream has ended, and read empty
     // otherwise.
-    static std::shared_ptr<SessionStream> Start(const Connection& connection, int wakeFd);
+    static std::unique_ptr<SessionStream> Start(const Connection& connection, int wakeFd);
     ~SessionStream() override = default;
 
     // Sends request with the next ID and waits up to deadlineMs (negative:
@@ -46,7 +49,8 @@ public:
     std::unique_ptr<pelk::v1::Message> TakeMessage();
     // Why the stream ended ("" while it runs).
     std::string EndReason();
-    // Cancels the call and lets go of wakeFd; nothing is signalled after.
+    // Cancels the call, lets go of wakeFd and waits until the call is done;
+    // the stream may then be deleted.
     void Close();
 
     void OnReadDone(bool ok) override;
@@ -71,7 +75,6 @@ private:
     std::unique_ptr<pelk::v1::Board::Stub> m_stub;
     grpc::ClientContext m_context;
     pelk::v1::SessionEvent m_event;  // the read in progress
-    std::shared_ptr<SessionStream> m_self;  // keeps the stream alive until OnDone
 
     std::mutex m_lock;
     std::condition_variable m_changed;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -267,6 +268,33 @@ TEST_F(Remote, TimeOutsHoldAndTheWaitHandleTellsWhenAMessageWaits) {
     EXPECT_EQ(lib->ReceiveMessage(&info, 0, sizeof header, header, &length), 0);
     EXPECT_EQ(std::string(header, length), "pong");
     EXPECT_EQ(poll(&ready, 1, 0), 0);
+}
+
+long ResidentKiB() {
+    const ProgramResult status = RunProgram("grep VmRSS /proc/" + std::to_string(getpid()) + "/status");
+    return std::atol(status.output.c_str() + status.output.find_first_of("0123456789"));
+}
+
+// pelkd pushes no more than the client has granted: a caller that does not
+// receive holds at most the credit window and one message, the rest stays
+// in the board's own queue, and nothing is lost.
+TEST_F(Remote, ACallerThatDoesNotReceiveHoldsOnlyTheCredit) {
+    Lib lib = Make(true);
+    ASSERT_EQ(lib->Open(56, nullptr), 0);
+    const std::string mebibyte(1 << 20, 'c');
+    ASSERT_EQ(SendBytes(*lib, "warm", {mebibyte}, 0), 0);
+    ASSERT_EQ(Receive(*lib, 56, {1 << 20}).substr(0, 2), "0 ");
+    const long before = ResidentKiB();
+    for (unsigned int i = 1; i <= 28; ++i) ASSERT_EQ(SendBytes(*lib, "held", {mebibyte}, i), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(ResidentKiB() - before, 18 * 1024);
+    for (unsigned int i = 1; i <= 28; ++i) {
+        PK_REC_INFO info;
+        char header[56];
+        unsigned int length;
+        ASSERT_EQ(lib->ReceiveMessage(&info, 5000, sizeof header, header, &length), 0);
+        EXPECT_EQ(info.tag, i);
+    }
 }
 
 TEST_F(Remote, TableAndResolutionReadAsLocally) {

@@ -17,6 +17,18 @@ std::string AddressOf(const std::string& peer) {
 
 }  // namespace
 
+BoardService::BoardService(const PeerUsers& users, SessionLimits& limits, bool verbose)
+    : m_users(users), m_limits(limits), m_verbose(verbose) {
+    using Stream = grpc::ServerReaderWriter<grpc::ByteBuffer, grpc::ByteBuffer>;
+    AddMethod(new grpc::internal::RpcServiceMethod(
+        "/pelk.v1.Board/Session", grpc::internal::RpcMethod::BIDI_STREAMING,
+        new grpc::internal::BidiStreamingHandler<BoardService, grpc::ByteBuffer, grpc::ByteBuffer>(
+            [](BoardService* service, grpc::ServerContext* context, Stream* stream) {
+                return service->Session(context, stream);
+            },
+            this)));
+}
+
 std::string BoardService::ClientOf(const grpc::ServerContext& context) const {
     const std::string peer = context.peer();
     const std::string user = m_users.ClientOf(peer);
@@ -35,9 +47,8 @@ std::string BoardService::ClientOf(const grpc::ServerContext& context) const {
     return "address " + AddressOf(peer);
 }
 
-grpc::Status BoardService::Session(
-    grpc::ServerContext* context,
-    grpc::ServerReaderWriter<pelk::v1::SessionEvent, pelk::v1::SessionRequest>* stream) {
+grpc::Status BoardService::Session(grpc::ServerContext* context,
+                                   grpc::ServerReaderWriter<grpc::ByteBuffer, grpc::ByteBuffer>* stream) {
     const grpc::Status named = CheckProtocol(*context);
     if (!named.ok()) {
         return named;

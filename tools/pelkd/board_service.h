@@ -1,5 +1,8 @@
 // pelkd's Board service: one BoardSession per stream, within the session
-// limits of the client it comes from.
+// limits of the client it comes from. Its one method, pelk.v1.Board/Session,
+// takes the stream's messages as bytes, so that a request that is no
+// pelk.v1.SessionRequest is refused with a status of its own (gRPC's
+// generated service would end such a stream as if the client had).
 #ifndef PELK_TOOLS_PELKD_BOARD_SERVICE_H
 #define PELK_TOOLS_PELKD_BOARD_SERVICE_H
 
@@ -9,14 +12,12 @@
 #include "tools/pelkd/peer_users.h"
 #include "tools/pelkd/session_limits.h"
 
-class BoardService final : public pelk::v1::Board::Service {
+class BoardService final : public grpc::Service {
 public:
-    BoardService(const PeerUsers& users, SessionLimits& limits, bool verbose)
-        : m_users(users), m_limits(limits), m_verbose(verbose) {}
+    BoardService(const PeerUsers& users, SessionLimits& limits, bool verbose);
 
     grpc::Status Session(grpc::ServerContext* context,
-                         grpc::ServerReaderWriter<pelk::v1::SessionEvent,
-                                                  pelk::v1::SessionRequest>* stream) override;
+                         grpc::ServerReaderWriter<grpc::ByteBuffer, grpc::ByteBuffer>* stream);
 
 private:
     // Who a call comes from, as its limits count it: "uid 1000" on a Unix

@@ -67,16 +67,31 @@ BoardSession::~BoardSession() {
     }
 }
 
+bool BoardSession::Read(pelk::v1::SessionRequest* request, grpc::Status* refusal) {
+    grpc::ByteBuffer bytes;
+    if (!m_stream->Read(&bytes)) {
+        return false;
+    }
+    ++m_requests;
+    if (!grpc::SerializationTraits<pelk::v1::SessionRequest>::Deserialize(&bytes, request).ok()) {
+        *refusal = Refuse("request " + std::to_string(m_requests) +
+                          " of the session is no pelk.v1.SessionRequest");
+        return false;
+    }
+    return true;
+}
+
 grpc::Status BoardSession::Run() {
     pelk::v1::SessionRequest request;
-    if (!m_stream->Read(&request)) {
-        return grpc::Status::OK;
+    grpc::Status status;
+    if (!Read(&request, &status)) {
+        return status;
     }
-    grpc::Status status = OpenObject(request);
+    status = OpenObject(request);
     if (!status.ok() || m_object == nullptr) {
         return status;
     }
-    while (status.ok() && m_stream->Read(&request)) {
+    while (status.ok() && Read(&request, &status)) {
         status = Serve(request);
     }
     if (m_verbose) {
@@ -128,8 +143,13 @@ void BoardSession::Answer(uint64_t id, int status, pelk::v1::Reply* reply) {
 }
 
 bool BoardSession::Write(const pelk::v1::SessionEvent& event) {
+    grpc::ByteBuffer bytes;
+    bool owned;
+    if (!grpc::SerializationTraits<pelk::v1::SessionEvent>::Serialize(event, &bytes, &owned).ok()) {
+        return false;
+    }
     std::lock_guard<std::mutex> hold(m_write_lock);
-    return m_stream->Write(event);
+    return m_stream->Write(bytes);
 }
 
 grpc::Status BoardSession::Serve(const pelk::v1::SessionRequest& request) {

@@ -22,8 +22,7 @@
 
 #include "protocol/pelk_protocol.h"
 
-using SessionStreamIO =
-    grpc::ServerReaderWriterInterface<pelk::v1::SessionEvent, pelk::v1::SessionRequest>;
+using SessionStreamIO = grpc::ServerReaderWriterInterface<grpc::ByteBuffer, grpc::ByteBuffer>;
 
 class BoardSession {
 public:
@@ -38,6 +37,9 @@ public:
     grpc::Status Run();
 
 private:
+    // The next request: true with *request; false at the stream's end, or
+    // with *refusal for bytes that are no request.
+    bool Read(pelk::v1::SessionRequest* request, grpc::Status* refusal);
     grpc::Status OpenObject(const pelk::v1::SessionRequest& request);
     // Runs one request after the first: its reply, or an error status.
     grpc::Status Serve(const pelk::v1::SessionRequest& request);
@@ -53,6 +55,7 @@ private:
     const bool m_verbose;
     std::unique_ptr<cPelkLib, void (*)(cPelkLib*)> m_object;
     unsigned int m_header_room = PK_MAX_HEADER_LEN;  // the largest header the object takes
+    uint64_t m_requests = 0;  // read so far
     std::mutex m_write_lock;  // one write to the stream at a time
     std::thread m_pusher;
     int m_stop_fd = -1;  // readable once the pusher is to stop

@@ -23,8 +23,10 @@ namespace {
 constexpr unsigned int kStopLimitSeconds = 5;
 
 // Descriptors 0 to 2 that are closed are opened on /dev/null, so that no
-// socket or file of pelkd's becomes one of them.
-void OpenStandardDescriptors() {
+// socket or file of pelkd's becomes one of them. This runs from
+// .preinit_array, before the shared libraries are initialised: gRPC opens
+// an eventfd as it is loaded.
+void OpenStandardDescriptors(int, char**, char**) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
             _exit(1);
@@ -32,10 +34,12 @@ void OpenStandardDescriptors() {
     }
 }
 
+__attribute__((section(".preinit_array"), used)) void (*const kOpenStandardDescriptors)(
+    int, char**, char**) = OpenStandardDescriptors;
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    OpenStandardDescriptors();
     signal(SIGPIPE, SIG_IGN);
     // pelkd serves this host's own boards, never those of another pelkd.
     unsetenv(kRemoteVariable);
