@@ -32,6 +32,12 @@ run() {  # name [sandbox]
 run bench_unix_roundtrip
 run bench_emu_roundtrip sandbox
 run bench_oam_lookup sandbox
+# Through pelkd: its own table after the others (bench/remote_table.py).
+cmake --build --preset default -j2 --target bench_remote_roundtrip pelkd_memory >/dev/null
+for program in bench_remote_roundtrip pelkd_memory; do
+    tests/support/sandbox.sh "$(realpath "$bin/$program")" "$(realpath "$results")/$program.json" \
+        >"$results/$program.log" 2>&1
+done
 if [ "$python_module" = 1 ]; then
     PYTHONPATH=build/default/python tests/support/sandbox.sh /usr/bin/python3 \
         bench/bench_python_roundtrip.py build/default/tools/zbhost/zbhost \
@@ -106,3 +112,5 @@ for i, row in enumerate(table):
     if i == 0:
         print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 EOF
+echo
+bench/remote_table.py "$results"
