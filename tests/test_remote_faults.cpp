@@ -140,6 +140,32 @@ TEST_F(RemoteFaults, AStoppedPelkdIsFoundDeadWithinTheKeepaliveBound) {
     }
 }
 
+double CpuSeconds(pid_t pid) {
+    const ProgramResult stat = RunProgram("cut -d' ' -f14,15 /proc/" + std::to_string(pid) + "/stat");
+    long user = 0, system = 0;
+    std::sscanf(stat.output.c_str(), "%ld %ld", &user, &system);
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// zbhost gone under an object: every receive gives what it gives locally,
+// and pelkd does not go on receiving from the dead pipes.
+TEST_F(RemoteFaults, ARuntimeThatDiesGivesTheStatusItGivesLocally) {
+    Lib remote = Open();
+    Lib local(NewPelkLibByType(PELKLIB_DRIVER_ZBHOST), deletePelkLib);
+    ASSERT_EQ(local->Open(56, nullptr), 0);
+    m_zbhost.Stop(SIGKILL);
+    const double before = CpuSeconds(m_pelkd->Pid());
+    for (int round = 0; round < 2; ++round) {
+        PK_REC_INFO info;
+        _PELKOR_MSG_HEADER header;
+        const int locally = local->ReceivePelkorMessage(&info, 1000, &header);
+        EXPECT_NE(locally, PKERR_TIMEOUT);
+        EXPECT_EQ(remote->ReceivePelkorMessage(&info, 1000, &header), locally);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(CpuSeconds(m_pelkd->Pid()) - before, 0.2);
+}
+
 TEST_F(RemoteFaults, UnreachableTargetsFailInBoundedTime) {
     LogLines log;
     for (const std::string& target : {"unix:" + m_dir + "/none.sock", std::string("127.0.0.1:1"),
