@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "emu/pelklib_emu.h"
+#include "emu/system_calls.h"
 #include "support/emu_runtime_side.h"
 
 namespace {
@@ -27,6 +28,11 @@ struct OpenedBackend {
     int waitHandle = -2;
     int status = 1;
 };
+
+int FailingFcntl(int, int, ...) {
+    errno = EBADF;
+    return -1;
+}
 
 std::string Bytes(const void* data, size_t length) {
     return std::string(static_cast<const char*>(data), length);
@@ -54,8 +60,22 @@ TEST(EmuPipes, NothingWorksBeforeOpenAndFailedOpensLeaveNothingOpen) {
                           "No such file or directory\n");
     EXPECT_EQ(lib.GetWaitHandle(), -1);
     EXPECT_EQ(read(reader, header, 1), 0);  // the writer has gone again
+
+    // Both pipes opened, but they cannot be made blocking: both are closed.
+    const std::string back = PipePath(ZBHOST_PIPE_OUT_NAME, 9);
+    ASSERT_EQ(mkfifo(back.c_str(), 0666), 0);
+    const EmuSystemCalls saved = g_emuSystemCalls;
+    g_emuSystemCalls.fcntl = FailingFcntl;
+    StdoutCapture failed;
+    EXPECT_EQ(lib.AttachPipes(9), PKERR_UNKNOWN);
+    g_emuSystemCalls = saved;
+    EXPECT_EQ(failed.Take(), "AttachPipes making pipe 9 blocking, fcntl failed, errno 9: "
+                             "Bad file descriptor\n");
+    EXPECT_EQ(lib.GetWaitHandle(), -1);
+    EXPECT_EQ(read(reader, header, 1), 0);
     close(reader);
     unlink(in.c_str());
+    unlink(back.c_str());
 }
 
 TEST(EmuPipes, HandshakeNamesThePairAndSecondOpenIsRefused) {

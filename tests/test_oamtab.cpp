@@ -24,7 +24,8 @@ std::string File(const std::string& content) {
 
 std::string Boards(int count) {
     std::string lines;
-    for (int i = 0; i < count; ++i) lines += "b" + std::to_string(100 + i) + " " + std::to_string(i) + " zb5t 1\n";
+    for (int i = 0; i < count; ++i)
+        lines += "b" + std::to_string(100 + i) + " " + std::to_string(i) + " zb5t 1\n";
     return lines;
 }
 
@@ -52,13 +53,21 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
     } refusals[] = {
         {"add ALPHA 9 zb5t 1", 1, "already in the table"},
         {"add beta 3 zb5t 1", 1, "board \"Zulu\" already has number 3"},
-        {"add --json beta 2 zb5t 1", 2, "--json applies to list only"},
+        {"--json add beta 2 zb5t 1", 2, "--json applies to list only"},
         {"add " + std::string(129, 'n') + " 1 zb5t 1", 1, "longer than 128"},
         {"add x 1 zb5t " + std::string(65, '1'), 1, "longer than 64"},
         {"add x 4294967296 zb5t 1", 1, "not a decimal number"},
         {"add '' 1 zb5t 1", 1, "must be one word"},
         {"add 'a b' 1 zb5t 1", 1, "must be one word"},
-        {"add x 1 zb5t 1 --ulaw", 2, "expected NAME"},
+        {"add x 1 zb5t 1 --ulaw", 2, "oamtab: unknown option --ulaw (see oamtab add --help)\n"},
+        {"add --alaw=yes x 1 zb5t 1", 2, "--alaw takes no value (see oamtab add --help)"},
+        {"add x -1 zb5t 1", 1, "board number \"-1\" is not a decimal number"},
+        {"add x 1 zb5t", 2, "oamtab: expected NAME NUMBER DRIVER ID (see oamtab add --help)\n"},
+        {"remove -- -x", 1, "no board named \"-x\""},
+        {"remove -x", 2, "unknown option -x (see oamtab remove --help)"},
+        {"-q list", 2, "oamtab: unknown option -q (see oamtab --help)\n"},
+        {"help list add", 2, "help takes one COMMAND"},
+        {"frobnicate", 2, "oamtab: unknown command \"frobnicate\" (see oamtab --help)\n"},
         {"remove nobody", 1, "no board named"},
         {"remove", 2, "expected NAME"},
         {"qm maybe", 2, "expected on or off"},
@@ -77,6 +86,10 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
         EXPECT_TRUE(result.Says(refusal.says)) << result.output;
     }
     EXPECT_EQ(Oamtab("list").output, table);
+    // Options stand anywhere after the command, -j for --json.
+    EXPECT_EQ(Oamtab("-j list").output, Oamtab("list -j").output);
+    ASSERT_EQ(Oamtab("add --alaw beta 2 zb5t 1").exitCode, 0);
+    EXPECT_TRUE(Oamtab("list").Says("1\tbeta\t2\tzb5t\t1\tyes\n"));
     ASSERT_EQ(Oamtab("load " + File("# rack 1\n" + Boards(31))).exitCode, 0);
     EXPECT_TRUE(Oamtab("list").Says("30\tb130\t"));
     // Boards that resolution cannot reach are kept, with a warning each.
@@ -90,15 +103,30 @@ TEST(Oamtab, KeepsBoardsInNameOrderAndRefusesConflicts) {
 }
 
 TEST(Oamtab, EveryCommandExplainsItself) {
+    Result tool = Oamtab("--help");
+    EXPECT_EQ(tool.exitCode, 0);
+    EXPECT_EQ(Oamtab("-h").output, tool.output);
+    EXPECT_EQ(Oamtab("help").output, tool.output);
+    EXPECT_TRUE(tool.Says("\n  -j, --json ") && tool.Says("\n  -V, --version ") &&
+                tool.Says("\nExamples:\n  oamtab "))
+        << tool.output;
     for (std::string command : {"list", "add", "remove", "load", "clear", "qm"}) {
         Result help = Oamtab(command + " --help");
         EXPECT_EQ(help.exitCode, 0);
-        EXPECT_EQ(help.output.rfind("usage: oamtab " + command, 0), 0u) << help.output;
+        EXPECT_EQ(help.output.rfind("Usage: oamtab " + command, 0), 0u) << help.output;
+        EXPECT_TRUE(help.Says("\n  -h, --help ") && help.Says("\nExamples:\n  oamtab " + command))
+            << help.output;
+        EXPECT_EQ(Oamtab("help " + command).output, help.output);
+        EXPECT_TRUE(tool.Says("\n  " + command + " ")) << command;
     }
-    EXPECT_EQ(Oamtab("--help").exitCode, 0);
-    EXPECT_EQ(Oamtab("frobnicate").exitCode, 2);
-    EXPECT_EQ(Oamtab("").exitCode, 2);
+    EXPECT_TRUE(Oamtab("add --help").Says("\n      --alaw "));
+    EXPECT_TRUE(Oamtab("list -h").Says("\n  -j, --json "));
+    Result none = Oamtab("");
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_EQ(none.output, tool.output);
+    EXPECT_EQ(RunProgram(std::string(OAMTAB_PATH) + " 2>/dev/null").output, "");  // on stderr
     EXPECT_EQ(Oamtab("--version").output, "oamtab 1.0.0\nlibpelk 1.0.0\n");
+    EXPECT_EQ(Oamtab("-V").output, "oamtab 1.0.0\nlibpelk 1.0.0\n");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // messages with data buffers, pair removal and reuse, pairs that cannot be
 // made, malformed frames, clients dying in the handshake or never opening
 // their pair, the bound on queued answers, the emulator directory, one
-// instance per host, clean stop.
+// instance per host, clean stop, the command line and its help.
 #include <glob.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +16,7 @@
 
 #include "emu/pelklib_emu.h"
 #include "support/emu_runtime_side.h"
+#include "support/run_program.h"
 #include "support/zbhost_process.h"
 
 namespace {
@@ -33,7 +34,8 @@ std::string ZbhostFiles(const std::string& dir = "/dev") {
     glob_t found;
     std::string joined;
     if (glob((dir + "/ZBHost*").c_str(), 0, nullptr, &found) == 0) {
-        for (size_t i = 0; i < found.gl_pathc; ++i) joined += found.gl_pathv[i] + dir.size() + 1 + " "s;
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            joined += found.gl_pathv[i] + dir.size() + 1 + " "s;
     }
     globfree(&found);
     return joined;
@@ -125,9 +127,9 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
     EXPECT_TRUE(replyWaits() && Exists("/dev/ZBHostIn0000"));
     // The next request takes that reply back: its client reads only its own.
     ASSERT_EQ(write(request, &word, 4), 4);
-    ASSERT_TRUE(Zbhost::WaitFor(
-        [&] { return testing::Value(zbhost.Errors(), HasSubstr("pipe 0000 reply not taken")); }))
-        << zbhost.Errors();
+    ASSERT_TRUE(Zbhost::WaitFor([&] {
+        return testing::Value(zbhost.Errors(), HasSubstr("pipe 0000 reply not taken"));
+    })) << zbhost.Errors();
     ASSERT_TRUE(Zbhost::WaitFor(replyWaits));
     int32_t number = -1;
     EXPECT_EQ(read(reply, &number, 4), 4);
@@ -178,9 +180,9 @@ TEST(Zbhost, SurvivesMalformedFramesAndClientsDyingInTheHandshake) {
 }
 
 TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntimeAndRemovesItsPairs) {
-    for (const std::string& name : {EmuPath(ZBHOST_MANAGER_IN_NAME), EmuPath(ZBHOST_MANAGER_OUT_NAME),
-                                    PipePath(ZBHOST_PIPE_IN_NAME, 3),
-                                    PipePath(ZBHOST_PIPE_OUT_NAME, 12345)}) {
+    for (const std::string& name :
+         {EmuPath(ZBHOST_MANAGER_IN_NAME), EmuPath(ZBHOST_MANAGER_OUT_NAME),
+          PipePath(ZBHOST_PIPE_IN_NAME, 3), PipePath(ZBHOST_PIPE_OUT_NAME, 12345)}) {
         ASSERT_EQ(mkfifo(name.c_str(), 0666), 0);
     }
     int opened = -1;
@@ -194,7 +196,8 @@ TEST(Zbhost, ServesAClientWaitingOnPipesOfAKilledRuntimeAndRemovesItsPairs) {
     client.join();
     EXPECT_EQ(opened, 0);
     EXPECT_TRUE(Zbhost::WaitFor([] {
-        return ZbhostFiles() == "ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ZBHostSemaphore ";
+        return ZbhostFiles() ==
+               "ZBHostManager.lock ZBHostManagerIn ZBHostManagerOut ZBHostSemaphore ";
     })) << ZbhostFiles();
 }
 
@@ -280,6 +283,51 @@ TEST(Zbhost, OneInstancePerDirectoryAndStopRemovesEverything) {
     EXPECT_EQ(ZbhostFiles(), devBefore);
     unlink((std::string(dir) + "/" + ZBHOST_SEMAPHORE_NAME).c_str());
     EXPECT_EQ(rmdir(dir), 0);
+}
+
+// Usage errors exit 2 with one line naming the option and where help is,
+// before zbhost makes anything; the help lists every option it takes.
+TEST(Zbhost, ReadsItsCommandLineAndExplainsIt) {
+    const std::string zbhost = "timeout 10 "s + ZBHOST_PATH;
+    const std::string before = ZbhostFiles();
+    const std::pair<const char*, const char*> wrong[] = {
+        {"--max-queued", "--max-queued needs a value BYTES"},
+        {"--open-timeout -1", "--open-timeout takes 1 to 3600 seconds, not \"-1\""},
+        {"--max-queued=1048575", "--max-queued takes 1048576 to 1099511627776 bytes, not"},
+        {"-q", "unknown option -q"},
+        {"--verbose=1", "--verbose takes no value"},
+        {"-5", "unexpected argument \"-5\""},
+        {"-- -v", "unexpected argument \"-v\""},
+        {"--timing", "--ignore and --timing need --replay FILE"},
+        {"--replay x --ignore tag,bogus", "--ignore takes type, dst1,"}};
+    for (const auto& [args, says] : wrong) {
+        ProgramResult result = RunProgram(zbhost + " " + args + " 2>&1");
+        EXPECT_EQ(result.exitCode, 2) << args;
+        EXPECT_EQ(result.output.rfind("zbhost: "s + says, 0), 0u) << result.output;
+        EXPECT_THAT(result.output, testing::EndsWith(" (see zbhost --help)\n"));
+    }
+    EXPECT_EQ(ZbhostFiles(), before);
+
+    Zbhost verbose({"-v", "--open-timeout=5"});
+    ASSERT_TRUE(verbose.WaitReady());
+    EXPECT_EQ(verbose.Stop(), 0);
+    EXPECT_THAT(verbose.Errors(), HasSubstr("zbhost: serving in /dev\n"));
+
+    ProgramResult help = RunProgram(zbhost + " --help");
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option :
+         {"Usage: zbhost ", "\n  -v, --verbose ", "\n      --max-queued BYTES ",
+          "\n      --open-timeout SECONDS ", "\n      --replay FILE ",
+          "\n      --ignore FIELD,... ", "\n      --timing ", "\n  -h, --help ",
+          "\n  -V, --version ", "\nExamples:\n  zbhost "}) {
+        EXPECT_THAT(help.output, HasSubstr(option));
+    }
+    // Help comes before the values are looked at.
+    EXPECT_EQ(RunProgram(zbhost + " -v --max-queued 1 --open-timeout=1 --replay f --ignore x "
+                                  "--timing -h")
+                  .output,
+              help.output);
+    EXPECT_EQ(RunProgram(zbhost + " -V").output, "zbhost 1.0.0\n");
 }
 
 }  // namespace

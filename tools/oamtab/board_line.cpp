@@ -31,10 +31,9 @@ bool ParseNumber(const std::string& text, uint32_t* number) {
 
 }  // namespace
 
-bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
-                CBoardIDShadow* record, std::string* error) {
-    if (words.size() < 4 || words.size() > 5 || (words.size() == 5 && words[4] != alawWord)) {
-        *error = std::string("expected NAME NUMBER DRIVER ID [") + alawWord + "]";
+bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, std::string* error) {
+    if (words.size() < 4 || words.size() > 5 || (words.size() == 5 && words[4] != "alaw")) {
+        *error = "expected NAME NUMBER DRIVER ID [alaw]";
         return false;
     }
     uint32_t number;

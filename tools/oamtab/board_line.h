@@ -8,11 +8,9 @@
 
 #include "oam/board_id_shadow.h"
 
-// Builds a record from NAME NUMBER DRIVER ID [alaw]. `alawWord` is the one
-// accepted fifth word ("--alaw" on the command line, "alaw" in a file).
-// Returns false with the reason in *error.
-bool ParseBoard(const std::vector<std::string>& words, const char* alawWord,
-                CBoardIDShadow* record, std::string* error);
+// Builds a record from NAME NUMBER DRIVER ID [alaw]. Returns false with
+// the reason in *error.
+bool ParseBoard(const std::vector<std::string>& words, CBoardIDShadow* record, std::string* error);
 
 // Splits a line into words at blanks; '#' starts a comment.
 std::vector<std::string> SplitLine(const std::string& line);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pelk/options.h"
+#include "tools/common/options.h"
 #include "tools/pelk/output.h"
 
 // The library passes a time-out on as a signed int: larger values would
@@ -20,14 +20,15 @@ struct Invocation {
 
 struct Command {
     const char* name;
-    const char* usage;    // positional arguments, for the help text
-    const char* summary;  // one line for the help text
+    const char* usage;               // positional arguments, for the help text
+    const char* summary;             // one line for the help text
     std::vector<OptionDef> options;  // besides --json, --help and the board options
-    bool onBoard;                     // takes --board / --driver / --id
+    bool onBoard;                    // takes --board / --driver / --id
     size_t minArguments;
     size_t maxArguments;
     // Returns the process exit status (ExitCode).
     int (*run)(Invocation& invocation);
+    std::vector<const char*> examples;  // whole command lines, for the help text
 };
 
 // The board-identity table (commands_table.cpp).

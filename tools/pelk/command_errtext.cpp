@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "tools/pelk/command.h"
 #include "services/statuses.h"
+#include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
 
 namespace {
@@ -37,9 +37,9 @@ int RunErrtext(Invocation& invocation) {
     int code = 0;
     const std::string& word = invocation.args.Positional()[0];
     if (!ParseCode(word, &code) && !StatusByName(word, &code)) {
-        invocation.out.Error("CODE takes a number such as -2, 2 or 0x40000004, or a status name "
-                             "such as PKERR_TIMEOUT or ENOENT, not \"" + word + "\"");
-        return kExitUsage;
+        return invocation.out.Usage("CODE takes a number such as -2, 2 or 0x40000004, or a "
+                                    "status name such as PKERR_TIMEOUT or ENOENT, not \"" +
+                                    word + "\"");
     }
     // An unopened kernel-driver object gives the library's own text.
     PelkHandle lib(NewPelkLibByType(PELKLIB_DRIVER_ZB5T));
@@ -49,5 +49,13 @@ int RunErrtext(Invocation& invocation) {
 
 }  // namespace
 
-const Command kErrtextCommand = {"errtext", "CODE|NAME", "the name and meaning of a status code",
-                                 {}, false, 1, 1, RunErrtext};
+const Command kErrtextCommand = {
+    "errtext",
+    "CODE|NAME",
+    "the name and meaning of a status code",
+    {},
+    false,
+    1,
+    1,
+    RunErrtext,
+    {"pelk errtext -16", "pelk errtext 0x40000004", "pelk errtext PKERR_TIMEOUT"}};

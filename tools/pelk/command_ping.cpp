@@ -66,8 +66,7 @@ int RoundTrip(cPelkLib& lib, unsigned int tag, unsigned int timeout, std::string
             return status;
         }
     }
-    if (info.tag != tag || std::memcmp(&answer, &header, sizeof header) != 0 ||
-        received != data) {
+    if (info.tag != tag || std::memcmp(&answer, &header, sizeof header) != 0 || received != data) {
         return PKERR_BAD_MESSAGE;
     }
     return 0;
@@ -78,24 +77,8 @@ double Percentile(const std::vector<double>& sorted, double fraction) {
     return sorted[rank == 0 ? 0 : rank - 1];
 }
 
-int RunPing(Invocation& invocation) {
-    const Arguments& args = invocation.args;
-    Output& out = invocation.out;
-    unsigned int count = 0, size = 0, timeout = 0;
-    for (const std::string& wrong :
-         {args.Number("--count", 10, 1, kMaxCount, "", &count),
-          args.Number("--size", 64, 0, kMaxSize, "bytes", &size),
-          args.Number("--timeout", 5000, 0, kMaxTimeoutMs, "milliseconds", &timeout)}) {
-        if (!wrong.empty()) {
-            out.Error(wrong);
-            return kExitUsage;
-        }
-    }
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
-    }
+// count round trips of size data bytes each, and their summary.
+int Ping(Output& out, cPelkLib& lib, unsigned int count, unsigned int size, unsigned int timeout) {
     std::string data(size, '\0'), received(size, '\0');
     for (size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<char>('a' + i % 26);
@@ -109,7 +92,7 @@ int RunPing(Invocation& invocation) {
     int status = 0;
     for (unsigned int tag = 1; tag <= count && status == 0 && !s_interrupted; ++tag) {
         const Clock::time_point sent = Clock::now();
-        status = RoundTrip(*target.lib, tag, timeout, data, received);
+        status = RoundTrip(lib, tag, timeout, data, received);
         const Clock::time_point back = Clock::now();
         micros.push_back(std::chrono::duration<double, std::micro>(back - sent).count());
         if (progress && back >= nextProgress) {
@@ -139,8 +122,7 @@ int RunPing(Invocation& invocation) {
         micros.pop_back();
         out.Fields().Int("completed", micros.size());
         out.Text("round trip %zu failed after %zu completed\n", micros.size() + 1, micros.size());
-        out.Status("status", "round trip " + std::to_string(micros.size() + 1), status,
-                   target.lib.get());
+        out.Status("status", "round trip " + std::to_string(micros.size() + 1), status, &lib);
         return kExitFailed;
     }
     std::sort(micros.begin(), micros.end());
@@ -163,11 +145,33 @@ int RunPing(Invocation& invocation) {
     return s_interrupted ? kExitInterrupted : kExitOk;
 }
 
+int RunPing(Invocation& invocation) {
+    const Arguments& args = invocation.args;
+    Output& out = invocation.out;
+    unsigned int count = 0, size = 0, timeout = 0;
+    for (const std::string& wrong :
+         {args.Number("--count", 10, 1, kMaxCount, "", &count),
+          args.Number("--size", 64, 0, kMaxSize, "bytes", &size),
+          args.Number("--timeout", 5000, 0, kMaxTimeoutMs, "milliseconds", &timeout)}) {
+        if (!wrong.empty()) {
+            return out.Usage(wrong);
+        }
+    }
+    return RunOnBoard(invocation,
+                      [&](Target& target) { return Ping(out, *target.lib, count, size, timeout); });
+}
+
 }  // namespace
 
 const Command kPingCommand = {
-    "ping", "", "send messages to the board and time their round trips",
-    {{"--count", "N", "number of round trips (default 10)"},
-     {"--size", "BYTES", "bytes in the message's data buffer (default 64)"},
-     {"--timeout", "MS", "how long to wait for each answer (default 5000)"}},
-    true, 0, 0, RunPing};
+    "ping",
+    "",
+    "send messages to the board and time their round trips",
+    {{"--count", 'c', "N", "number of round trips (default 10)"},
+     {"--size", 's', "BYTES", "bytes in the message's data buffer (default 64)"},
+     {"--timeout", 't', "MS", "how long to wait for each answer (default 5000)"}},
+    true,
+    0,
+    0,
+    RunPing,
+    {"pelk ping --board 1 --count=1000", "pelk ping -c 100 -s 4096 --capture ping.pcapng"}};

@@ -32,8 +32,9 @@ std::string Time(uint64_t ns) {
 }
 
 const char* Direction(const CaptureRecord& record) {
-    return (record.flags & 3) == kFlagInbound ? "in" : (record.flags & 3) == kFlagOutbound ? "out"
-                                                                                           : "-";
+    return (record.flags & 3) == kFlagInbound    ? "in"
+           : (record.flags & 3) == kFlagOutbound ? "out"
+                                                 : "-";
 }
 
 bool IsMessage(const CaptureRecord& record) {
@@ -62,7 +63,8 @@ void PrintText(const Capture& capture, const CaptureRecord& record, bool verbose
             line += (i == 1 ? " " : ",") + std::to_string(d.Buflen[i]);
         }
         if (d.numbufs <= 1) line += " -";
-        if (record.kind == RecordKind::Flushed) line += " dropped " + std::to_string(record.dropped);
+        if (record.kind == RecordKind::Flushed)
+            line += " dropped " + std::to_string(record.dropped);
     } else {
         line += " args";
         for (size_t i = 0; i < record.args.size(); ++i) {
@@ -104,8 +106,12 @@ void PrintJson(const Capture& capture, const CaptureRecord& record, bool verbose
     if (IsMessage(record)) {
         JsonArray lengths;
         for (uint32_t i = 1; i < d.numbufs; ++i) lengths.Int(d.Buflen[i]);
-        json.Int("type", d.type).Int("srcAddr1", d.srcAddr1).Int("srcAddr2", d.srcAddr2)
-            .Int("dstAddr1", d.dstAddr1).Int("dstAddr2", d.dstAddr2).Int("tag", d.tag)
+        json.Int("type", d.type)
+            .Int("srcAddr1", d.srcAddr1)
+            .Int("srcAddr2", d.srcAddr2)
+            .Int("dstAddr1", d.dstAddr1)
+            .Int("dstAddr2", d.dstAddr2)
+            .Int("tag", d.tag)
             .Int("headerLen", static_cast<long long>(record.header.size()))
             .Arr("bufLen", lengths);
         if (record.kind == RecordKind::Flushed) json.Int("dropped", record.dropped);
@@ -151,5 +157,12 @@ int RunTrace(Invocation& invocation) {
 }  // namespace
 
 const Command kTraceCommand = {
-    "trace", "FILE", "show the records of a capture file (PELK_CAPTURE, --capture)",
-    {{"--verbose", nullptr, "add header words and data bytes in hex"}}, false, 1, 1, RunTrace};
+    "trace",
+    "FILE",
+    "show the records of a capture file (PELK_CAPTURE, --capture)",
+    {{"--verbose", 'v', nullptr, "add header words and data bytes in hex"}},
+    false,
+    1,
+    1,
+    RunTrace,
+    {"pelk trace ping.pcapng", "pelk trace -v --json ping.pcapng"}};

@@ -30,12 +30,8 @@ bool Step(Invocation& invocation, cPelkLib* lib, const char* key, int status) {
     return status == 0;
 }
 
-int RunInfo(Invocation& invocation) {
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
-    }
+// Each piece of information is read even when one before it fails.
+int Info(Invocation& invocation, Target& target) {
     Output& out = invocation.out;
     cPelkLib* lib = target.lib.get();
     bool ok = true;
@@ -71,7 +67,8 @@ int RunInfo(Invocation& invocation) {
              lib->ReadEEPROM(target.id, 0, sizeof eeprom, eeprom, &count))) {
         count = count < sizeof eeprom ? count : sizeof eeprom;
         const std::string hex = Hex(eeprom, count);
-        out.Fields().Obj("eeprom", JsonObject().Int("offset", 0).Int("length", count).Str("hex", hex));
+        out.Fields().Obj("eeprom",
+                         JsonObject().Int("offset", 0).Int("length", count).Str("hex", hex));
         out.Text("EEPROM at 0, %u bytes: %s\n", count, hex.c_str());
     } else {
         ok = false;
@@ -96,6 +93,10 @@ int RunInfo(Invocation& invocation) {
     return ok ? kExitOk : kExitFailed;
 }
 
+int RunInfo(Invocation& invocation) {
+    return RunOnBoard(invocation, [&](Target& target) { return Info(invocation, target); });
+}
+
 // Reads the board data through lib and reports it; kExitOk when it reads
 // as expected (any data when expected is null).
 int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
@@ -111,11 +112,12 @@ int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
         return kExitFailed;
     }
     data.resize(count < data.size() ? count : data.size());
-    invocation.out.Fields().Int("length", data.size()).Str("data", data).Str(
-        "hex", Hex(reinterpret_cast<const unsigned char*>(data.data()),
-                   static_cast<unsigned int>(data.size())));
-    invocation.out.Text("read %zu bytes of board data: %s\n", data.size(),
-                        JsonQuote(data).c_str());
+    invocation.out.Fields()
+        .Int("length", data.size())
+        .Str("data", data)
+        .Str("hex", Hex(reinterpret_cast<const unsigned char*>(data.data()),
+                        static_cast<unsigned int>(data.size())));
+    invocation.out.Text("read %zu bytes of board data: %s\n", data.size(), JsonQuote(data).c_str());
     if (expected != nullptr && data != *expected) {
         invocation.out.Error("the board data read back differs from the data stored");
         return kExitFailed;
@@ -126,30 +128,11 @@ int ReadBoardData(Invocation& invocation, cPelkLib* lib, unsigned int id,
 // data set stores through one object and reads back through a second, as
 // two users of the board would: the emulator keeps board data only while
 // the object that stored it lives.
-int RunData(Invocation& invocation) {
-    const std::vector<std::string>& words = invocation.args.Positional();
-    const bool set = words[0] == "set";
-    if ((!set && words[0] != "get") || words.size() != (set ? 2u : 1u)) {
-        invocation.out.Error("expected data set TEXT or data get");
-        return kExitUsage;
-    }
-    if (set && words[1].size() > kBoardDataMax) {
-        invocation.out.Error("TEXT takes 0 to 4096 bytes, not " + std::to_string(words[1].size()));
-        return kExitUsage;
-    }
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    if (!set) {
-        return ReadBoardData(invocation, target.lib.get(), target.id, nullptr);
-    }
-    std::string text = words[1];
+int StoreBoardData(Invocation& invocation, Target& target, std::string text) {
     unsigned int count = 0;
     if (!Step(invocation, target.lib.get(), "status",
-              target.lib->SetBoardData(target.id, static_cast<unsigned int>(text.size()),
-                                       &text[0], &count))) {
+              target.lib->SetBoardData(target.id, static_cast<unsigned int>(text.size()), &text[0],
+                                       &count))) {
         return kExitFailed;
     }
     invocation.out.Fields().Int("stored", count);
@@ -161,15 +144,28 @@ int RunData(Invocation& invocation) {
     return ReadBoardData(invocation, reader.get(), target.id, &text);
 }
 
-int RunReset(Invocation& invocation) {
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
+int RunData(Invocation& invocation) {
+    const std::vector<std::string>& words = invocation.args.Positional();
+    const bool set = words[0] == "set";
+    if ((!set && words[0] != "get") || words.size() != (set ? 2u : 1u)) {
+        return invocation.out.Usage("expected data set TEXT or data get");
     }
-    const int status = target.lib->AssertBoardReset(target.id);
-    invocation.out.Status("status", "hold in reset", status, target.lib.get());
-    return status == 0 ? kExitOk : kExitFailed;
+    if (set && words[1].size() > kBoardDataMax) {
+        return invocation.out.Usage("TEXT takes 0 to 4096 bytes, not " +
+                                    std::to_string(words[1].size()));
+    }
+    return RunOnBoard(invocation, [&](Target& target) {
+        return set ? StoreBoardData(invocation, target, words[1])
+                   : ReadBoardData(invocation, target.lib.get(), target.id, nullptr);
+    });
+}
+
+int RunReset(Invocation& invocation) {
+    return RunOnBoard(invocation, [&](Target& target) {
+        const int status = target.lib->AssertBoardReset(target.id);
+        invocation.out.Status("status", "hold in reset", status, target.lib.get());
+        return status == 0 ? kExitOk : kExitFailed;
+    });
 }
 
 int RunRelease(Invocation& invocation) {
@@ -177,40 +173,21 @@ int RunRelease(Invocation& invocation) {
     const std::string wrong =
         invocation.args.Number("--timeout", 5000, 0, kMaxTimeoutMs, "milliseconds", &timeout);
     if (!wrong.empty()) {
-        invocation.out.Error(wrong);
-        return kExitUsage;
+        return invocation.out.Usage(wrong);
     }
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    const int status = target.lib->LiftBoardReset(target.id, timeout);
-    invocation.out.Status("status", "release from reset", status, target.lib.get());
-    if (status == PKERR_UNKNOWN && target.driver == PELKLIB_DRIVER_ZBHOST) {
-        invocation.out.Error("the board emulator does not emulate release from reset, so "
-                             "release always fails with -1 on a zbhost board");
-    }
-    return status == 0 ? kExitOk : kExitFailed;
+    return RunOnBoard(invocation, [&](Target& target) {
+        const int status = target.lib->LiftBoardReset(target.id, timeout);
+        invocation.out.Status("status", "release from reset", status, target.lib.get());
+        if (status == PKERR_UNKNOWN && target.driver == PELKLIB_DRIVER_ZBHOST) {
+            invocation.out.Error("the board emulator does not emulate release from reset, so "
+                                 "release always fails with -1 on a zbhost board");
+        }
+        return status == 0 ? kExitOk : kExitFailed;
+    });
 }
 
-int RunStats(Invocation& invocation) {
-    unsigned int selector1 = 0, selector2 = 0;
-    std::string wrong = invocation.args.Number("--selector1", 0, 0, 0xFFFFFFFFu, "", &selector1);
-    if (wrong.empty()) {
-        wrong = invocation.args.Number("--selector2", 0, 0, 0xFFFFFFFFu, "", &selector2);
-    }
-    if (!wrong.empty()) {
-        invocation.out.Error(wrong);
-        return kExitUsage;
-    }
-    Target target;
-    const int opened = OpenTarget(invocation, &target);
-    if (opened != kExitOk) {
-        return opened;
-    }
+int Stats(Invocation& invocation, cPelkLib* lib, unsigned int selector1, unsigned int selector2) {
     Output& out = invocation.out;
-    cPelkLib* lib = target.lib.get();
     PK_GET_DRVR_STATS stats = {};
     stats.selector1 = selector1;
     stats.selector2 = selector2;
@@ -235,26 +212,63 @@ int RunStats(Invocation& invocation) {
     return kExitOk;
 }
 
-const std::vector<OptionDef> kNoOptions;
+int RunStats(Invocation& invocation) {
+    unsigned int selector1 = 0, selector2 = 0;
+    std::string wrong = invocation.args.Number("--selector1", 0, 0, 0xFFFFFFFFu, "", &selector1);
+    if (wrong.empty()) {
+        wrong = invocation.args.Number("--selector2", 0, 0, 0xFFFFFFFFu, "", &selector2);
+    }
+    if (!wrong.empty()) {
+        return invocation.out.Usage(wrong);
+    }
+    return RunOnBoard(invocation, [&](Target& target) {
+        return Stats(invocation, target.lib.get(), selector1, selector2);
+    });
+}
 
 }  // namespace
 
 const Command kInfoCommand = {
-    "info", "", "driver version, board mapping, EEPROM area at 0, detected boards, wait handle",
-    kNoOptions, true, 0, 0, RunInfo};
-const Command kDataCommand = {"data", "set TEXT | get", "store TEXT as board data and read it back, or read it",
-                              kNoOptions, true, 1, 2, RunData};
-const Command kResetCommand = {"reset", "", "hold the board in reset", kNoOptions, true, 0, 0,
-                               RunReset};
+    "info",
+    "",
+    "driver version, board mapping, EEPROM area at 0, detected boards, wait handle",
+    {},
+    true,
+    0,
+    0,
+    RunInfo,
+    {"pelk info --board 1", "pelk info -d zb5t -i 0"}};
+const Command kDataCommand = {"data",
+                              "set TEXT | get",
+                              "store TEXT as board data and read it back, or read it",
+                              {},
+                              true,
+                              1,
+                              2,
+                              RunData,
+                              {"pelk data set 'rack 1, slot 4' --board 1", "pelk data get -b 1"}};
+const Command kResetCommand = {"reset", "",       "hold the board in reset", {}, true, 0,
+                               0,       RunReset, {"pelk reset --board 3"}};
 const Command kReleaseCommand = {
-    "release", "",
+    "release",
+    "",
     "release the board from reset and wait until it is ready (always -1 on the emulator, which "
     "does not emulate it)",
-    {{"--timeout", "MS", "how long to wait for the board (default 5000)"}}, true, 0, 0,
-    RunRelease};
+    {{"--timeout", 't', "MS", "how long to wait for the board (default 5000)"}},
+    true,
+    0,
+    0,
+    RunRelease,
+    {"pelk release --board 3 --timeout 10000"}};
 const Command kStatsCommand = {
-    "stats", "", "read the driver statistics (-17 on the emulator, which does not provide them)",
-    {{"--zero", nullptr, "zero the statistics after reading them"},
-     {"--selector1", "N", "first selector word (default 0)"},
-     {"--selector2", "N", "second selector word (default 0)"}},
-    true, 0, 0, RunStats};
+    "stats",
+    "",
+    "read the driver statistics (-17 on the emulator, which does not provide them)",
+    {{"--zero", 'z', nullptr, "zero the statistics after reading them"},
+     {"--selector1", 0, "N", "first selector word (default 0)"},
+     {"--selector2", 0, "N", "second selector word (default 0)"}},
+    true,
+    0,
+    0,
+    RunStats,
+    {"pelk stats --board 3", "pelk stats -b 3 --zero --selector1 1"}};

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "tools/pelk/command.h"
-#include "tools/pelk/options.h"
 #include "tools/pelk/resolution.h"
 #include "tools/pelk/status.h"
 #include "tools/pelk/target.h"
@@ -71,8 +70,7 @@ int RunResolve(Invocation& invocation) {
     unsigned int board = 0;
     const std::string& word = invocation.args.Positional()[0];
     if (!ParseUnsigned(word, &board)) {
-        out.Error("N takes 0 to 4294967295, not \"" + word + "\"");
-        return kExitUsage;
+        return out.Usage("N takes 0 to 4294967295, not \"" + word + "\"");
     }
     const Resolution resolution = ResolveBoard(board);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
@@ -89,8 +87,10 @@ int RunResolve(Invocation& invocation) {
 }  // namespace
 
 const Command kBoardsCommand = {
-    "boards", "", "list the board-identity table with the driver each board resolves to",
-    {}, false, 0, 0, RunBoards};
+    "boards", "",        "list the board-identity table with the driver each board resolves to",
+    {},       false,     0,
+    0,        RunBoards, {"pelk boards", "pelk boards --json"}};
 const Command kResolveCommand = {
-    "resolve", "N", "the driver type and driver board ID of logical board N",
-    {}, false, 1, 1, RunResolve};
+    "resolve", "N",        "the driver type and driver board ID of logical board N",
+    {},        false,      1,
+    1,         RunResolve, {"pelk resolve 2", "pelk -j resolve 2"}};

@@ -37,6 +37,16 @@ void Output::Error(const std::string& message) {
     }
 }
 
+int Output::Usage(const std::string& problem) {
+    const std::string helpCall = "pelk " + m_command;
+    if (m_json) {
+        Error(UsageText(problem, helpCall));
+    } else {
+        ReportUsage("pelk", problem, helpCall);
+    }
+    return kExitUsage;
+}
+
 JsonObject Output::ErrorJson(int exitCode) const {
     JsonObject error;
     if (m_hasStatus) {
@@ -49,7 +59,7 @@ JsonObject Output::ErrorJson(int exitCode) const {
     error.Str("text", !m_messages.empty() ? m_messages
                       : m_hasStatus       ? m_status.meaning
                                           : "the command failed");
-    error.Str("during", !m_doing.empty()           ? m_doing
+    error.Str("during", !m_doing.empty()         ? m_doing
                         : exitCode == kExitUsage ? "reading the command line"
                                                  : m_command);
     return error;

@@ -11,9 +11,15 @@
 #include <pelklib.h>
 
 #include "tools/common/json.h"
+#include "tools/common/options.h"
 #include "tools/pelk/status.h"
 
-enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailed = 1,
+    kExitUsage = kUsageExitStatus,
+    kExitInterrupted = 130
+};
 
 class Output {
 public:
@@ -32,6 +38,9 @@ public:
     void Failure(int code, cPelkLib* lib);
     // A message for the user: on stderr, or the error's text with --json.
     void Error(const std::string& message);
+    // A wrong command line, in the tools' one form ("pelk: PROBLEM (see
+    // pelk COMMAND --help)"); returns kExitUsage.
+    int Usage(const std::string& problem);
     // Writes the JSON object (with "command", "ok", the fields and, for a
     // failure, "error") and returns exitCode.
     int Finish(int exitCode);

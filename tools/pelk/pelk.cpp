@@ -1,69 +1,138 @@
 // pelk: command-line access to zb5t boards and the board-identity table
 // through pelklib's public API.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tools/common/help.h"
 #include "tools/common/tool_version.h"
 #include "tools/pelk/command.h"
 #include "tools/pelk/target.h"
 
 namespace {
 
-const Command* const kCommands[] = {&kBoardsCommand, &kResolveCommand, &kInfoCommand,
-                                    &kPingCommand,   &kDataCommand,    &kResetCommand,
-                                    &kReleaseCommand, &kStatsCommand,  &kErrtextCommand,
-                                    &kTraceCommand};
+const Command* const kCommands[] = {
+    &kBoardsCommand, &kResolveCommand, &kInfoCommand,  &kPingCommand,    &kDataCommand,
+    &kResetCommand,  &kReleaseCommand, &kStatsCommand, &kErrtextCommand, &kTraceCommand};
 
-const std::vector<OptionDef> kCommonOptions = {
-    {"--json", nullptr, "print one JSON object on stdout instead of text"},
-    {"--help", nullptr, "show this help"},
-};
+const OptionDef kJsonOption = {"--json", 'j', nullptr,
+                               "print one JSON object on stdout instead of text"};
+// pelk's own options, before the command.
+const std::vector<OptionDef> kToolOptions = {kJsonOption, kHelpOption, kVersionOption};
 
-std::string Usage(const Command& command) {
-    return std::string("pelk ") + command.name + " [OPTIONS]" + (*command.usage ? " " : "") +
-           command.usage;
+const char kDescription[] =
+    "Shows the board-identity table and talks to boards through pelklib.\n"
+    "Every command takes --json (one JSON object on stdout; a failure has an\n"
+    "\"error\" object) and --help. Options take their value as --name VALUE,\n"
+    "--name=VALUE or -x VALUE; after \"--\" every word is an argument. The\n"
+    "library's diagnostic texts go to standard error.\n"
+    "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
+    "command line, 130 when interrupted.\n"
+    "\n"
+    "info, ping, data, reset, release and stats work on the board chosen by\n"
+    "--board N (logical number in the board-identity table) or by --driver\n"
+    "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).";
+
+std::string Call(const Command& command) {
+    return std::string(command.name) + (*command.usage ? " " : "") + command.usage;
 }
 
-void PrintHelp(FILE* to) {
-    std::fprintf(to,
-        "Usage: pelk [--json] COMMAND [OPTIONS] [ARGUMENTS]\n"
-        "       pelk --help | --version\n"
-        "\n"
-        "Shows the board-identity table and talks to boards through pelklib.\n"
-        "Every command takes --json (one JSON object on stdout; a failure has an\n"
-        "\"error\" object) and --help. Options take their value as --name VALUE or\n"
-        "--name=VALUE. The library's diagnostic texts go to standard error.\n"
-        "Exit status: 0 on success, 1 when an operation fails, 2 for a wrong\n"
-        "command line, 130 when interrupted.\n"
-        "\n"
-        "info, ping, data, reset, release and stats work on the board chosen by\n"
-        "--board N (logical number in the board-identity table) or by --driver\n"
-        "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).\n"
-        "\n"
-        "Commands:\n");
+HelpPage ToolHelp() {
+    HelpPage page = {
+        {"pelk [-j] COMMAND [OPTIONS] [ARGUMENTS]", "pelk help [COMMAND]", "pelk -h | -V"},
+        kDescription,
+        {},
+        kToolOptions,
+        {"pelk boards", "pelk ping --board 1 --count=1000", "pelk -j resolve 2", "pelk errtext -16",
+         "pelk ping --help"}};
     for (const Command* command : kCommands) {
-        std::string call = std::string(command->name) + " " + command->usage;
-        std::fprintf(to, "  %-24s %s\n", call.c_str(), command->summary);
+        page.commands.push_back({Call(*command), command->summary});
     }
+    return page;
 }
 
-void PrintOptions(const std::vector<OptionDef>& options) {
-    for (const OptionDef& option : options) {
-        std::string call = std::string(option.name) + (option.value ? " " : "") +
-                           (option.value ? option.value : "");
-        std::printf("  %-24s %s\n", call.c_str(), option.help);
+// The command's options, then the board options, then --json and --help.
+std::vector<OptionDef> CommandOptions(const Command& command) {
+    std::vector<OptionDef> options = command.options;
+    if (command.onBoard) {
+        options.insert(options.end(), kTargetOptions.begin(), kTargetOptions.end());
     }
+    options.push_back(kJsonOption);
+    options.push_back(kHelpOption);
+    return options;
 }
 
 void PrintCommandHelp(const Command& command) {
-    std::printf("usage: %s\n%s\n\nOptions:\n", Usage(command).c_str(), command.summary);
-    PrintOptions(command.options);
-    if (command.onBoard) {
-        PrintOptions(kTargetOptions);
+    std::string description = command.summary;
+    description[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(description[0])));
+    PrintHelp(stdout, {{CommandUsage("pelk", command.name, command.usage)},
+                       description + ".",
+                       {},
+                       CommandOptions(command),
+                       {command.examples.begin(), command.examples.end()}});
+}
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command* command : kCommands) {
+        if (name == command->name) {
+            return command;
+        }
     }
-    PrintOptions(kCommonOptions);
+    return nullptr;
+}
+
+// A wrong command line before the command is known; with --json a JSON
+// object like any other failure.
+int ToolUsage(const std::string& name, bool json, const std::string& problem) {
+    if (!json) {
+        return ReportUsage("pelk", problem, "pelk");
+    }
+    Output out(name, true);
+    out.Error(UsageText(problem, "pelk"));
+    return out.Finish(kExitUsage);
+}
+
+// pelk help [COMMAND]
+int Help(const std::vector<std::string>& words, bool json) {
+    Arguments args;
+    std::string wrong = args.Parse({kJsonOption, kHelpOption}, {words.begin() + 1, words.end()});
+    const std::vector<std::string>& topic = args.Positional();
+    const Command* command = topic.size() == 1 ? FindCommand(topic[0]) : nullptr;
+    if (wrong.empty() && topic.size() > 1) {
+        wrong = "help takes one COMMAND";
+    } else if (wrong.empty() && topic.size() == 1 && command == nullptr) {
+        wrong = "unknown command " + topic[0];
+    }
+    if (!wrong.empty()) {
+        return ToolUsage("help", json || args.Has("--json"), wrong);
+    }
+    if (command == nullptr) {
+        PrintHelp(stdout, ToolHelp());
+    } else {
+        PrintCommandHelp(*command);
+    }
+    return kExitOk;
+}
+
+int RunCommand(const Command& command, const std::vector<std::string>& words, bool json) {
+    Arguments args;
+    std::string wrong = args.Parse(CommandOptions(command), words);
+    Invocation invocation{args, Output(command.name, json || args.Has("--json"))};
+    if (wrong.empty() && args.Has("--help")) {
+        PrintCommandHelp(command);
+        return kExitOk;
+    }
+    const size_t count = args.Positional().size();
+    if (wrong.empty() && (count < command.minArguments || count > command.maxArguments)) {
+        wrong = "wrong number of arguments, expected " +
+                CommandUsage("pelk", command.name, command.usage);
+    }
+    if (!wrong.empty()) {
+        return invocation.out.Finish(invocation.out.Usage(wrong));
+    }
+    return invocation.out.Finish(command.run(invocation));
 }
 
 // The library's diagnostics never mix with the results on stdout.
@@ -75,68 +144,35 @@ extern "C" void ToStandardError(const char* text, void*) {
 
 int main(int argc, char** argv) {
     pelkSetLogCallback(ToStandardError, nullptr);
-    // Global options may come before the command; they are passed on to it
-    // ahead of its own words (so never after a "--").
-    std::vector<std::string> words(argv + 1, argv + argc);
-    std::vector<std::string> leading;
-    while (!words.empty() && words.front() == "--json") {
-        leading.push_back(words.front());
-        words.erase(words.begin());
-    }
+    Arguments tool;
+    const std::string wrong = tool.Parse(kToolOptions, {argv + 1, argv + argc}, true);
+    const std::vector<std::string>& words = tool.Positional();
     const std::string name = words.empty() ? "" : words.front();
-    if (name == "--help" || name == "-h" || name == "help") {
-        PrintHelp(stdout);
-        return kExitOk;
+    const Command* command = FindCommand(name);
+    // Until the command's options are known, --json anywhere asks for JSON.
+    const bool json = tool.Has("--json") ||
+                      (command == nullptr && (std::count(words.begin(), words.end(), "--json") ||
+                                              std::count(words.begin(), words.end(), "-j")));
+    if (!wrong.empty()) {
+        return ToolUsage(name, json, wrong);
     }
-    if (name == "--version") {
+    if (tool.Has("--version")) {
         PrintToolVersion("pelk", pelklibVersion());
         return kExitOk;
     }
-    const Command* command = nullptr;
-    for (const Command* candidate : kCommands) {
-        command = name == candidate->name ? candidate : command;
-    }
-    if (command == nullptr) {
-        // With --json the failure is a JSON object like any other.
-        const bool json = !leading.empty() ||
-                          std::find(words.begin(), words.end(), "--json") != words.end();
-        if (json) {
-            Output out(name, true);
-            out.Error(name.empty() ? "no command given (see pelk --help)"
-                                   : "unknown command " + name + " (see pelk --help)");
-            return out.Finish(kExitUsage);
-        }
-        if (name.empty()) {
-            PrintHelp(stderr);
-        } else {
-            std::fprintf(stderr, "pelk: unknown command %s (see pelk --help)\n", name.c_str());
-        }
-        return kExitUsage;
-    }
-
-    std::vector<OptionDef> allowed = command->options;
-    if (command->onBoard) {
-        allowed.insert(allowed.end(), kTargetOptions.begin(), kTargetOptions.end());
-    }
-    allowed.insert(allowed.end(), kCommonOptions.begin(), kCommonOptions.end());
-    words.erase(words.begin());
-    words.insert(words.begin(), leading.begin(), leading.end());
-    Arguments args;
-    const std::string error = args.Parse(allowed, words);
-    bool json = false;
-    for (const std::string& word : words) {
-        json = json || word == "--json";
-    }
-    Invocation invocation{args, Output(command->name, json)};
-    if (error.empty() && args.Has("--help")) {
-        PrintCommandHelp(*command);
+    if (tool.Has("--help")) {
+        PrintHelp(stdout, ToolHelp());
         return kExitOk;
     }
-    const size_t count = args.Positional().size();
-    if (!error.empty() || count < command->minArguments || count > command->maxArguments) {
-        invocation.out.Error((error.empty() ? std::string("wrong number of arguments") : error) +
-                             " (usage: " + Usage(*command) + ")");
-        return invocation.out.Finish(kExitUsage);
+    if (name == "help") {
+        return Help(words, json);
     }
-    return invocation.out.Finish(command->run(invocation));
+    if (name.empty() && !json) {
+        PrintHelp(stderr, ToolHelp());
+        return kExitUsage;
+    }
+    if (command == nullptr) {
+        return ToolUsage(name, json, name.empty() ? "no command given" : "unknown command " + name);
+    }
+    return RunCommand(*command, {words.begin() + 1, words.end()}, json);
 }

@@ -7,32 +7,31 @@ namespace {
 // Room for the longest texts the table holds, with their NUL.
 constexpr unsigned int kTextSize = 256;
 
-// The library gives one status for both causes; the table tells them apart.
+// The library gives one status for both causes; the table, still attached
+// from the resolution, tells them apart.
 std::string NoSuchBoardCause(unsigned int board) {
-    std::string cause = "no board has number " + std::to_string(board) + " in the table";
     char name[kTextSize], driverName[kTextSize], driverBoardID[kTextSize];
-    if (oamShadowInit() == 0 &&
-        oamShadowBoardLookupByNumber(0, board, name, sizeof name) == 0 &&
+    if (oamShadowBoardLookupByNumber(0, board, name, sizeof name) == 0 &&
         oamShadowBoardGetDriverIDs(0, name, driverName, sizeof driverName, driverBoardID,
                                    sizeof driverBoardID) == 0) {
-        cause = std::string("board ") + name + " has driver board ID " + JsonQuote(driverBoardID) +
-                ", which is not a decimal number";
+        return std::string("board ") + name + " has driver board ID " + JsonQuote(driverBoardID) +
+               ", which is not a decimal number";
     }
-    oamShadowExit();
-    return cause;
+    return "no board has number " + std::to_string(board) + " in the table";
 }
 
 }  // namespace
 
+// One attach for the resolution and the cause of -16.
 Resolution ResolveBoard(unsigned int board) {
     Resolution resolution;
     resolution.board = board;
     PelklibAttachOAM();
     resolution.status = PelklibGetBoardDriver(board, &resolution.type, &resolution.id);
-    PelklibDetachOAM();
     if (resolution.status == PKSTATUS_NO_SUCH_BOARD) {
         resolution.cause = NoSuchBoardCause(board);
     }
+    PelklibDetachOAM();
     return resolution;
 }
 

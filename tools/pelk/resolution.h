@@ -8,8 +8,8 @@
 
 #include <pelklib.h>
 
-#include "tools/common/json.h"
 #include "services/driver_names.h"
+#include "tools/common/json.h"
 
 struct Resolution {
     unsigned int board = 0;

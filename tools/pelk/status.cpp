@@ -4,7 +4,6 @@
 
 #include "services/statuses.h"
 
-
 StatusInfo DescribeStatus(int code, cPelkLib* lib) {
     StatusInfo status;
     status.code = code;

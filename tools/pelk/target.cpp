@@ -7,15 +7,16 @@
 #include <string>
 
 const std::vector<OptionDef> kTargetOptions = {
-    {"--board", "N", "the board with logical number N in the board-identity table"},
-    {"--driver", "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
-    {"--id", "ID", "with --driver: the board's ID within the driver (default 0)"},
-    {"--capture", "FILE", "record the board's traffic into FILE (as PELK_CAPTURE does)"},
+    {"--board", 'b', "N", "the board with logical number N in the board-identity table"},
+    {"--driver", 'd', "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
+    {"--id", 'i', "ID", "with --driver: the board's ID within the driver (default 0)"},
+    {"--capture", 0, "FILE", "record the board's traffic into FILE (as PELK_CAPTURE does)"},
 };
 
 namespace {
 
-// Resolves the logical board number, then has the library make the object.
+// Resolves the logical board number, then has the library make the object
+// for the driver found.
 int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target) {
     Output& out = invocation.out;
     out.Doing("resolve board " + std::to_string(board));
@@ -31,7 +32,7 @@ int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target
     const PELKLIB_DRIVER_TYPE type = resolution.type;
     target->id = resolution.id;
     target->driver = type;
-    target->lib.reset(NewPelkLibByBoardNumber(static_cast<int>(board)));
+    target->lib.reset(NewPelkLibByType(type));
     out.Fields().Obj("target", JsonObject()
                                    .Int("board", board)
                                    .Int("driverType", type)
@@ -53,38 +54,33 @@ int MakeByDriver(Invocation& invocation, Target* target) {
     if (name == "zb5t" || name == "zbhost" || name.empty()) {
         target->driver = name == "zb5t" ? PELKLIB_DRIVER_ZB5T : PELKLIB_DRIVER_ZBHOST;
     } else {
-        invocation.out.Error("--driver takes zb5t or zbhost, not \"" + name + "\"");
-        return kExitUsage;
+        return invocation.out.Usage("--driver takes zb5t or zbhost, not \"" + name + "\"");
     }
     const std::string wrong = invocation.args.Number("--id", 0, 0, 0xFFFFFFFFu, "", &target->id);
     if (!wrong.empty()) {
-        invocation.out.Error(wrong);
-        return kExitUsage;
+        return invocation.out.Usage(wrong);
     }
     target->lib.reset(NewPelkLibByType(target->driver));
     invocation.out.Fields().Obj("target", JsonObject()
                                               .Int("driverType", target->driver)
                                               .Str("driver", DriverName(target->driver))
                                               .Int("id", target->id));
-    invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver),
-                        target->id);
+    invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver), target->id);
     return kExitOk;
 }
 
-}  // namespace
-
+// Makes the object for the chosen board and opens it. Returns kExitOk, or
+// the exit code of the failure.
 int OpenTarget(Invocation& invocation, Target* target) {
     const Arguments& args = invocation.args;
     Output& out = invocation.out;
     unsigned int board = 0;
     if (args.Has("--board") && (args.Has("--driver") || args.Has("--id"))) {
-        out.Error("--board cannot be combined with --driver or --id");
-        return kExitUsage;
+        return out.Usage("--board cannot be combined with --driver or --id");
     }
     const std::string wrong = args.Number("--board", 0, 0, 0xFFFFFFFFu, "", &board);
     if (!wrong.empty()) {
-        out.Error(wrong);
-        return kExitUsage;
+        return out.Usage(wrong);
     }
     // The library reads the variable when it makes the object.
     if (args.Has("--capture")) {
@@ -104,4 +100,12 @@ int OpenTarget(Invocation& invocation, Target* target) {
         out.Error("cannot reach the board emulator; is zbhost running?");
     }
     return status == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunOnBoard(Invocation& invocation, const std::function<int(Target& target)>& body) {
+    Target target;
+    const int opened = OpenTarget(invocation, &target);
+    return opened == kExitOk ? body(target) : opened;
 }

@@ -3,6 +3,7 @@
 #ifndef PELK_TOOL_TARGET_H
 #define PELK_TOOL_TARGET_H
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,8 @@ struct Target {
 extern const std::vector<OptionDef> kTargetOptions;
 
 // Makes the object for the chosen board and opens it, reporting each step
-// through invocation.out. Returns kExitOk, or the exit code of the failure.
-int OpenTarget(Invocation& invocation, Target* target);
+// through invocation.out, then runs body on it. Returns the exit code of
+// the failed step, or body's.
+int RunOnBoard(Invocation& invocation, const std::function<int(Target& target)>& body);
 
 #endif

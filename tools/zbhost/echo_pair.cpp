@@ -1,15 +1,15 @@
 #include "tools/zbhost/echo_pair.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
-#include "wire/emulator_paths.h"
-#include "wire/emulator_frame.h"
 #include "tools/zbhost/fifo.h"
+#include "wire/emulator_frame.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 
@@ -102,8 +102,8 @@ bool EchoPair::AnswerCompleteMessages() {
             return false;
         }
         if (desc.Buflen[0] > PK_MAX_HEADER_LEN) {
-            m_problem = "malformed frame from the library: header length " +
-                        std::to_string(desc.Buflen[0]);
+            m_problem =
+                "malformed frame from the library: header length " + std::to_string(desc.Buflen[0]);
             return false;
         }
         uint64_t dataBytes = 0;

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "wire/emulator_paths.h"
 #include "services/shared_access.h"
+#include "wire/emulator_paths.h"
 
 namespace {
 

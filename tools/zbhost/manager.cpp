@@ -1,15 +1,15 @@
 #include "tools/zbhost/manager.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
-#include "wire/emulator_paths.h"
-#include "wire/emulator_frame.h"
 #include "tools/zbhost/fifo.h"
+#include "wire/emulator_frame.h"
+#include "wire/emulator_paths.h"
 
 bool Manager::Create(std::string* reason) {
     const EmulatorPath in = EmulatorFile(ZBHOST_MANAGER_IN_NAME);

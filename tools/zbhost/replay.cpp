@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "capture/capture_reader.h"
-#include "wire/emulator_frame.h"
 #include "tools/zbhost/echo_pair.h"
 #include "tools/zbhost/manager.h"
+#include "wire/emulator_frame.h"
 
 namespace {
 
@@ -23,10 +23,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kMaxDataBytes = 16u * 1024u * 1024u;
 
-const char* const kFields[] = {"type",  "dst1",   "dst2",        "tag",    "numbufs", "header_len",
-                               "word0", "word1",  "opaque",      "word4",  "param_count",
-                               "param0", "param1", "param2",     "param3", "param4", "param5",
-                               "param6", "param7", "header",     "buflen", "data"};
+const char* const kFields[] = {"type",   "dst1",   "dst2",   "tag",    "numbufs",     "header_len",
+                               "word0",  "word1",  "opaque", "word4",  "param_count", "param0",
+                               "param1", "param2", "param3", "param4", "param5",      "param6",
+                               "param7", "header", "buflen", "data"};
 
 struct Message {
     PK_MSG_DESC desc = {};
@@ -113,8 +113,7 @@ std::string Frame(const Message& message) {
 class Session {
 public:
     Session(const ReplayOptions& options, Script script, int signals, bool verbose)
-        : m_options(options), m_script(std::move(script)), m_signals(signals),
-          m_verbose(verbose) {}
+        : m_options(options), m_script(std::move(script)), m_signals(signals), m_verbose(verbose) {}
     int Run();
 
 private:
@@ -165,7 +164,8 @@ private:
 void Session::Differ(const std::string& field, const std::string& recorded,
                      const std::string& got) {
     const Message& expected = m_script.steps[m_next].expected;
-    std::fprintf(stderr, "zbhost: message %zu (capture offset %llu): %s: recorded %s, received %s\n",
+    std::fprintf(stderr,
+                 "zbhost: message %zu (capture offset %llu): %s: recorded %s, received %s\n",
                  m_message, static_cast<unsigned long long>(expected.offset), field.c_str(),
                  recorded.c_str(), got.c_str());
     m_this_differs = true;
@@ -218,7 +218,8 @@ void Session::Compare(const PK_PIPE_FRAME& frame, const char* header, const char
             if (recorded.size() != got.Buflen[i]) {
                 number("buflen", static_cast<uint32_t>(recorded.size()), got.Buflen[i]);
             } else if (!Ignored("data")) {
-                bytes("data[" + std::to_string(i - 1) + "]", recorded.data(), data, recorded.size());
+                bytes("data[" + std::to_string(i - 1) + "]", recorded.data(), data,
+                      recorded.size());
             }
             data += got.Buflen[i];
         }
@@ -361,7 +362,8 @@ bool Session::Serve() {
         }
         if (polled[0].revents & POLLIN) return false;
         for (size_t i = 0; i < numbers.size(); ++i) {
-            if ((polled[3 + i].revents & (POLLIN | POLLHUP | POLLERR)) && !ServeClient(numbers[i])) {
+            if ((polled[3 + i].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                !ServeClient(numbers[i])) {
                 return true;
             }
         }
@@ -405,8 +407,8 @@ bool ValidReplayFields(const std::set<std::string>& fields, std::string* unknown
 }
 
 const char* ReplayFieldNames() {
-    return "type, dst1, dst2, tag, numbufs, header_len, word0, word1, opaque, word4,\n"
-           "              param_count, param0 to param7, header, buflen, data";
+    return "type, dst1, dst2, tag, numbufs, header_len, word0, word1, opaque, word4, "
+           "param_count, param0 to param7, header, buflen, data";
 }
 
 int RunReplay(const ReplayOptions& options, int signals, bool verbose) {

@@ -16,7 +16,7 @@ struct ReplayOptions {
 
 // Checks the names given to --ignore; false with the first unknown one.
 bool ValidReplayFields(const std::set<std::string>& fields, std::string* unknown);
-// The names --ignore takes, for the help text.
+// The names --ignore takes, for its message about an unknown one.
 const char* ReplayFieldNames();
 
 // Runs the session until the client closes its pipes, the capture is
