@@ -35,7 +35,8 @@ constexpr int kPairs = 15;
 // the echo back.
 class Pinger {
 public:
-    Pinger(cPelkLib* lib, size_t data) : m_lib(lib, deletePelkLib), m_data(data, 'b'), m_back(data, 0) {}
+    Pinger(cPelkLib* lib, size_t data)
+        : m_lib(lib, deletePelkLib), m_data(data, 'b'), m_back(data, 0) {}
     bool Open() { return m_lib != nullptr && m_lib->Open(PK_MAX_HEADER_LEN, nullptr) == 0; }
     bool RoundTrip() {
         void* out[1] = {&m_data[0]};
@@ -113,23 +114,28 @@ int main(int argc, char** argv) {
                  "tcp:127.0.0.1:0", "--tls-cert", ca.serverCert, "--tls-key", ca.serverKey,
                  "--tls-client-ca", ca.ca});
     if (!ca.made || pelkd.Targets().size() != 2) {
-        std::fprintf(stderr, "bench_remote_roundtrip: pelkd did not start: %s\n", pelkd.Errors().c_str());
+        std::fprintf(stderr, "bench_remote_roundtrip: pelkd did not start: %s\n",
+                     pelkd.Errors().c_str());
         return 1;
     }
     std::vector<Row> rows;
     bool ok = true;
-    for (const auto& [transport, target] : {std::make_pair("Unix socket", pelkd.Targets()[0]),
-                                            std::make_pair("loopback TCP, TLS", pelkd.Targets()[1])}) {
-        ok = ok && Measure(std::string("remote (") + transport + ") 56+1024 B", target, 1024, 200, &rows);
-        ok = ok && Measure(std::string("remote (") + transport + ") 56+1 MiB", target, 1 << 20, 4, &rows);
+    for (const auto& [transport, target] :
+         {std::make_pair("Unix socket", pelkd.Targets()[0]),
+          std::make_pair("loopback TCP, TLS", pelkd.Targets()[1])}) {
+        ok = ok &&
+             Measure(std::string("remote (") + transport + ") 56+1024 B", target, 1024, 200, &rows);
+        ok = ok &&
+             Measure(std::string("remote (") + transport + ") 56+1 MiB", target, 1 << 20, 4, &rows);
     }
     std::ofstream json(argc > 1 ? argv[1] : "/dev/stdout");
     json << "{\"rows\": [";
     for (size_t i = 0; i < rows.size(); ++i) {
         std::printf("%-40s local %9.1f us  remote %9.1f us  ratio %.2f\n", rows[i].path.c_str(),
                     rows[i].localUs, rows[i].remoteUs, rows[i].ratio);
-        json << (i ? ", " : "") << "{\"path\": \"" << rows[i].path << "\", \"local_us\": " << rows[i].localUs
-             << ", \"remote_us\": " << rows[i].remoteUs << ", \"ratio\": " << rows[i].ratio << "}";
+        json << (i ? ", " : "") << "{\"path\": \"" << rows[i].path
+             << "\", \"local_us\": " << rows[i].localUs << ", \"remote_us\": " << rows[i].remoteUs
+             << ", \"ratio\": " << rows[i].ratio << "}";
     }
     json << "]}\n";
     std::system(("rm -rf " + std::string(directory)).c_str());

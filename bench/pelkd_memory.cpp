@@ -117,9 +117,9 @@ int main(int argc, char** argv) {
                 static_cast<double>(peak.load() - idle) / kBusyClients, failed.load());
     std::ofstream json(argc > 1 ? argv[1] : "/dev/null");
     json << "{\"idle_kib\": " << idle << ", \"idle_sessions\": " << kIdleSessions
-         << ", \"with_idle_sessions_kib\": " << withIdle << ", \"per_idle_session_kib\": " << perIdle
-         << ", \"busy_clients\": " << kBusyClients << ", \"busy_peak_kib\": " << peak.load()
-         << ", \"failed\": " << failed.load() << "}\n";
+         << ", \"with_idle_sessions_kib\": " << withIdle
+         << ", \"per_idle_session_kib\": " << perIdle << ", \"busy_clients\": " << kBusyClients
+         << ", \"busy_peak_kib\": " << peak.load() << ", \"failed\": " << failed.load() << "}\n";
     std::system(("rm -rf " + std::string(directory)).c_str());
     return failed == 0 ? 0 : 1;
 }

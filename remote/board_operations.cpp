@@ -151,7 +151,8 @@ int cPelkLib_Remote::LiftBoardReset(unsigned int board, unsigned int timeoutMs) 
     pelk::v1::LiftBoardReset* call = request.mutable_lift_board_reset();
     call->set_board(board);
     call->set_timeout_ms(timeoutMs);
-    const long long deadline = timeoutMs > INT32_MAX ? -1 : kCallMs + static_cast<long long>(timeoutMs);
+    const long long deadline =
+        timeoutMs > INT32_MAX ? -1 : kCallMs + static_cast<long long>(timeoutMs);
     pelk::v1::Reply reply;
     return Perform("LiftBoardReset", request, deadline, &reply) ? reply.status() : PKERR_NOT_OPEN;
 }
@@ -170,7 +171,8 @@ int cPelkLib_Remote::DetectBoards(unsigned int maximum, unsigned int* first, uns
         return PKERR_NOT_OPEN;
     }
     *count = reply.count();
-    const int entries = std::min({reply.first_size(), reply.second_size(), static_cast<int>(maximum)});
+    const int entries =
+        std::min({reply.first_size(), reply.second_size(), static_cast<int>(maximum)});
     for (int i = 0; i < entries; ++i) {
         first[i] = reply.first(i);
         second[i] = reply.second(i);

@@ -156,7 +156,8 @@ std::string DescribeFailure(const grpc::Status& status, const std::string& targe
         case grpc::StatusCode::PERMISSION_DENIED:
         case grpc::StatusCode::INVALID_ARGUMENT: return at + " refused: " + said;
         default:
-            return at + " failed (gRPC status " + std::to_string(status.error_code()) + "): " + said;
+            return at + " failed (gRPC status " + std::to_string(status.error_code()) +
+                   "): " + said;
     }
 }
 

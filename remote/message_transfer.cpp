@@ -110,8 +110,10 @@ int cPelkLib_Remote::ReceiveMessage(PK_REC_INFO* info, unsigned int timeoutMs,
     }
     *headerLen = static_cast<unsigned int>(copied);
     FillInfo(*message, info);
-    const int result =
-        status != PKERR_OK ? status : bytes.size() > capacity ? PKERR_DATA_LOST : PKERR_OK;
+    int result = status;
+    if (status == PKERR_OK && bytes.size() > capacity) {
+        result = PKERR_DATA_LOST;
+    }
     if (status == PKERR_OK && message->lengths_size() > 0) {
         m_current = std::move(message);
     }

@@ -33,8 +33,7 @@ int NewWakeDescriptor() {
 
 void DrainWake(int fd) {
     uint64_t count;
-    while (read(fd, &count, sizeof count) > 0) {
-    }
+    while (read(fd, &count, sizeof count) > 0) {}
 }
 
 }  // namespace

@@ -124,8 +124,8 @@ void SessionStream::UpdateWake() {
         return;
     }
     uint64_t count = 1;
-    const ssize_t done = wanted ? write(m_wake_fd, &count, sizeof count)
-                                : read(m_wake_fd, &count, sizeof count);
+    const ssize_t done =
+        wanted ? write(m_wake_fd, &count, sizeof count) : read(m_wake_fd, &count, sizeof count);
     if (done == static_cast<ssize_t>(sizeof count)) {
         m_wake_signalled = wanted;
     }

@@ -43,7 +43,8 @@ protected:
         char directory[] = "/tmp/pelkd-test-XXXXXX";
         ASSERT_NE(mkdtemp(directory), nullptr);
         m_dir = directory;
-        m_pelkd = std::make_unique<Pelkd>(std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
+        m_pelkd = std::make_unique<Pelkd>(
+            std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
         ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
     }
     void TearDown() override {
@@ -64,7 +65,8 @@ protected:
             ASSERT_EQ(lib->Open(56, nullptr), 0);
             for (const Step& step : steps) records[remote].push_back(step(*lib));
         }
-        for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(records[1][i], records[0][i]) << "step " << i;
+        for (size_t i = 0; i < steps.size(); ++i)
+            EXPECT_EQ(records[1][i], records[0][i]) << "step " << i;
     }
 
     Zbhost m_zbhost;
@@ -77,13 +79,15 @@ std::string ReadEeprom(cPelkLib& lib, bool bySlot, unsigned int offset, unsigned
     unsigned int count = 99;
     const int status = bySlot ? lib.ReadEEPROMbySlot(7, 9, offset, length, &buffer[0], &count)
                               : lib.ReadEEPROM(3, offset, length, &buffer[0], &count);
-    return std::to_string(status) + " " + std::to_string(count) + " " + Hex(buffer.data(), buffer.size());
+    return std::to_string(status) + " " + std::to_string(count) + " " +
+           Hex(buffer.data(), buffer.size());
 }
 
 TEST_F(Remote, BoardOperationsAnswerAsLocally) {
     std::vector<Step> steps;
     for (bool bySlot : {false, true}) {
-        for (auto [offset, length] : {std::pair<unsigned, unsigned>{0, 100}, {20, 84}, {0, 19}, {21, 19}}) {
+        for (auto [offset, length] :
+             {std::pair<unsigned, unsigned>{0, 100}, {20, 84}, {0, 19}, {21, 19}}) {
             steps.push_back([=](cPelkLib& lib) { return ReadEeprom(lib, bySlot, offset, length); });
         }
     }
@@ -96,24 +100,32 @@ TEST_F(Remote, BoardOperationsAnswerAsLocally) {
         steps.push_back([size](cPelkLib& lib) {
             PK_BOARD_MAPPING mapping;
             std::memset(&mapping, 0xFF, sizeof mapping);
-            return std::to_string(lib.GetBoardMapping(0, size, &mapping)) + Hex(&mapping, sizeof mapping);
+            return std::to_string(lib.GetBoardMapping(0, size, &mapping)) +
+                   Hex(&mapping, sizeof mapping);
         });
     }
     // Board data: none yet, stored, read in parts, refused beyond the segment.
-    for (auto [set, length, size] : {std::tuple<bool, unsigned, unsigned>{false, 0, 64}, {true, 10, 0},
-                                     {false, 0, 4}, {false, 0, 64}, {true, 11, 0}, {true, 3, 0}, {false, 0, 64}}) {
+    for (auto [set, length, size] : {std::tuple<bool, unsigned, unsigned>{false, 0, 64},
+                                     {true, 10, 0},
+                                     {false, 0, 4},
+                                     {false, 0, 64},
+                                     {true, 11, 0},
+                                     {true, 3, 0},
+                                     {false, 0, 64}}) {
         steps.push_back([=](cPelkLib& lib) {
             char data[64] = "0123456789A";
             unsigned int count = 77;
             const int status = set ? lib.SetBoardData(1, length, data, &count)
                                    : lib.GetBoardData(5, size, data, &count);
-            return std::to_string(status) + " " + std::to_string(count) + " " + std::string(data, 12);
+            return std::to_string(status) + " " + std::to_string(count) + " " +
+                   std::string(data, 12);
         });
     }
     steps.push_back([](cPelkLib& lib) {
         unsigned int first[4] = {5, 5, 5, 5}, second[4] = {6, 6, 6, 6}, count = 9;
         const int status = lib.DetectBoards(4, first, second, &count);
-        return std::to_string(status) + " " + std::to_string(count) + Hex(first, 16) + Hex(second, 16);
+        return std::to_string(status) + " " + std::to_string(count) + Hex(first, 16) +
+               Hex(second, 16);
     });
     steps.push_back([](cPelkLib& lib) {
         PK_GET_DRVR_STATS stats;
@@ -167,7 +179,8 @@ std::string Receive(cPelkLib& lib, unsigned int capacity, std::vector<unsigned i
     unsigned int length = 99;
     std::ostringstream record;
     const int status = lib.ReceiveMessage(&info, timeoutMs, capacity, header, &length);
-    record << status << " " << length << " " << Hex(header, sizeof header) << " " << Hex(&info, sizeof info);
+    record << status << " " << length << " " << Hex(header, sizeof header) << " "
+           << Hex(&info, sizeof info);
     if (!take.empty()) {
         std::vector<std::string> data;
         void* areas[4];
@@ -196,8 +209,9 @@ TEST_F(Remote, MessagesOfEveryShapeAnswerAsLocally) {
             char got[1024] = {};
             void* into[1] = {got};
             const int buffers = lib.ReceiveBuffers(info.bufLen, into);
-            return std::to_string(sent) + " " + std::to_string(received) + " " + std::to_string(buffers) +
-                   Hex(&back, sizeof back) + Hex(&info, sizeof info) + std::to_string(std::memcmp(got, data, 1024));
+            return std::to_string(sent) + " " + std::to_string(received) + " " +
+                   std::to_string(buffers) + Hex(&back, sizeof back) + Hex(&info, sizeof info) +
+                   std::to_string(std::memcmp(got, data, 1024));
         },
         // A header cut to the capacity, buffers taken shorter than sent.
         [&](cPelkLib& lib) {
@@ -271,7 +285,8 @@ TEST_F(Remote, TimeOutsHoldAndTheWaitHandleTellsWhenAMessageWaits) {
 }
 
 long ResidentKiB() {
-    const ProgramResult status = RunProgram("grep VmRSS /proc/" + std::to_string(getpid()) + "/status");
+    const ProgramResult status =
+        RunProgram("grep VmRSS /proc/" + std::to_string(getpid()) + "/status");
     return std::atol(status.output.c_str() + status.output.find_first_of("0123456789"));
 }
 
@@ -298,7 +313,8 @@ TEST_F(Remote, ACallerThatDoesNotReceiveHoldsOnlyTheCredit) {
 }
 
 TEST_F(Remote, TableAndResolutionReadAsLocally) {
-    ASSERT_EQ(RunProgram(std::string(OAMTAB_PATH) + " load " + DOCS_EXAMPLES "/boards.txt").exitCode, 0);
+    ASSERT_EQ(
+        RunProgram(std::string(OAMTAB_PATH) + " load " + DOCS_EXAMPLES "/boards.txt").exitCode, 0);
     OAMSHADOW_BOARD local[8], remote[8];
     std::memset(local, 0, sizeof local);
     std::memset(remote, 0, sizeof remote);
@@ -312,7 +328,8 @@ TEST_F(Remote, TableAndResolutionReadAsLocally) {
     EXPECT_EQ(remoteCount, localCount);
     EXPECT_EQ(remoteQm, localQm);
     EXPECT_EQ(std::memcmp(local, remote, sizeof local), 0);
-    EXPECT_EQ(PelklibRemoteCopyTable(target, remote, 2, &remoteCount, nullptr), OAMSHADOW_ERR_UNAVAILABLE);
+    EXPECT_EQ(PelklibRemoteCopyTable(target, remote, 2, &remoteCount, nullptr),
+              OAMSHADOW_ERR_UNAVAILABLE);
     EXPECT_EQ(remoteCount, localCount);
 
     PelklibAttachOAM();
@@ -320,7 +337,8 @@ TEST_F(Remote, TableAndResolutionReadAsLocally) {
         PELKLIB_DRIVER_TYPE types[2] = {PELKLIB_DRIVER_QM, PELKLIB_DRIVER_QM};
         unsigned int ids[2] = {99, 99};
         EXPECT_EQ(PelklibRemoteGetBoardDriver(target, board, &types[1], &ids[1]),
-                  PelklibGetBoardDriver(board, &types[0], &ids[0])) << board;
+                  PelklibGetBoardDriver(board, &types[0], &ids[0]))
+            << board;
         EXPECT_EQ(types[1], types[0]);
         EXPECT_EQ(ids[1], ids[0]);
     }
@@ -345,7 +363,8 @@ TEST_F(Remote, TableAndResolutionReadAsLocally) {
     EXPECT_EQ(PelklibRemoteGetBoardDriver(target, 1, &type, nullptr), withoutTable);
     ASSERT_EQ(RunProgram("rm /dev/shm/OAM_BoardIDsShadow").exitCode, 0);
     localCount = remoteCount = -1;
-    const int copied = oamShadowInit() == 0 ? oamShadowCopyTable(0, local, 8, &localCount, nullptr) : -1;
+    const int copied =
+        oamShadowInit() == 0 ? oamShadowCopyTable(0, local, 8, &localCount, nullptr) : -1;
     oamShadowExit();
     ASSERT_EQ(RunProgram("rm /dev/shm/OAM_BoardIDsShadow").exitCode, 0);
     EXPECT_EQ(PelklibRemoteCopyTable(target, remote, 8, &remoteCount, nullptr), copied);

@@ -153,9 +153,13 @@ TEST_F(RemoteAccess, TheUnixSocketFollowsTheAccessRules) {
         std::vector<std::string> options, environment;
         const char* says;
     } refusals[] = {
-        {{"--listen", "unix:" + loose + "/pelkd.sock"}, {}, "may be written by every user (mode 0777)"},
+        {{"--listen", "unix:" + loose + "/pelkd.sock"},
+         {},
+         "may be written by every user (mode 0777)"},
         {{}, {"PELK_RUNTIME_DIR=" + link}, "a symbolic link is not followed"},
-        {{"--listen", "unix:" + squat + "/pelkd.sock"}, {}, "exists and is not a socket pelkd left"},
+        {{"--listen", "unix:" + squat + "/pelkd.sock"},
+         {},
+         "exists and is not a socket pelkd left"},
     };
     for (const auto& refusal : refusals) {
         const auto [status, said] = Refused(refusal.options, refusal.environment);
@@ -165,9 +169,10 @@ TEST_F(RemoteAccess, TheUnixSocketFollowsTheAccessRules) {
 
     // Started with its standard descriptors closed, it keeps none of its
     // own there.
-    const ProgramResult started = RunProgram("(exec 0<&- 1>&- 2>&- " + std::string(PELKD_PATH) +
-                                             " --listen unix:" + m_dir + "/bare.sock) & sleep 1; "
-                                             "readlink /proc/$!/fd/0 /proc/$!/fd/1 /proc/$!/fd/2; kill $!");
+    const ProgramResult started =
+        RunProgram("(exec 0<&- 1>&- 2>&- " + std::string(PELKD_PATH) + " --listen unix:" + m_dir +
+                   "/bare.sock) & sleep 1; "
+                   "readlink /proc/$!/fd/0 /proc/$!/fd/1 /proc/$!/fd/2; kill $!");
     EXPECT_EQ(started.output, "/dev/null\n/dev/null\n/dev/null\n");
 }
 
@@ -180,13 +185,15 @@ TEST_F(RemoteAccess, SessionsPerClientAreLimited) {
     ASSERT_EQ(first->Open(56, nullptr), 0);
     ASSERT_EQ(second->Open(56, nullptr), 0);
     EXPECT_EQ(OpenStatus(pelkd.Target()), PKERR_NOT_OPEN);
-    EXPECT_THAT(log.Text(), HasSubstr("uid 0 has 2 sessions open, the most pelkd allows one client"));
+    EXPECT_THAT(log.Text(),
+                HasSubstr("uid 0 has 2 sessions open, the most pelkd allows one client"));
     first.reset();
     EXPECT_EQ(OpenStatus(pelkd.Target()), 0);
 }
 
 // One unary call by hand: the reply's bytes, or the status's message.
-std::string RawCall(const std::string& target, const std::string& method, const std::string& request) {
+std::string RawCall(const std::string& target, const std::string& method,
+                    const std::string& request) {
     grpc::GenericStub stub(grpc::CreateChannel(target, grpc::InsecureChannelCredentials()));
     grpc::ClientContext context;
     grpc::CompletionQueue queue;
@@ -207,7 +214,8 @@ std::string RawCall(const std::string& target, const std::string& method, const 
     std::vector<grpc::Slice> slices;
     if (!status.ok() || !reply.Dump(&slices).ok()) return status.error_message();
     std::string bytes;
-    for (const grpc::Slice& part : slices) bytes.append(reinterpret_cast<const char*>(part.begin()), part.size());
+    for (const grpc::Slice& part : slices)
+        bytes.append(reinterpret_cast<const char*>(part.begin()), part.size());
     return bytes;
 }
 
@@ -215,11 +223,14 @@ TEST_F(RemoteAccess, HealthAndReflectionAnswerStandardTools) {
     Pelkd pelkd({"--listen", "unix:" + m_dir + "/pelkd.sock"});
     ASSERT_EQ(pelkd.Targets().size(), 1u) << pelkd.Errors();
     // HealthCheckResponse{status: SERVING}.
-    EXPECT_EQ(RawCall(pelkd.Target(), "/grpc.health.v1.Health/Check", ""), std::string("\x08\x01", 2));
+    EXPECT_EQ(RawCall(pelkd.Target(), "/grpc.health.v1.Health/Check", ""),
+              std::string("\x08\x01", 2));
     // ServerReflectionRequest{list_services: ""}.
-    const std::string services = RawCall(pelkd.Target(), "/grpc.reflection.v1alpha.ServerReflection/ServerReflectionInfo",
-                                         std::string("\x3a\x00", 2));
-    for (const char* service : {"pelk.v1.Version", "pelk.v1.Table", "pelk.v1.Board", "grpc.health.v1.Health"}) {
+    const std::string services =
+        RawCall(pelkd.Target(), "/grpc.reflection.v1alpha.ServerReflection/ServerReflectionInfo",
+                std::string("\x3a\x00", 2));
+    for (const char* service :
+         {"pelk.v1.Version", "pelk.v1.Table", "pelk.v1.Board", "grpc.health.v1.Health"}) {
         EXPECT_THAT(services, HasSubstr(service));
     }
 }

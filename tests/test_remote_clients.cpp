@@ -27,7 +27,8 @@ protected:
         char directory[] = "/tmp/pelkd-test-XXXXXX";
         ASSERT_NE(mkdtemp(directory), nullptr);
         m_dir = directory;
-        m_pelkd = std::make_unique<Pelkd>(std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
+        m_pelkd = std::make_unique<Pelkd>(
+            std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
         ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
     }
     void TearDown() override {
@@ -35,7 +36,8 @@ protected:
         RunProgram("rm -rf " + m_dir);
     }
     Lib Make() {
-        return Lib(NewPelkLibRemote(m_pelkd->Target().c_str(), PELKLIB_DRIVER_ZBHOST, 0), deletePelkLib);
+        return Lib(NewPelkLibRemote(m_pelkd->Target().c_str(), PELKLIB_DRIVER_ZBHOST, 0),
+                   deletePelkLib);
     }
 
     Zbhost m_zbhost;
@@ -55,9 +57,12 @@ bool RoundTrip(cPelkLib& lib, int client, int round) {
     PK_REC_INFO info;
     _PELKOR_MSG_HEADER answer;
     void* into[1] = {back};
-    return lib.SendPelkorMessage(&header, 1, 2, static_cast<unsigned int>(round), 1, areas, lengths) == 0 &&
-           lib.ReceivePelkorMessage(&info, 10000, &answer) == 0 && lib.ReceiveBuffers(info.bufLen, into) == 0 &&
-           info.tag == static_cast<unsigned int>(round) && answer.params[0] == static_cast<uint32_t>(client) &&
+    return lib.SendPelkorMessage(&header, 1, 2, static_cast<unsigned int>(round), 1, areas,
+                                 lengths) == 0 &&
+           lib.ReceivePelkorMessage(&info, 10000, &answer) == 0 &&
+           lib.ReceiveBuffers(info.bufLen, into) == 0 &&
+           info.tag == static_cast<unsigned int>(round) &&
+           answer.params[0] == static_cast<uint32_t>(client) &&
            std::memcmp(back, data, sizeof data) == 0;
 }
 

@@ -56,7 +56,8 @@ protected:
         ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
     }
     Lib Open() {
-        Lib lib(NewPelkLibRemote(("unix:" + m_socket).c_str(), PELKLIB_DRIVER_ZBHOST, 0), deletePelkLib);
+        Lib lib(NewPelkLibRemote(("unix:" + m_socket).c_str(), PELKLIB_DRIVER_ZBHOST, 0),
+                deletePelkLib);
         EXPECT_EQ(lib->Open(56, nullptr), 0);
         return lib;
     }
@@ -73,7 +74,8 @@ protected:
     }
     // Receives without limit on another thread while fault() runs; the
     // receive's status and how long after the fault it came.
-    static std::pair<int, Clock::duration> ReceiveThrough(cPelkLib& lib, const std::function<void()>& fault) {
+    static std::pair<int, Clock::duration> ReceiveThrough(cPelkLib& lib,
+                                                          const std::function<void()>& fault) {
         auto receive = std::async(std::launch::async, [&lib] {
             PK_REC_INFO info;
             _PELKOR_MSG_HEADER header;
@@ -141,7 +143,8 @@ TEST_F(RemoteFaults, AStoppedPelkdIsFoundDeadWithinTheKeepaliveBound) {
 }
 
 double CpuSeconds(pid_t pid) {
-    const ProgramResult stat = RunProgram("cut -d' ' -f14,15 /proc/" + std::to_string(pid) + "/stat");
+    const ProgramResult stat =
+        RunProgram("cut -d' ' -f14,15 /proc/" + std::to_string(pid) + "/stat");
     long user = 0, system = 0;
     std::sscanf(stat.output.c_str(), "%ld %ld", &user, &system);
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
@@ -169,13 +172,14 @@ TEST_F(RemoteFaults, ARuntimeThatDiesGivesTheStatusItGivesLocally) {
 TEST_F(RemoteFaults, UnreachableTargetsFailInBoundedTime) {
     LogLines log;
     for (const std::string& target : {"unix:" + m_dir + "/none.sock", std::string("127.0.0.1:1"),
-                                     std::string("unix:"), std::string("no-port")}) {
+                                      std::string("unix:"), std::string("no-port")}) {
         const Clock::time_point start = Clock::now();
         Lib lib(NewPelkLibRemote(target.c_str(), PELKLIB_DRIVER_ZBHOST, 0), deletePelkLib);
         EXPECT_EQ(lib->Open(56, nullptr), PKERR_NOT_OPEN) << target;
         OAMSHADOW_BOARD boards[1];
         int count = 0;
-        EXPECT_EQ(PelklibRemoteCopyTable(target.c_str(), boards, 1, &count, nullptr), OAMSHADOW_ERR_UNAVAILABLE);
+        EXPECT_EQ(PelklibRemoteCopyTable(target.c_str(), boards, 1, &count, nullptr),
+                  OAMSHADOW_ERR_UNAVAILABLE);
         EXPECT_EQ(NewPelkLibRemoteByBoardNumber(target.c_str(), 1), nullptr);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << target;
     }
@@ -188,7 +192,8 @@ TEST_F(RemoteFaults, UnreachableTargetsFailInBoundedTime) {
     setenv("PELK_TLS_CA", "/nonexistent", 1);
     EXPECT_EQ(far->Open(56, nullptr), PKERR_NOT_OPEN);
     unsetenv("PELK_TLS_CA");
-    EXPECT_THAT(log.Text(), HasSubstr("reached over TCP with TLS: set PELK_TLS_CA (the CA that signed"));
+    EXPECT_THAT(log.Text(),
+                HasSubstr("reached over TCP with TLS: set PELK_TLS_CA (the CA that signed"));
     EXPECT_THAT(log.Text(), HasSubstr("set PELK_TLS_CERT"));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
 }
@@ -227,12 +232,14 @@ TEST_F(RemoteFaults, VersionsThatDifferAreNamedOnBothSides) {
     grpc::ClientContext exchange;
     grpc::Status status = pelk::v1::Version::NewStub(channel)->Exchange(&exchange, request, &reply);
     EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
-    EXPECT_THAT(status.error_message(), HasSubstr("the client speaks pelk protocol 0 (library 0.9.0), "
-                                                  "pelkd 1.0.0 speaks protocol 1"));
+    EXPECT_THAT(status.error_message(),
+                HasSubstr("the client speaks pelk protocol 0 (library 0.9.0), "
+                          "pelkd 1.0.0 speaks protocol 1"));
     grpc::ClientContext resolve;
     resolve.AddMetadata("pelk-protocol", "0");
     pelk::v1::ResolveReply resolved;
-    status = pelk::v1::Table::NewStub(channel)->Resolve(&resolve, pelk::v1::ResolveRequest(), &resolved);
+    status =
+        pelk::v1::Table::NewStub(channel)->Resolve(&resolve, pelk::v1::ResolveRequest(), &resolved);
     EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
     EXPECT_THAT(status.error_message(), HasSubstr("protocol 0, pelkd 1.0.0 speaks protocol 1"));
 }
@@ -293,11 +300,15 @@ TEST_F(RemoteFaults, MalformedAndOversizedRequestsAreRefusedWhileOthersAreServed
         grpc::StatusCode code;
         const char* says;
     } cases[] = {
-        {{Bytes("\xff\xff\xff garbage")}, grpc::StatusCode::INVALID_ARGUMENT, "no pelk.v1.SessionRequest"},
+        {{Bytes("\xff\xff\xff garbage")},
+         grpc::StatusCode::INVALID_ARGUMENT,
+         "no pelk.v1.SessionRequest"},
         {{Request(none)}, grpc::StatusCode::INVALID_ARGUMENT, "opens its board"},
         {{Request(qm)}, grpc::StatusCode::INVALID_ARGUMENT, "has no backend"},
         {{Request(open), Request(none)}, grpc::StatusCode::INVALID_ARGUMENT, "names no operation"},
-        {{Request(open), Request(open)}, grpc::StatusCode::INVALID_ARGUMENT, "opens its board once"},
+        {{Request(open), Request(open)},
+         grpc::StatusCode::INVALID_ARGUMENT,
+         "opens its board once"},
         {{Request(open), Request(send)}, grpc::StatusCode::RESOURCE_EXHAUSTED, ""},
     };
     for (const auto& refused : cases) {
@@ -340,7 +351,8 @@ TEST_F(RemoteFaults, NoSigpipeNoStandardDescriptorNoForkedCopyDisturbsTheCaller)
         close(0), close(1), close(2);
         Lib lib = Open();
         const bool works = Ping(*lib) == 0 && lib->GetWaitHandle() >= 3;
-        const bool stillClosed = fcntl(0, F_GETFD) == -1 && fcntl(1, F_GETFD) == -1 && fcntl(2, F_GETFD) == -1;
+        const bool stillClosed =
+            fcntl(0, F_GETFD) == -1 && fcntl(1, F_GETFD) == -1 && fcntl(2, F_GETFD) == -1;
         return works && stillClosed ? 0 : 1;
     }));
     EXPECT_EQ(closed, 0);

@@ -34,7 +34,8 @@ std::string ReadPemFile(const char* path, PemKind kind, std::string* pem) {
         problem = Problem(path, "larger than the 1 MiB a PEM file may have");
     } else if (kind == PemKind::PrivateKey && (status.st_mode & 0007) != 0) {
         char text[160];
-        std::snprintf(text, sizeof text, "a private key that others may use (mode %04o): chmod o= %s",
+        std::snprintf(text, sizeof text,
+                      "a private key that others may use (mode %04o): chmod o= %s",
                       static_cast<unsigned>(status.st_mode & 07777), path);
         problem = Problem(path, text);
     }

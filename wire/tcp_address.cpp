@@ -41,8 +41,7 @@ bool IsLoopbackHost(const std::string& host) {
         return address[0] == 127;
     }
     if (inet_pton(AF_INET6, host.c_str(), address) == 1) {
-        static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0,
-                                                    0, 0, 0, 0, 0, 0, 0, 1};
+        static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
         return std::memcmp(address, kLoopback, sizeof address) == 0;
     }
     return false;

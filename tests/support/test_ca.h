@@ -22,16 +22,15 @@ struct TestCa {
         const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
         const std::string sign = " -CA " + ca + " -CAkey " + at + "-ca.key -CAcreateserial -days 2";
         const std::string script =
-            "set -e; umask 077; exec 2>/dev/null; cd " + directory + ";" +
-            "openssl req -x509 " + key + " -keyout " + at + "-ca.key -out " + ca +
-            " -days 2 -subj /CN=" + name + "-ca;" +
+            "set -e; umask 077; exec 2>/dev/null; cd " + directory + ";" + "openssl req -x509 " +
+            key + " -keyout " + at + "-ca.key -out " + ca + " -days 2 -subj /CN=" + name + "-ca;" +
             "printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' >" + at + "-server.ext;" +
             "openssl req " + key + " -keyout " + serverKey + " -out " + at +
-            "-server.csr -subj /CN=pelkd;" + "openssl x509 -req -in " + at + "-server.csr" +
-            sign + " -extfile " + at + "-server.ext -out " + serverCert + ";" + "openssl req " +
-            key + " -keyout " + clientKey + " -out " + at + "-client.csr -subj /CN=" + name +
-            "-client;" + "openssl x509 -req -in " + at + "-client.csr" + sign + " -out " +
-            clientCert + ";" + "chmod 644 " + ca + " " + serverCert + " " + clientCert;
+            "-server.csr -subj /CN=pelkd;" + "openssl x509 -req -in " + at + "-server.csr" + sign +
+            " -extfile " + at + "-server.ext -out " + serverCert + ";" + "openssl req " + key +
+            " -keyout " + clientKey + " -out " + at + "-client.csr -subj /CN=" + name + "-client;" +
+            "openssl x509 -req -in " + at + "-client.csr" + sign + " -out " + clientCert + ";" +
+            "chmod 644 " + ca + " " + serverCert + " " + clientCert;
         made = std::system(script.c_str()) == 0;
     }
 };

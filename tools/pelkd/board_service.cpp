@@ -47,8 +47,9 @@ std::string BoardService::ClientOf(const grpc::ServerContext& context) const {
     return "address " + AddressOf(peer);
 }
 
-grpc::Status BoardService::Session(grpc::ServerContext* context,
-                                   grpc::ServerReaderWriter<grpc::ByteBuffer, grpc::ByteBuffer>* stream) {
+grpc::Status BoardService::Session(
+    grpc::ServerContext* context,
+    grpc::ServerReaderWriter<grpc::ByteBuffer, grpc::ByteBuffer>* stream) {
     const grpc::Status named = CheckProtocol(*context);
     if (!named.ok()) {
         return named;

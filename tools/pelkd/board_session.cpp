@@ -57,7 +57,9 @@ grpc::Status Refuse(const std::string& text) {
 }  // namespace
 
 BoardSession::BoardSession(SessionStreamIO* stream, std::string client, bool verbose)
-    : m_stream(stream), m_client(std::move(client)), m_verbose(verbose),
+    : m_stream(stream),
+      m_client(std::move(client)),
+      m_verbose(verbose),
       m_object(nullptr, deletePelkLib) {}
 
 BoardSession::~BoardSession() {
@@ -125,8 +127,9 @@ grpc::Status BoardSession::OpenObject(const pelk::v1::SessionRequest& request) {
     }
     if (status == PKERR_OK) {
         m_object = std::move(object);
-        m_header_room = type == PELKLIB_DRIVER_ZBHOST ? PK_MAX_HEADER_LEN
-                                                      : std::max<unsigned int>(open.size(), PK_MAX_HEADER_LEN);
+        m_header_room = type == PELKLIB_DRIVER_ZBHOST
+                            ? PK_MAX_HEADER_LEN
+                            : std::max<unsigned int>(open.size(), PK_MAX_HEADER_LEN);
         m_credit = static_cast<int64_t>(std::min<uint64_t>(open.credit(), INT32_MAX));
         m_pusher = std::thread([this] { PushMessages(); });
     }
@@ -176,13 +179,13 @@ grpc::Status BoardSession::Serve(const pelk::v1::SessionRequest& request) {
                 buffers[i] = const_cast<char*>(send.buffers(i).data());
                 lengths[i] = static_cast<unsigned int>(send.buffers(i).size());
             }
-            const PK_SEND_INFO info = {send.type(), 0, 0, send.dst_addr1(), send.dst_addr2(),
-                                       send.tag()};
+            const PK_SEND_INFO info = {send.type(),      0,         0, send.dst_addr1(),
+                                       send.dst_addr2(), send.tag()};
             const std::string& header = send.header();
-            status = board.SendMessage(&info, header.empty() ? nullptr : header.data(),
-                                       static_cast<unsigned int>(header.size()),
-                                       static_cast<unsigned int>(send.buffers_size()), buffers,
-                                       lengths);
+            status =
+                board.SendMessage(&info, header.empty() ? nullptr : header.data(),
+                                  static_cast<unsigned int>(header.size()),
+                                  static_cast<unsigned int>(send.buffers_size()), buffers, lengths);
             break;
         }
         case pelk::v1::SessionRequest::kReadEeprom:
@@ -203,7 +206,8 @@ grpc::Status BoardSession::Serve(const pelk::v1::SessionRequest& request) {
                                                 area.Bytes(), &count);
             } else {
                 const pelk::v1::ReadEeprom& call = request.read_eeprom();
-                status = board.ReadEEPROM(call.board(), call.offset(), length, area.Bytes(), &count);
+                status =
+                    board.ReadEEPROM(call.board(), call.offset(), length, area.Bytes(), &count);
             }
             reply.set_count(count);
             Deliver(&reply, status, area.Bytes(), std::min(count, length));

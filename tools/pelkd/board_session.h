@@ -55,8 +55,8 @@ private:
     const bool m_verbose;
     std::unique_ptr<cPelkLib, void (*)(cPelkLib*)> m_object;
     unsigned int m_header_room = PK_MAX_HEADER_LEN;  // the largest header the object takes
-    uint64_t m_requests = 0;  // read so far
-    std::mutex m_write_lock;  // one write to the stream at a time
+    uint64_t m_requests = 0;                         // read so far
+    std::mutex m_write_lock;                         // one write to the stream at a time
     std::thread m_pusher;
     int m_stop_fd = -1;  // readable once the pusher is to stop
 

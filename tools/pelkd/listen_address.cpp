@@ -20,7 +20,8 @@ std::string ParseListenAddress(const std::string& text, ListenAddress* address) 
             return "--listen " + text + ": unix: needs the absolute path of the socket";
         }
         if (parsed.path.size() - slash - 1 > 64) {
-            return "--listen " + text + ": the socket's name (after the last /) is longer than 64 bytes";
+            return "--listen " + text +
+                   ": the socket's name (after the last /) is longer than 64 bytes";
         }
     } else if (text.compare(0, 4, "tcp:") == 0) {
         if (!SplitHostPort(text.substr(4), &parsed.host, &parsed.port)) {

@@ -7,12 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
-#include <pelklib.h>
-
 #include "services/settings.h"
-#include "tools/common/tool_version.h"
 #include "tools/pelkd/pelkd_options.h"
 #include "tools/pelkd/pelkd_server.h"
 
@@ -34,8 +32,8 @@ void OpenStandardDescriptors(int, char**, char**) {
     }
 }
 
-__attribute__((section(".preinit_array"), used)) void (*const kOpenStandardDescriptors)(
-    int, char**, char**) = OpenStandardDescriptors;
+using Preinit = void (*)(int, char**, char**);
+__attribute__((section(".preinit_array"), used)) const Preinit kPreinit = OpenStandardDescriptors;
 
 }  // namespace
 
@@ -45,14 +43,9 @@ int main(int argc, char** argv) {
     unsetenv(kRemoteVariable);
 
     PelkdSettings settings;
-    std::string problem;
-    switch (ParsePelkdOptions(argc, argv, &settings, &problem)) {
-        case PelkdCommand::Help: std::fputs(PelkdHelp().c_str(), stdout); return 0;
-        case PelkdCommand::Version: PrintToolVersion("pelkd", pelklibVersion()); return 0;
-        case PelkdCommand::Usage:
-            std::fprintf(stderr, "pelkd: %s (see pelkd --help)\n", problem.c_str());
-            return 2;
-        case PelkdCommand::Serve: break;
+    int exitStatus = 0;
+    if (!ReadPelkdOptions(argc, argv, &settings, &exitStatus)) {
+        return exitStatus;
     }
 
     // Stop signals are taken by sigwait below, on no other thread.
@@ -62,7 +55,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
 
     PelkdServer server(settings);
-    problem = server.Start();
+    const std::string problem = server.Start();
     if (!problem.empty()) {
         std::fprintf(stderr, "pelkd: %s\n", problem.c_str());
         return 1;

@@ -42,7 +42,8 @@ std::string PelkdServer::AddTcp(grpc::ServerBuilder& builder, const ListenAddres
         std::string problem =
             ReadPemFile(m_settings.tlsCert.c_str(), PemKind::Certificate, &pair.cert_chain);
         if (problem.empty()) {
-            problem = ReadPemFile(m_settings.tlsKey.c_str(), PemKind::PrivateKey, &pair.private_key);
+            problem =
+                ReadPemFile(m_settings.tlsKey.c_str(), PemKind::PrivateKey, &pair.private_key);
         }
         if (problem.empty()) {
             problem = ReadPemFile(m_settings.tlsClientCa.c_str(), PemKind::Certificate,

@@ -41,8 +41,7 @@ public:
     void Stop();
 
 private:
-    std::string AddTcp(grpc::ServerBuilder& builder, const ListenAddress& address,
-                       int* chosenPort);
+    std::string AddTcp(grpc::ServerBuilder& builder, const ListenAddress& address, int* chosenPort);
 
     const PelkdSettings m_settings;
     PeerUsers m_users;

@@ -7,8 +7,8 @@ bool SessionLimits::Admit(const std::string& client, std::string* refusal) {
         *refusal = client + " has " + std::to_string(sessions) +
                    " sessions open, the most pelkd allows one client (--client-sessions)";
     } else if (m_all >= m_total) {
-        *refusal = "pelkd serves " + std::to_string(m_all) +
-                   " sessions, the most it allows (--sessions)";
+        *refusal =
+            "pelkd serves " + std::to_string(m_all) + " sessions, the most it allows (--sessions)";
     } else {
         ++sessions;
         ++m_all;

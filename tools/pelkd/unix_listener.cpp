@@ -85,19 +85,19 @@ std::string UnixListener::OpenDirectory(const std::string& directory, bool runti
 
 std::string UnixListener::TakeLock(const std::string& path) {
     const std::string lock = m_name + ".lock";
-    m_lock_fd = openat(m_dir_fd, lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                       0600);
+    m_lock_fd = openat(m_dir_fd, lock.c_str(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (m_lock_fd < 0) {
         return Failed("cannot open " + path + ".lock");
     }
     struct stat status;
-    if (fstat(m_lock_fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != geteuid()) {
+    if (fstat(m_lock_fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
         return path + ".lock is not a regular file of pelkd's user: remove it";
     }
     if (flock(m_lock_fd, LOCK_EX | LOCK_NB) != 0) {
-        return errno == EWOULDBLOCK ? "another pelkd serves " + path + " (it holds " + path + ".lock)"
-                                    : Failed("cannot lock " + path + ".lock");
+        return errno == EWOULDBLOCK
+                   ? "another pelkd serves " + path + " (it holds " + path + ".lock)"
+                   : Failed("cannot lock " + path + ".lock");
     }
     // Under the lock, a socket of pelkd's user is one a killed pelkd left.
     struct stat left;
@@ -134,7 +134,8 @@ std::string UnixListener::BindSocket(const std::string& path) {
         return Failed("cannot take group " + std::to_string(group) + " for the socket");
     }
     const mode_t umaskBefore = umask(grouped ? 0117 : 0111);
-    const int bound = bind(m_listen_fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address);
+    const int bound =
+        bind(m_listen_fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address);
     const int error = errno;
     umask(umaskBefore);
     if (switchGroup && setegid(ownGroup) != 0) {
@@ -152,7 +153,8 @@ std::string UnixListener::BindSocket(const std::string& path) {
     m_inode = made.st_ino;
     if (grouped && made.st_gid != group) {
         return path + " would belong to group " + std::to_string(made.st_gid) + ", not group " +
-               std::to_string(group) + " of the policy: make its directory set-group-ID with "
+               std::to_string(group) +
+               " of the policy: make its directory set-group-ID with "
                "that group (chgrp GROUP DIR; chmod g+s DIR), or run pelkd as root";
     }
     return "";
