@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <pybind11/eval.h>
+#include <pybind11/stl.h>
 
 #include "python/errors.h"
 #include "services/driver_names.h"
@@ -16,9 +17,10 @@ namespace {
 // Python threads take turns.
 std::mutex g_tableMutex;
 
-// The whole table, copied under one hold of its mutex; 0 or the status.
-int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
-    int status = oamShadowInit();
+// The whole table, copied under one hold of its mutex (through the pelkd at
+// remote when given); 0 or the status.
+int ReadBoardTable(const std::optional<std::string>& remote, std::vector<OAMSHADOW_BOARD>* boards) {
+    int status = remote ? 0 : oamShadowInit();
     if (status != 0) {
         return status;
     }
@@ -26,20 +28,24 @@ int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
     // Asks the size first; the table may grow before the copy.
     do {
         boards->resize(static_cast<size_t>(count));
-        status = oamShadowCopyTable(0, boards->data(), count, &count, nullptr);
+        status = remote ? PelklibRemoteCopyTable(remote->c_str(), boards->data(), count, &count,
+                                                 nullptr)
+                        : oamShadowCopyTable(0, boards->data(), count, &count, nullptr);
     } while (status == OAMSHADOW_ERR_UNAVAILABLE && static_cast<size_t>(count) > boards->size());
     boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    oamShadowExit();
+    if (!remote) {
+        oamShadowExit();
+    }
     return status;
 }
 
-py::list Boards() {
+py::list Boards(const std::optional<std::string>& remote) {
     std::vector<OAMSHADOW_BOARD> boards;
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
-        status = ReadBoardTable(&boards);
+        status = ReadBoardTable(remote, &boards);
     }
     Check(status);
     const py::object entryClass = py::module_::import("pelk").attr("BoardEntry");
@@ -64,15 +70,20 @@ del _collections
 
 }  // namespace
 
-Resolution ResolveBoard(unsigned int number) {
+Resolution ResolveBoard(unsigned int number, const std::optional<std::string>& remote) {
     Resolution resolution = {PELKLIB_DRIVER_QM, "", 0};
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
-        PelklibAttachOAM();
-        status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
-        PelklibDetachOAM();
+        if (remote) {
+            status = PelklibRemoteGetBoardDriver(remote->c_str(), number, &resolution.type,
+                                                 &resolution.id);
+        } else {
+            PelklibAttachOAM();
+            status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
+            PelklibDetachOAM();
+        }
     }
     Check(status);
     resolution.driver = DriverName(resolution.type);
@@ -81,17 +92,20 @@ Resolution ResolveBoard(unsigned int number) {
 
 void DefineTable(py::module_& module) {
     py::exec(kBoardEntry, module.attr("__dict__"));
-    module.def("boards", &Boards,
+    module.def("boards", &Boards, py::arg("remote") = py::none(),
                "Every board of the board-identity table, in the table's order, as BoardEntry "
-               "tuples. Raises pelk.Error when there is no table (OAMSHADOW_ERR_UNAVAILABLE).");
+               "tuples; with remote=\"unix:PATH\" or \"HOST:PORT\", the table of that pelkd's "
+               "host. Raises pelk.Error when there is no table, or pelkd cannot be reached "
+               "(OAMSHADOW_ERR_UNAVAILABLE).");
     module.def(
         "resolve",
-        [](unsigned int number) {
-            const Resolution resolution = ResolveBoard(number);
+        [](unsigned int number, const std::optional<std::string>& remote) {
+            const Resolution resolution = ResolveBoard(number, remote);
             return py::make_tuple(resolution.driver, resolution.id);
         },
-        py::arg("number"),
+        py::arg("number"), py::arg("remote") = py::none(),
         "The driver (\"zb5t\", \"zbhost\" or \"qm\") and driver board ID of a logical board "
-        "number, as (driver, id). Raises pelk.NoSuchBoard when the table has no such board "
-        "or its ID is not decimal, pelk.Error for other failures.");
+        "number, as (driver, id); with remote, in the table of that pelkd's host. Raises "
+        "pelk.NoSuchBoard when the table has no such board or its ID is not decimal, pelk.Error "
+        "for other failures.");
 }
