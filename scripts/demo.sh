@@ -140,15 +140,17 @@ cat "$remote_dir/pelkd.out"
 port=$(sed -n 's/.*tcp:127\.0\.0\.1:\([0-9]*\).*/\1/p' "$remote_dir/pelkd.out")
 
 step "through the Unix socket: ping and information, as a client elsewhere would ask"
-show env PELK_REMOTE="unix:$socket" pelk ping --driver zbhost --count 500 --size 1024
-show env PELK_REMOTE="unix:$socket" pelk info --driver zbhost
+show pelk --remote "unix:$socket" boards
+show pelk --remote "unix:$socket" ping --board 1 --count 500 --size 1024
+show env PELK_REMOTE="unix:$socket" pelk info --board 1
+echo "(PELK_REMOTE makes the library's factories remote: unchanged programs use pelkd too)"
 
 step "through loopback TCP with mutual TLS"
-show env PELK_REMOTE="127.0.0.1:$port" PELK_TLS_CA="$remote_dir/ca.pem" \
-    PELK_TLS_CERT="$remote_dir/client.pem" PELK_TLS_KEY="$remote_dir/client.key" \
-    pelk ping --driver zbhost --count 500 --size 1024
+show env PELK_TLS_CA="$remote_dir/ca.pem" PELK_TLS_CERT="$remote_dir/client.pem" \
+    PELK_TLS_KEY="$remote_dir/client.key" pelk --remote "127.0.0.1:$port" ping --board 1 \
+    --count 500 --size 1024
 echo "(a client speaking plain text, without a certificate of that CA, is refused:)"
-show_failure env PELK_REMOTE="127.0.0.1:$port" PELK_LOG=stderr pelk ping --driver zbhost --count 1
+show_failure pelk --remote "127.0.0.1:$port" ping --board 1 --count 1
 
 step "stopping pelkd and zbhost"
 kill -TERM "$pelkd_pid" && wait "$pelkd_pid" && echo "pelkd exited with status 0"

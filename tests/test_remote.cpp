@@ -371,6 +371,47 @@ TEST_F(Remote, TableAndResolutionReadAsLocally) {
     EXPECT_EQ(remoteCount, localCount);
 }
 
+// pelk --remote: every command on pelkd's host answers as pelk does there.
+TEST_F(Remote, PelkWithRemoteAnswersAsPelkThere) {
+    ASSERT_EQ(
+        RunProgram(std::string(OAMTAB_PATH) + " load " + DOCS_EXAMPLES "/boards.txt 2>&1").exitCode,
+        0);
+    const std::string pelk = PELK_PATH, remote = " --remote " + m_pelkd->Target();
+    const struct {
+        std::string command;
+        int exitCode;
+    } commands[] = {{"-j boards", 0},        {"-j resolve 2", 0},      {"-j resolve 5", 1},
+                    {"-j resolve 9", 1},     {"info -j --board 3", 1}, {"stats -j", 1},
+                    {"data -j set hello", 0}};
+    for (const auto& command : commands) {
+        const ProgramResult local = RunProgram(pelk + " " + command.command + " 2>/dev/null");
+        const ProgramResult there =
+            RunProgram(pelk + remote + " " + command.command + " 2>/dev/null");
+        EXPECT_EQ(local.exitCode, command.exitCode) << command.command;
+        EXPECT_EQ(there.exitCode, command.exitCode) << command.command;
+        // The same answers, but for where they come from.
+        const auto answers = [this](std::string json) {
+            const std::string target = m_pelkd->Target();
+            for (const std::string& where :
+                 {",\"remote\":\"" + target + "\"", " on the host of pelkd at " + target}) {
+                for (size_t at = json.find(where); at != std::string::npos; at = json.find(where)) {
+                    json.erase(at, where.size());
+                }
+            }
+            return json;
+        };
+        EXPECT_EQ(answers(there.output), answers(local.output)) << command.command;
+    }
+    const ProgramResult after = RunProgram(pelk + " ping --board 1 --count 20" + remote + " 2>&1");
+    EXPECT_EQ(after.exitCode, 0);
+    EXPECT_TRUE(after.Says("through pelkd at " + m_pelkd->Target())) << after.output;
+    EXPECT_TRUE(after.Says("20 round trips")) << after.output;
+    const ProgramResult nowhere =
+        RunProgram(pelk + " --remote unix:" + m_dir + "/none.sock boards 2>&1");
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_TRUE(nowhere.Says("cannot be reached")) << nowhere.output;
+}
+
 TEST_F(Remote, PelkRemoteMakesTheFactoriesRemote) {
     setenv("PELK_REMOTE", m_pelkd->Target().c_str(), 1);
     Lib byType(NewPelkLibByType(PELKLIB_DRIVER_ZBHOST), deletePelkLib);

@@ -10,32 +10,20 @@
 
 namespace {
 
-constexpr int kMaxBoards = 1000;
-
-// Copies the whole table at once, so the list is a table that existed.
-int ReadTable(std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
-    int status = oamShadowInit();
-    if (status != 0) {
-        return status;
-    }
-    int count = 0;
-    boards->resize(kMaxBoards);
-    status = oamShadowCopyTable(0, boards->data(), kMaxBoards, &count, qm);
-    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    oamShadowExit();
-    return status;
-}
-
 int RunBoards(Invocation& invocation) {
     Output& out = invocation.out;
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
-    const int status = ReadTable(&boards, &qm);
+    const int status = ReadTable(invocation.remote, &boards, &qm);
     if (status != 0) {
         out.Status("status", "board-identity table", status, nullptr);
-        if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+        if (status == OAMSHADOW_ERR_UNAVAILABLE && invocation.remote.empty()) {
             out.Error("there is no board-identity table on this host (its OAM supervisor, or "
                       "oamtab, writes it)");
+        } else if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+            out.Error("no board-identity table from pelkd at " + invocation.remote +
+                      ": its host has none, or pelkd cannot be reached (the diagnostic above "
+                      "says which)");
         }
         return kExitFailed;
     }
@@ -46,7 +34,7 @@ int RunBoards(Invocation& invocation) {
     for (const OAMSHADOW_BOARD& board : boards) {
         JsonObject json;
         json.Str("name", board.name);
-        const Resolution resolution = ResolveBoard(board.number);
+        const Resolution resolution = ResolveBoard(board.number, invocation.remote);
         list.Obj(json.Int("number", board.number)
                      .Str("driverName", board.driverName)
                      .Str("driverBoardID", board.driverBoardID)
@@ -72,7 +60,7 @@ int RunResolve(Invocation& invocation) {
     if (!ParseUnsigned(word, &board)) {
         return out.Usage("N takes 0 to 4294967295, not \"" + word + "\"");
     }
-    const Resolution resolution = ResolveBoard(board);
+    const Resolution resolution = ResolveBoard(board, invocation.remote);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
     out.Text("board %u: %s\n", board, ResolutionText(resolution).c_str());
     if (resolution.status != 0) {
