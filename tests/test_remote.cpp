@@ -17,13 +17,10 @@
 
 #include <pelklib.h>
 
-#include "support/pelkd_process.h"
-#include "support/run_program.h"
-#include "support/zbhost_process.h"
+#include "support/remote_fixture.h"
 
 namespace {
 
-using Lib = std::unique_ptr<cPelkLib, void (*)(cPelkLib*)>;
 using Step = std::function<std::string(cPelkLib&)>;
 
 std::string Hex(const void* bytes, size_t length) {
@@ -36,26 +33,8 @@ std::string Hex(const void* bytes, size_t length) {
     return text;
 }
 
-class Remote : public testing::Test {
+class Remote : public RemoteTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_zbhost.WaitReady());
-        char directory[] = "/tmp/pelkd-test-XXXXXX";
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        m_dir = directory;
-        m_pelkd = std::make_unique<Pelkd>(
-            std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
-        ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
-    }
-    void TearDown() override {
-        m_pelkd.reset();
-        RunProgram("rm -rf " + m_dir);
-    }
-    Lib Make(bool remote) {
-        return Lib(remote ? NewPelkLibRemote(m_pelkd->Target().c_str(), PELKLIB_DRIVER_ZBHOST, 0)
-                          : NewPelkLibByType(PELKLIB_DRIVER_ZBHOST),
-                   deletePelkLib);
-    }
     // Runs steps on a local object, then (its board data gone with it) on a
     // remote one: each step must leave the same record.
     void Compare(const std::vector<Step>& steps) {
@@ -68,10 +47,6 @@ protected:
         for (size_t i = 0; i < steps.size(); ++i)
             EXPECT_EQ(records[1][i], records[0][i]) << "step " << i;
     }
-
-    Zbhost m_zbhost;
-    std::string m_dir;
-    std::unique_ptr<Pelkd> m_pelkd;
 };
 
 std::string ReadEeprom(cPelkLib& lib, bool bySlot, unsigned int offset, unsigned int length) {

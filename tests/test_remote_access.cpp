@@ -16,27 +16,19 @@
 #include <pelklib.h>
 
 #include "support/log_lines.h"
-#include "support/pelkd_process.h"
-#include "support/run_program.h"
+#include "support/remote_fixture.h"
 #include "support/test_ca.h"
-#include "support/zbhost_process.h"
 
 namespace {
 
 using testing::HasSubstr;
-using Lib = std::unique_ptr<cPelkLib, void (*)(cPelkLib*)>;
 
-class RemoteAccess : public testing::Test {
+class RemoteAccess : public RemoteTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_zbhost.WaitReady());
-        char directory[] = "/tmp/pelkd-test-XXXXXX";
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        m_dir = directory;
-    }
+    RemoteAccess() : RemoteTest(false) {}
     void TearDown() override {
         for (const char* name : {"PELK_TLS_CA", "PELK_TLS_CERT", "PELK_TLS_KEY"}) unsetenv(name);
-        RunProgram("rm -rf " + m_dir);
+        RemoteTest::TearDown();
     }
     static int OpenStatus(const std::string& target) {
         Lib lib(NewPelkLibRemote(target.c_str(), PELKLIB_DRIVER_ZBHOST, 0), deletePelkLib);
@@ -55,9 +47,6 @@ protected:
         const int status = pelkd.Stop(SIGKILL);
         return {status, pelkd.Errors()};
     }
-
-    Zbhost m_zbhost;
-    std::string m_dir;
 };
 
 TEST_F(RemoteAccess, TcpNeedsMutualTlsOrALoopbackAskedForPlainText) {

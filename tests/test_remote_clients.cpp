@@ -12,38 +12,11 @@
 
 #include <pelklib.h>
 
-#include "support/pelkd_process.h"
-#include "support/run_program.h"
-#include "support/zbhost_process.h"
+#include "support/remote_fixture.h"
 
 namespace {
 
-using Lib = std::unique_ptr<cPelkLib, void (*)(cPelkLib*)>;
-
-class RemoteClients : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_zbhost.WaitReady());
-        char directory[] = "/tmp/pelkd-test-XXXXXX";
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        m_dir = directory;
-        m_pelkd = std::make_unique<Pelkd>(
-            std::vector<std::string>{"--listen", "unix:" + m_dir + "/pelkd.sock"});
-        ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
-    }
-    void TearDown() override {
-        m_pelkd.reset();
-        RunProgram("rm -rf " + m_dir);
-    }
-    Lib Make() {
-        return Lib(NewPelkLibRemote(m_pelkd->Target().c_str(), PELKLIB_DRIVER_ZBHOST, 0),
-                   deletePelkLib);
-    }
-
-    Zbhost m_zbhost;
-    std::string m_dir;
-    std::unique_ptr<Pelkd> m_pelkd;
-};
+using RemoteClients = RemoteTest;
 
 // Sends a message whose data names the client and round, and checks that
 // the answer is that message.

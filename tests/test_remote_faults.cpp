@@ -24,40 +24,20 @@
 #include "protocol/pelk_protocol.h"
 #include "support/child_process.h"
 #include "support/log_lines.h"
-#include "support/pelkd_process.h"
-#include "support/run_program.h"
-#include "support/zbhost_process.h"
+#include "support/remote_fixture.h"
 
 namespace {
 
 using testing::HasSubstr;
-using Lib = std::unique_ptr<cPelkLib, void (*)(cPelkLib*)>;
 using Clock = std::chrono::steady_clock;
 
 // The keepalive finds a dead peer within 4 s; a slow machine gets 3 more.
 constexpr auto kDeadPeerBound = std::chrono::seconds(7);
 
-class RemoteFaults : public testing::Test {
+class RemoteFaults : public RemoteTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_zbhost.WaitReady());
-        char directory[] = "/tmp/pelkd-test-XXXXXX";
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        m_dir = directory;
-        m_socket = m_dir + "/pelkd.sock";
-        StartPelkd();
-    }
-    void TearDown() override {
-        m_pelkd.reset();
-        RunProgram("rm -rf " + m_dir);
-    }
-    void StartPelkd() {
-        m_pelkd = std::make_unique<Pelkd>(std::vector<std::string>{"--listen", "unix:" + m_socket});
-        ASSERT_EQ(m_pelkd->Targets().size(), 1u) << m_pelkd->Errors();
-    }
     Lib Open() {
-        Lib lib(NewPelkLibRemote(("unix:" + m_socket).c_str(), PELKLIB_DRIVER_ZBHOST, 0),
-                deletePelkLib);
+        Lib lib = Make();
         EXPECT_EQ(lib->Open(56, nullptr), 0);
         return lib;
     }
@@ -87,10 +67,6 @@ protected:
         const int status = receive.get();
         return {status, Clock::now() - start};
     }
-
-    Zbhost m_zbhost;
-    std::string m_dir, m_socket;
-    std::unique_ptr<Pelkd> m_pelkd;
 };
 
 TEST_F(RemoteFaults, AKilledPelkdEndsAReceiveAndARestartedOneIsReachedByOpen) {
