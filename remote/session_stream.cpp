@@ -20,6 +20,10 @@ bool WaitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& h
     return changed.wait_until(hold, Clock::now() + std::chrono::milliseconds(ms), ready);
 }
 
+void* AsTag(intptr_t tag) {
+    return reinterpret_cast<void*>(tag);
+}
+
 }  // namespace
 
 SessionStream::SessionStream(const Connection& connection, int wakeFd)
@@ -30,19 +34,94 @@ SessionStream::SessionStream(const Connection& connection, int wakeFd)
 std::unique_ptr<SessionStream> SessionStream::Start(const Connection& connection, int wakeFd) {
     std::unique_ptr<SessionStream> stream(new SessionStream(connection, wakeFd));
     PrepareCall(&stream->m_context, -1);
-    stream->m_stub->async()->Session(&stream->m_context, stream.get());
-    // Writes start from callers' threads: the hold keeps the call from being
-    // done until the read has failed, after which none starts.
-    stream->AddHold();
-    stream->StartRead(&stream->m_event);
-    stream->StartCall();
+    stream->m_call = stream->m_stub->PrepareAsyncSession(&stream->m_context, &stream->m_queue);
+    stream->m_call->StartCall(AsTag(kStarted));
+    stream->m_thread = std::thread([raw = stream.get()] { raw->Run(); });
     return stream;
+}
+
+SessionStream::~SessionStream() {
+    Close();
+}
+
+void SessionStream::Run() {
+    void* tag;
+    bool ok;
+    while (m_queue.Next(&tag, &ok)) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        Completed(static_cast<Tag>(reinterpret_cast<intptr_t>(tag)), ok);
+    }
+}
+
+void SessionStream::Completed(Tag tag, bool ok) {
+    switch (tag) {
+        case kStarted:
+            if (!ok) {
+                m_reading = false;
+                m_call->Finish(&m_status, AsTag(kFinished));
+                return;
+            }
+            m_started = true;
+            m_call->Read(&m_event, AsTag(kRead));
+            StartWrite();
+            return;
+        case kRead:
+            if (!ok) {
+                m_reading = false;
+                m_call->Finish(&m_status, AsTag(kFinished));
+                return;
+            }
+            Received();
+            m_event.Clear();
+            m_call->Read(&m_event, AsTag(kRead));
+            return;
+        case kWritten:
+            m_writing = false;
+            m_writes.pop_front();
+            if (ok) {
+                StartWrite();
+            }
+            return;
+        case kFinished:
+            if (m_end_reason.empty()) {
+                m_end_reason = m_status.ok()
+                                   ? "pelkd at " + m_connection.target + " ended the session"
+                                   : DescribeFailure(m_status, m_connection.target);
+            }
+            m_done = true;
+            m_reading = false;
+            UpdateWake();
+            m_changed.notify_all();
+            m_queue.Shutdown();
+            return;
+    }
+}
+
+void SessionStream::Received() {
+    if (m_event.has_reply()) {
+        auto waiting = m_waiting.find(m_event.reply().id());
+        if (waiting != m_waiting.end()) {
+            waiting->second.reply.Swap(m_event.mutable_reply());
+            waiting->second.arrived = true;
+            m_changed.notify_all();
+        }
+    } else if (m_event.has_message()) {
+        m_messages.push_back(std::make_unique<pelk::v1::Message>());
+        m_messages.back()->Swap(m_event.mutable_message());
+        UpdateWake();
+        m_changed.notify_all();
+    }
 }
 
 void SessionStream::QueueWrite(std::unique_ptr<pelk::v1::SessionRequest> request) {
     m_writes.push_back(std::move(request));
-    if (m_writes.size() == 1) {
-        StartWrite(m_writes.front().get());
+    StartWrite();
+}
+
+void SessionStream::StartWrite() {
+    if (m_started && m_reading && !m_writing && !m_writes.empty()) {
+        m_writing = true;
+        m_call->Write(*m_writes.front(), AsTag(kWritten));
     }
 }
 
@@ -107,15 +186,19 @@ std::string SessionStream::EndReason() {
 }
 
 void SessionStream::Close() {
-    std::unique_lock<std::mutex> hold(m_lock);
-    m_wake_fd = -1;
-    if (!m_done) {
-        if (m_end_reason.empty()) {
-            m_end_reason = "the object was closed";
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_wake_fd = -1;
+        if (!m_done) {
+            if (m_end_reason.empty()) {
+                m_end_reason = "the object was closed";
+            }
+            m_context.TryCancel();
         }
-        m_context.TryCancel();
     }
-    m_changed.wait(hold, [this] { return m_done; });
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
 }
 
 void SessionStream::UpdateWake() {
@@ -129,54 +212,4 @@ void SessionStream::UpdateWake() {
     if (done == static_cast<ssize_t>(sizeof count)) {
         m_wake_signalled = wanted;
     }
-}
-
-void SessionStream::OnReadDone(bool ok) {
-    if (!ok) {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_reading = false;
-        }
-        RemoveHold();
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        if (m_event.has_reply()) {
-            auto waiting = m_waiting.find(m_event.reply().id());
-            if (waiting != m_waiting.end()) {
-                waiting->second.reply.Swap(m_event.mutable_reply());
-                waiting->second.arrived = true;
-                m_changed.notify_all();
-            }
-        } else if (m_event.has_message()) {
-            m_messages.push_back(std::make_unique<pelk::v1::Message>());
-            m_messages.back()->Swap(m_event.mutable_message());
-            UpdateWake();
-            m_changed.notify_all();
-        }
-    }
-    m_event.Clear();
-    StartRead(&m_event);
-}
-
-void SessionStream::OnWriteDone(bool ok) {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_writes.pop_front();
-    if (ok && m_reading && !m_writes.empty()) {
-        StartWrite(m_writes.front().get());
-    }
-}
-
-void SessionStream::OnDone(const grpc::Status& status) {
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (m_end_reason.empty()) {
-        m_end_reason = status.ok() ? "pelkd at " + m_connection.target + " ended the session"
-                                   : DescribeFailure(status, m_connection.target);
-    }
-    m_done = true;
-    m_reading = false;
-    m_writes.clear();
-    UpdateWake();
-    m_changed.notify_all();
 }

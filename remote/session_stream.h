@@ -5,11 +5,11 @@
 // until the object's caller receives them; as they are taken, the stream
 // grants pelkd credit for more, so the queue stays bounded.
 //
-// The stream's reactions (a read, a write or the call done) run on gRPC's
-// own threads; callers wait on a condition variable. Nothing is released in
-// a reaction: the stream, and its channel with it, goes on its owner's
-// thread once the call is done (a channel let go on one of gRPC's threads
-// would stop gRPC's callback threads from one of them).
+// A thread of the stream's own runs its completion queue: it reads the
+// stream all the time, so that the wait handle tells when a message waits
+// while the caller is elsewhere and pelkd's answers never wait for the
+// caller, and it starts each queued write when the one before is done.
+// Callers start writes themselves and wait on a condition variable.
 #ifndef PELK_REMOTE_SESSION_STREAM_H
 #define PELK_REMOTE_SESSION_STREAM_H
 
@@ -20,12 +20,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "protocol/pelk_protocol.h"
 #include "remote/connection.h"
 
-class SessionStream final
-    : public grpc::ClientBidiReactor<pelk::v1::SessionRequest, pelk::v1::SessionEvent> {
+class SessionStream {
 public:
     // Bytes of messages pelkd may push before the client takes any.
     static constexpr uint64_t kCreditWindow = 8u << 20;
@@ -34,7 +34,10 @@ public:
     // while a message waits or once the stream has ended, and read empty
     // otherwise.
     static std::unique_ptr<SessionStream> Start(const Connection& connection, int wakeFd);
-    ~SessionStream() override = default;
+    // Close()s it.
+    ~SessionStream();
+    SessionStream(const SessionStream&) = delete;
+    SessionStream& operator=(const SessionStream&) = delete;
 
     // Sends request with the next ID and waits up to deadlineMs (negative:
     // without limit) for its reply. False, with *problem, when the stream has
@@ -49,19 +52,22 @@ public:
     std::unique_ptr<pelk::v1::Message> TakeMessage();
     // Why the stream ended ("" while it runs).
     std::string EndReason();
-    // Cancels the call, lets go of wakeFd and waits until the call is done;
-    // the stream may then be deleted.
+    // Cancels the call, lets go of wakeFd and waits until the call is done.
     void Close();
 
-    void OnReadDone(bool ok) override;
-    void OnWriteDone(bool ok) override;
-    void OnDone(const grpc::Status& status) override;
-
 private:
+    enum Tag : intptr_t { kStarted = 1, kRead, kWritten, kFinished };
+
     SessionStream(const Connection& connection, int wakeFd);
+    // The stream's thread: runs the completion queue until the call is done.
+    void Run();
+    // One completion of the queue (under m_lock).
+    void Completed(Tag tag, bool ok);
+    void Received();
     // Queues a request to write (under m_lock); starts it when none is
     // being written.
     void QueueWrite(std::unique_ptr<pelk::v1::SessionRequest> request);
+    void StartWrite();
     // Makes wakeFd readable exactly while a message waits or the stream has
     // ended (under m_lock).
     void UpdateWake();
@@ -74,17 +80,24 @@ private:
     Connection m_connection;
     std::unique_ptr<pelk::v1::Board::Stub> m_stub;
     grpc::ClientContext m_context;
+    grpc::CompletionQueue m_queue;
+    std::unique_ptr<grpc::ClientAsyncReaderWriter<pelk::v1::SessionRequest, pelk::v1::SessionEvent>>
+        m_call;
     pelk::v1::SessionEvent m_event;  // the read in progress
+    grpc::Status m_status;           // the call's, once finished
+    std::thread m_thread;
 
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<pelk::v1::SessionRequest>> m_writes;  // the first is being written
+    bool m_started = false;  // the call has started: writes may go out
+    bool m_writing = false;  // a write is outstanding
     std::map<uint64_t, Waiting> m_waiting;
     std::deque<std::unique_ptr<pelk::v1::Message>> m_messages;
     uint64_t m_next_id = 1;
     uint64_t m_consumed = 0;  // bytes taken since the last credit granted
-    bool m_reading = true;    // a read is outstanding: writes may start
-    bool m_done = false;      // OnDone has run
+    bool m_reading = true;    // the stream has not ended: writes may be queued
+    bool m_done = false;      // the call has finished
     std::string m_end_reason;
     int m_wake_fd;
     bool m_wake_signalled = false;
