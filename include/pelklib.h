@@ -368,10 +368,11 @@ PELK_API int oamShadowCopyTable(uint32_t reserved, OAMSHADOW_BOARD* boards, int 
  * A remote object answers as the object of its driver on pelkd's host
  * would, with these differences: before Open and once its connection has
  * ended every operation gives -12, the cause going to the diagnostics; a
- * connection is found dead within 4 seconds (a time-out of 5 is safe); a
- * message, a header area, and any area of a board operation hold at most
- * 16 MiB (-5 for a larger message, -7 for a larger area); each operation
- * has 30 seconds beyond its own time-out. Open connects afresh each time. */
+ * connection is found dead within 10 seconds; a message, a header area,
+ * and any area of a board operation hold at most 16 MiB (-5 for a larger
+ * message, -7 for a larger area); each operation has 30 seconds beyond its
+ * own time-out. Open connects afresh each time. An open remote object runs
+ * a thread of its own (see remote.md). */
 
 /* A new, unopened object for the board of driver type type (zb5t or
  * zbhost) with ID board on the host of the pelkd at target; null for a null

@@ -22,8 +22,8 @@ constexpr int kMaxGrpcMessage = static_cast<int>(kMaxMessageData + (64u << 10));
 // The client pings an idle connection every kKeepaliveIntervalMs and drops it
 // when a ping is not answered within kKeepaliveTimeoutMs: a dead pelkd or a
 // cut network is found within their sum. pelkd lets pings come that often.
-constexpr int kKeepaliveIntervalMs = 2000;
-constexpr int kKeepaliveTimeoutMs = 2000;
+constexpr int kKeepaliveIntervalMs = 5000;
+constexpr int kKeepaliveTimeoutMs = 5000;
 constexpr int kKeepaliveMinIntervalMs = 1000;
 
 // What a pushed message costs of the credit the client grants: its header

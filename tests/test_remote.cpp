@@ -274,10 +274,12 @@ TEST_F(Remote, ACallerThatDoesNotReceiveHoldsOnlyTheCredit) {
     const std::string mebibyte(1 << 20, 'c');
     ASSERT_EQ(SendBytes(*lib, "warm", {mebibyte}, 0), 0);
     ASSERT_EQ(Receive(*lib, 56, {1 << 20}).substr(0, 2), "0 ");
-    const long before = ResidentKiB();
+    [[maybe_unused]] const long before = ResidentKiB();
     for (unsigned int i = 1; i <= 28; ++i) ASSERT_EQ(SendBytes(*lib, "held", {mebibyte}, i), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator keeps what is freed
     EXPECT_LT(ResidentKiB() - before, 18 * 1024);
+#endif
     for (unsigned int i = 1; i <= 28; ++i) {
         PK_REC_INFO info;
         char header[56];
