@@ -9,15 +9,18 @@ set(PELK_LAYER_USES_unix wire services)
 set(PELK_LAYER_USES_emu wire services)
 set(PELK_LAYER_USES_oam services)
 set(PELK_LAYER_USES_capture wire services)
-set(PELK_LAYER_USES_front unix emu oam capture services)
+set(PELK_LAYER_USES_protocol "")
+set(PELK_LAYER_USES_remote protocol wire services)
+set(PELK_LAYER_USES_front unix emu oam capture remote services)
 set(PELK_LAYER_USES_tools/common services)
 set(PELK_LAYER_USES_tools/pelk tools/common capture services)
 set(PELK_LAYER_USES_tools/oamtab tools/common oam services)
 set(PELK_LAYER_USES_tools/zbhost tools/common capture wire services)
+set(PELK_LAYER_USES_tools/pelkd tools/common protocol wire services)
 set(PELK_LAYER_USES_tools/wireshark services)
 set(PELK_LAYER_USES_python services)
-set(PELK_LAYERS services wire unix emu oam capture front tools/common tools/pelk tools/oamtab
-    tools/zbhost tools/wireshark python)
+set(PELK_LAYERS services wire unix emu oam capture protocol remote front tools/common tools/pelk
+    tools/oamtab tools/zbhost tools/pelkd tools/wireshark python)
 
 # pelk_layer_library(FOLDER SOURCES...): the static library pelk_<folder>
 # of a library layer, linked to the libraries of the layers it uses.

@@ -358,4 +358,46 @@ PELK_API int oamShadowCopyTable(uint32_t reserved, OAMSHADOW_BOARD* boards, int 
                                 int* count, bool* isUsingQmPlugin);
 }
 
+/* ---- Boards of another host, through its pelkd -------------------------- */
+
+/* A target names a pelkd: "unix:PATH" for its socket on this host, or
+ * "HOST:PORT" over TCP with TLS, the client showing the certificate and key
+ * named by the environment variables PELK_TLS_CERT and PELK_TLS_KEY and
+ * checking pelkd's against the CA of PELK_TLS_CA (to a loopback address,
+ * with none of them set, plain text). With PELK_REMOTE=TARGET set,
+ * NewPelkLibByType and NewPelkLibByBoardNumber make remote objects of that
+ * target (board ID 0 for NewPelkLibByType).
+ *
+ * A remote object answers as the object of its driver on pelkd's host
+ * would, with these differences: before Open and once its connection has
+ * ended every operation gives -12, the cause going to the diagnostics; a
+ * connection is found dead within 10 seconds; a message, a header area,
+ * and any area of a board operation hold at most 16 MiB (-5 for a larger
+ * message, -7 for a larger area); each operation has 30 seconds beyond its
+ * own time-out. Open connects afresh each time. An open remote object runs
+ * a thread of its own (see remote.md). */
+
+/* A new, unopened object for the board of driver type type (zb5t or
+ * zbhost) with ID board on the host of the pelkd at target; null for a null
+ * target and for a type without a backend (as NewPelkLibByType). */
+PELK_API cPelkLib* NewPelkLibRemote(const char* target, PELKLIB_DRIVER_TYPE type,
+                                    unsigned int board);
+
+/* The object for the board that pelkd's own table numbers board; null when
+ * pelkd cannot be reached, the board cannot be resolved there, or its driver
+ * has no backend (as NewPelkLibByBoardNumber). */
+PELK_API cPelkLib* NewPelkLibRemoteByBoardNumber(const char* target, int board);
+
+/* PelklibGetBoardDriver on pelkd's table (attached and detached around the
+ * call there); OAMSHADOW_ERR_UNAVAILABLE when pelkd cannot be reached. */
+PELK_API int PelklibRemoteGetBoardDriver(const char* target, unsigned int board,
+                                         PELKLIB_DRIVER_TYPE* type, unsigned int* id);
+
+extern "C" {
+/* oamShadowCopyTable on pelkd's table; OAMSHADOW_ERR_UNAVAILABLE also when
+ * pelkd cannot be reached. */
+PELK_API int PelklibRemoteCopyTable(const char* target, OAMSHADOW_BOARD* boards, int capacity,
+                                    int* count, bool* isUsingQmPlugin);
+}
+
 #endif /* PELKLIB_H */

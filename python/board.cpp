@@ -97,7 +97,17 @@ Board::Board(LibHandle lib, std::string driver, unsigned int id, unsigned int si
     Check(status);
 }
 
-std::unique_ptr<Board> Board::ByDriver(const std::string& driver, unsigned int size) {
+namespace {
+
+cPelkLib* NewLib(PELKLIB_DRIVER_TYPE type, unsigned int id,
+                 const std::optional<std::string>& remote) {
+    return remote ? NewPelkLibRemote(remote->c_str(), type, id) : NewPelkLibByType(type);
+}
+
+}  // namespace
+
+std::unique_ptr<Board> Board::ByDriver(const std::string& driver, unsigned int size,
+                                       const std::optional<std::string>& remote) {
     PELKLIB_DRIVER_TYPE type;
     if (driver == "zbhost") {
         type = PELKLIB_DRIVER_ZBHOST;
@@ -106,12 +116,13 @@ std::unique_ptr<Board> Board::ByDriver(const std::string& driver, unsigned int s
     } else {
         throw py::value_error("driver must be \"zbhost\" or \"zb5t\", not \"" + driver + "\"");
     }
-    return std::make_unique<Board>(LibHandle(NewPelkLibByType(type)), driver, 0, size);
+    return std::make_unique<Board>(LibHandle(NewLib(type, 0, remote)), driver, 0, size);
 }
 
-std::unique_ptr<Board> Board::ByNumber(unsigned int number, unsigned int size) {
-    const Resolution resolution = ResolveBoard(number);
-    LibHandle lib(NewPelkLibByType(resolution.type));
+std::unique_ptr<Board> Board::ByNumber(unsigned int number, unsigned int size,
+                                       const std::optional<std::string>& remote) {
+    const Resolution resolution = ResolveBoard(number, remote);
+    LibHandle lib(NewLib(resolution.type, resolution.id, remote));
     if (!lib) {
         RaiseStatus(PKSTATUS_UNKNOWN_DRIVER, "board " + std::to_string(number) +
                                                  " is served by driver " + resolution.driver +

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,12 @@ public:
     // (lib is deleted then).
     Board(LibHandle lib, std::string driver, unsigned int id, unsigned int size);
 
-    static std::unique_ptr<Board> ByDriver(const std::string& driver, unsigned int size);
-    static std::unique_ptr<Board> ByNumber(unsigned int number, unsigned int size);
+    // A board of this host, or, with remote ("unix:PATH" or "HOST:PORT"),
+    // one of the host of that pelkd.
+    static std::unique_ptr<Board> ByDriver(const std::string& driver, unsigned int size,
+                                           const std::optional<std::string>& remote);
+    static std::unique_ptr<Board> ByNumber(unsigned int number, unsigned int size,
+                                           const std::optional<std::string>& remote);
 
     const std::string& driver() const { return m_driver; }
     unsigned int id() const { return m_id; }

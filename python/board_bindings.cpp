@@ -104,15 +104,18 @@ void DefineBoard(py::module_& module) {
         "descriptors back. One Board serves one call at a time; give each thread its own "
         "Board to work in parallel.")
         .def(py::init(&Board::ByDriver), py::arg("driver") = "zbhost",
-             py::arg("size") = PK_MAX_HEADER_LEN,
+             py::arg("size") = PK_MAX_HEADER_LEN, py::arg("remote") = py::none(),
              "Opens a board of this driver; size is the largest header the object sends or "
-             "receives (at least 56). Raises pelk.Error if it cannot be opened, its text "
-             "saying why (pelk.NotOpen when the emulator cannot be reached, an OSError such "
-             "as FileNotFoundError for a missing /dev/zb5t).")
+             "receives (at least 56). With remote=\"unix:PATH\" or \"HOST:PORT\", a board of "
+             "the host of that pelkd (TLS files from PELK_TLS_CA, PELK_TLS_CERT, PELK_TLS_KEY). "
+             "Raises pelk.Error if it cannot be opened, its text saying why (pelk.NotOpen when "
+             "the emulator or pelkd cannot be reached, an OSError such as FileNotFoundError for "
+             "a missing /dev/zb5t).")
         .def_static("by_number", &Board::ByNumber, py::arg("number"),
-                    py::arg("size") = PK_MAX_HEADER_LEN,
-                    "Opens the board with this logical number in the board-identity table. "
-                    "Raises pelk.NoSuchBoard when the table has no such board.")
+                    py::arg("size") = PK_MAX_HEADER_LEN, py::arg("remote") = py::none(),
+                    "Opens the board with this logical number in the board-identity table (with "
+                    "remote, in the table of that pelkd's host). Raises pelk.NoSuchBoard when "
+                    "the table has no such board.")
         .def_property_readonly("driver", &Board::driver, "\"zbhost\" or \"zb5t\".")
         .def_property_readonly("id", &Board::id,
                                "The board's ID within its driver: from the table for "

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <pybind11/eval.h>
+#include <pybind11/stl.h>
 
 #include "python/diagnostics.h"
 #include "python/errors.h"
@@ -27,9 +28,10 @@ void CheckTableExists() {
     }
 }
 
-// The whole table, copied under one hold of its mutex; 0 or the status.
-int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
-    int status = oamShadowInit();
+// The whole table, copied under one hold of its mutex (through the pelkd at
+// remote when given); 0 or the status.
+int ReadBoardTable(const std::optional<std::string>& remote, std::vector<OAMSHADOW_BOARD>* boards) {
+    int status = remote ? 0 : oamShadowInit();
     if (status != 0) {
         return status;
     }
@@ -37,24 +39,30 @@ int ReadBoardTable(std::vector<OAMSHADOW_BOARD>* boards) {
     // Asks the size first; the table may grow before the copy.
     do {
         boards->resize(static_cast<size_t>(count));
-        status = oamShadowCopyTable(0, boards->data(), count, &count, nullptr);
+        status =
+            remote ? PelklibRemoteCopyTable(remote->c_str(), boards->data(), count, &count, nullptr)
+                   : oamShadowCopyTable(0, boards->data(), count, &count, nullptr);
     } while (status == OAMSHADOW_ERR_UNAVAILABLE && static_cast<size_t>(count) > boards->size());
     boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    oamShadowExit();
+    if (!remote) {
+        oamShadowExit();
+    }
     return status;
 }
 
-py::list Boards() {
-    CheckTableExists();
+py::list Boards(const std::optional<std::string>& remote) {
+    if (!remote) {
+        CheckTableExists();
+    }
     std::vector<OAMSHADOW_BOARD> boards;
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
         ForgetDiagnostic();
-        status = ReadBoardTable(&boards);
+        status = ReadBoardTable(remote, &boards);
     }
-    if (status == OAMSHADOW_ERR_UNAVAILABLE) {
+    if (status == OAMSHADOW_ERR_UNAVAILABLE && !remote) {
         RaiseStatus(status, UnopenedBoardTable());
     }
     Check(status);
@@ -80,19 +88,26 @@ del _collections
 
 }  // namespace
 
-Resolution ResolveBoard(unsigned int number) {
-    CheckTableExists();
+Resolution ResolveBoard(unsigned int number, const std::optional<std::string>& remote) {
+    if (!remote) {
+        CheckTableExists();
+    }
     Resolution resolution = {PELKLIB_DRIVER_QM, "", 0};
     int status;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(g_tableMutex);
         ForgetDiagnostic();
-        PelklibAttachOAM();
-        status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
-        PelklibDetachOAM();
+        if (remote) {
+            status = PelklibRemoteGetBoardDriver(remote->c_str(), number, &resolution.type,
+                                                 &resolution.id);
+        } else {
+            PelklibAttachOAM();
+            status = PelklibGetBoardDriver(number, &resolution.type, &resolution.id);
+            PelklibDetachOAM();
+        }
     }
-    if (status == PKSTATUS_OAM_NOT_ATTACHED) {
+    if (status == PKSTATUS_OAM_NOT_ATTACHED && !remote) {
         RaiseStatus(status, UnopenedBoardTable());
     }
     Check(status);
@@ -103,19 +118,20 @@ Resolution ResolveBoard(unsigned int number) {
 void DefineTable(py::module_& module) {
     py::exec(kBoardEntry, module.attr("__dict__"));
     module.def(
-        "boards", &Boards,
+        "boards", &Boards, py::arg("remote") = py::none(),
         "Every board of the board-identity table, in the table's order, as BoardEntry "
-        "tuples. Raises pelk.Error with OAMSHADOW_ERR_UNAVAILABLE, saying why, when there is no "
-        "table; looking never makes one.");
+        "tuples; with remote=\"unix:PATH\" or \"HOST:PORT\", the table of that pelkd's "
+        "host. Raises pelk.Error with OAMSHADOW_ERR_UNAVAILABLE, saying why, when there is no "
+        "table or pelkd cannot be reached; looking never makes a table.");
     module.def(
         "resolve",
-        [](unsigned int number) {
-            const Resolution resolution = ResolveBoard(number);
+        [](unsigned int number, const std::optional<std::string>& remote) {
+            const Resolution resolution = ResolveBoard(number, remote);
             return py::make_tuple(resolution.driver, resolution.id);
         },
-        py::arg("number"),
+        py::arg("number"), py::arg("remote") = py::none(),
         "The driver (\"zb5t\", \"zbhost\" or \"qm\") and driver board ID of a logical board "
-        "number, as (driver, id). Raises pelk.NoSuchBoard when the table has no such board "
-        "or its ID is not decimal, pelk.Error with OAMSHADOW_ERR_UNAVAILABLE when there is no "
-        "table, pelk.Error for other failures.");
+        "number, as (driver, id); with remote, in the table of that pelkd's host. Raises "
+        "pelk.NoSuchBoard when the table has no such board or its ID is not decimal, pelk.Error "
+        "with OAMSHADOW_ERR_UNAVAILABLE when there is no table, pelk.Error for other failures.");
 }

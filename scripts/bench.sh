@@ -7,7 +7,8 @@
 # benchmark counts them, the emulator under 1 to 16 clients, and the load
 # average the run saw. With the Python module built, Python's round trips
 # through zbhost are timed beside the same from C++
-# (bench/bench_python_roundtrip.py). The benchmarks' logs and JSON results
+# (bench/bench_python_roundtrip.py), and round trips through pelkd beside the
+# local emulator's (bench/remote_table.py). The benchmarks' logs and JSON results
 # stay in build/default/bench/results/.
 #   scripts/bench.sh [PAIRS]    (alternating pairs per figure, 11 unless given)
 set -euo pipefail
@@ -39,6 +40,15 @@ tests/support/sandbox.sh "$(realpath "$bin/bench_oam_lookup")" --pairs="$pairs" 
     cat "$results/bench_oam_lookup.log"
     exit 1
 }
+# Through pelkd: its own table after the others (bench/remote_table.py).
+cmake --build --preset default -j2 --target bench_remote_roundtrip pelkd_memory >/dev/null
+for program in bench_remote_roundtrip pelkd_memory; do
+    tests/support/sandbox.sh "$(realpath "$bin/$program")" "$results/$program.json" \
+        >"$results/$program.log" 2>&1 || {
+        cat "$results/$program.log"
+        exit 1
+    }
+done
 if [ "$python_module" = 1 ]; then
     PYTHONPATH=build/default/python tests/support/sandbox.sh /usr/bin/python3 \
         bench/bench_python_roundtrip.py build/default/tools/zbhost/zbhost \
@@ -117,3 +127,5 @@ table(("data", "clients", "total rt/s", "slowest rt/s", "p50 us", "p99 us",
         f"{c['zbhost_allocs']:.3f}") for c in emu["clients"]])
 print(f"NewPelkLibByBoardNumber: {oam['resolution_syscalls']:.2f} system calls per call")
 EOF
+echo
+bench/remote_table.py "$results"

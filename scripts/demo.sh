@@ -3,7 +3,9 @@
 # /dev/shm and IPC namespace), starts the board emulator runtime zbhost,
 # writes a sample board-identity table with oamtab, and finds and drives
 # boards by their logical numbers with pelk, records a session and replays
-# it with zbhost --replay. zbhost is stopped at the end;
+# it with zbhost --replay, then puts pelkd in front of a new zbhost and pings
+# through its Unix socket and through loopback TCP with mutual TLS (with
+# certificates made on the spot). zbhost and pelkd are stopped at the end;
 # the sandbox leaves nothing behind on the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +16,7 @@ if [ -z "${PELK_DEMO_INSIDE:-}" ]; then
     echo "== configuring the build (preset default)"
     cmake --preset default >/dev/null
     # One line per program, so a slow machine does not look stuck.
-    for target in pelk zbhost oamtab pelk_tool; do
+    for target in pelk zbhost oamtab pelk_tool pelkd; do
         echo "== building $target"
         cmake --build --preset default -j2 --target "$target" >/dev/null
     done
@@ -23,7 +25,7 @@ if [ -z "${PELK_DEMO_INSIDE:-}" ]; then
 fi
 
 bin=$PWD/build/default/tools
-PATH=$bin/zbhost:$bin/oamtab:$bin/pelk:$PATH
+PATH=$bin/zbhost:$bin/oamtab:$bin/pelk:$bin/pelkd:$PATH
 table=docs/examples/boards.txt
 
 step() { printf '\n== %s\n' "$*"; }
@@ -105,6 +107,59 @@ done
 show pelk ping --board 1 --count 3 --size 16
 wait "$replay_pid" && echo "zbhost --replay exited with status 0: every message matched"
 rm -rf "$capture_dir"
+
+step "pelkd: this host's boards for other hosts, in front of zbhost"
+echo '$ zbhost &'
+zbhost &
+zbhost_pid=$!
+for _ in $(seq 100); do
+    [ -p /dev/ZBHostManagerOut ] && break
+    sleep 0.05
+done
+remote_dir=$(mktemp -d)
+trap 'kill "$zbhost_pid" ${pelkd_pid:-} 2>/dev/null || true; rm -rf "$remote_dir"' EXIT
+echo "(a CA, a certificate for pelkd on 127.0.0.1 and one for the client, made with openssl)"
+(
+    cd "$remote_dir"
+    umask 077
+    key="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+    openssl req -x509 $key -keyout ca.key -out ca.pem -days 1 -subj /CN=demo-ca
+    printf 'subjectAltName=IP:127.0.0.1\n' >pelkd.ext
+    openssl req $key -keyout pelkd.key -out pelkd.csr -subj /CN=pelkd
+    openssl x509 -req -in pelkd.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 \
+        -extfile pelkd.ext -out pelkd.pem
+    openssl req $key -keyout client.key -out client.csr -subj /CN=demo-client
+    openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -days 1 -out client.pem
+) >/dev/null 2>&1
+socket=$remote_dir/pelkd.sock
+printf '$ pelkd --listen unix:%s --listen tcp:127.0.0.1:0 --tls-cert pelkd.pem --tls-key pelkd.key --tls-client-ca ca.pem &\n' "$socket"
+pelkd --listen "unix:$socket" --listen tcp:127.0.0.1:0 --tls-cert "$remote_dir/pelkd.pem" \
+    --tls-key "$remote_dir/pelkd.key" --tls-client-ca "$remote_dir/ca.pem" >"$remote_dir/pelkd.out" &
+pelkd_pid=$!
+for _ in $(seq 100); do
+    grep -q tcp: "$remote_dir/pelkd.out" 2>/dev/null && break
+    sleep 0.05
+done
+cat "$remote_dir/pelkd.out"
+port=$(sed -n 's/.*tcp:127\.0\.0\.1:\([0-9]*\).*/\1/p' "$remote_dir/pelkd.out")
+
+step "through the Unix socket: ping and information, as a client elsewhere would ask"
+show pelk --remote "unix:$socket" boards
+show pelk --remote "unix:$socket" ping --board 1 --count 500 --size 1024
+show env PELK_REMOTE="unix:$socket" pelk info --board 1
+echo "(PELK_REMOTE makes the library's factories remote: unchanged programs use pelkd too)"
+
+step "through loopback TCP with mutual TLS"
+show env PELK_TLS_CA="$remote_dir/ca.pem" PELK_TLS_CERT="$remote_dir/client.pem" \
+    PELK_TLS_KEY="$remote_dir/client.key" pelk --remote "127.0.0.1:$port" ping --board 1 \
+    --count 500 --size 1024
+echo "(a client speaking plain text, without a certificate of that CA, is refused:)"
+show_failure pelk --remote "127.0.0.1:$port" ping --board 1 --count 1
+
+step "stopping pelkd and zbhost"
+kill -TERM "$pelkd_pid" && wait "$pelkd_pid" && echo "pelkd exited with status 0"
+printf 'left in %s: %s\n' "$remote_dir" "$(ls "$remote_dir" | grep pelkd.sock | tr '\n' ' ')"
+kill -TERM "$zbhost_pid" && wait "$zbhost_pid" && echo "zbhost exited with status 0"
 
 echo "(the semaphore marker is the library's own; leaving the sandbox removes"
 echo " it with the sandbox's /dev, /dev/shm and IPC objects)"

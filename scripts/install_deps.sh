@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils util-linux mount pkg-config
           clang libclang-rt-14-dev python3 scdoc man-db groff-base passwd tshark
           python3-dev pybind11-dev python3-pytest python3-setuptools python3-wheel python3-pip
-          abigail-tools systemd debhelper dh-python dpkg-dev fakeroot lintian mypy python3-venv)
+          abigail-tools systemd debhelper dh-python dpkg-dev fakeroot lintian mypy python3-venv
+          libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc openssl)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep 'install ok installed' >/dev/null ||

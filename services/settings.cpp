@@ -32,3 +32,23 @@ const char* SettingEmulatorDir() {
 const char* SettingGroup() {
     return GivenOr(kGroupVariable, "pelk");
 }
+
+const char* SettingRemote() {
+    return Given(kRemoteVariable);
+}
+
+const char* SettingRuntimeDir() {
+    return GivenOr(kRuntimeDirVariable, "/run/pelk");
+}
+
+const char* SettingTlsCa() {
+    return Given(kTlsCaVariable);
+}
+
+const char* SettingTlsCert() {
+    return Given(kTlsCertVariable);
+}
+
+const char* SettingTlsKey() {
+    return Given(kTlsKeyVariable);
+}

@@ -24,4 +24,25 @@ const char* SettingEmulatorDir();
 constexpr const char* kGroupVariable = "PELK_GROUP";
 const char* SettingGroup();
 
+// PELK_REMOTE: a pelkd to reach ("unix:PATH" or "HOST:PORT"); when set,
+// NewPelkLibByType and NewPelkLibByBoardNumber make remote objects. Null
+// when unset or empty.
+constexpr const char* kRemoteVariable = "PELK_REMOTE";
+const char* SettingRemote();
+
+// PELK_RUNTIME_DIR: the directory of pelkd's socket; "/run/pelk" when unset
+// or empty.
+constexpr const char* kRuntimeDirVariable = "PELK_RUNTIME_DIR";
+const char* SettingRuntimeDir();
+
+// PELK_TLS_CA, PELK_TLS_CERT, PELK_TLS_KEY: the PEM files a client reaching
+// pelkd over TCP checks the server with and shows itself with. Null when
+// unset or empty.
+constexpr const char* kTlsCaVariable = "PELK_TLS_CA";
+constexpr const char* kTlsCertVariable = "PELK_TLS_CERT";
+constexpr const char* kTlsKeyVariable = "PELK_TLS_KEY";
+const char* SettingTlsCa();
+const char* SettingTlsCert();
+const char* SettingTlsKey();
+
 #endif

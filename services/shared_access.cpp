@@ -205,6 +205,11 @@ bool SharedByGroup() {
     return CurrentPolicy().grouped;
 }
 
+bool SharedGroupId(gid_t* group) {
+    *group = CurrentPolicy().group;
+    return CurrentPolicy().grouped;
+}
+
 mode_t SharedCreateMode() {
     return CurrentPolicy().grouped ? 0600 : 0666;
 }

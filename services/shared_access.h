@@ -18,6 +18,9 @@
 // Whether a group policy is in force.
 bool SharedByGroup();
 
+// The policy's group; false without a policy.
+bool SharedGroupId(gid_t* group);
+
 // Mode to create an object with: only the owner until it has been handed
 // to the group, so nobody outside can open it in between.
 mode_t SharedCreateMode();

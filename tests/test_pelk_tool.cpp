@@ -381,8 +381,10 @@ TEST(PelkTool, HelpListsEveryOptionTheParserTakes) {
     for (const auto& option : ListedOptions(Pelk("ping --help").output)) {
         ping += option[0] + " " + option[1] + " " + option[2] + ";";
     }
-    EXPECT_EQ(ping, "-c --count N;-s --size BYTES;-t --timeout MS;-H --histogram ;-b --board N;"
-                    "-d --driver zb5t|zbhost;-i --id ID; --capture FILE;-j --json ;-h --help ;");
+    EXPECT_EQ(ping,
+              "-c --count N;-s --size BYTES;-t --timeout MS;-H --histogram ;-b --board N;"
+              "-d --driver zb5t|zbhost;-i --id ID; --capture FILE;-r --remote TARGET;-j --json ;"
+              "-h --help ;");
 }
 
 }  // namespace

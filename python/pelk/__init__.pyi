@@ -95,10 +95,10 @@ class BoardEntry(NamedTuple):
     driver_board_id: str
     alaw: bool
 
-def boards() -> List[BoardEntry]:
-    """Every board of the board-identity table."""
+def boards(remote: Optional[str] = None) -> List[BoardEntry]:
+    """Every board of the board-identity table (of the host of the pelkd at remote)."""
 
-def resolve(number: int) -> Tuple[str, int]:
+def resolve(number: int, remote: Optional[str] = None) -> Tuple[str, int]:
     """The driver name and driver board ID of a logical board number."""
 
 class Board:
@@ -112,10 +112,12 @@ class Board:
     """A descriptor that turns readable when a message arrives; -1 once closed."""
     closed: bool
     """True once close() ran."""
-    def __init__(self, driver: str = "zbhost", size: int = 56) -> None:
-        """Opens a board of this driver; raises pelk.Error if it cannot."""
+    def __init__(self, driver: str = "zbhost", size: int = 56,
+                 remote: Optional[str] = None) -> None:
+        """Opens a board of this driver (on the host of the pelkd at remote,
+        "unix:PATH" or "HOST:PORT"); raises pelk.Error if it cannot."""
     @staticmethod
-    def by_number(number: int, size: int = 56) -> "Board":
+    def by_number(number: int, size: int = 56, remote: Optional[str] = None) -> "Board":
         """Opens the board with this logical number in the board-identity table."""
     def fileno(self) -> int:
         """The wait handle, so selectors take the Board."""

@@ -1,8 +1,8 @@
 """Fixtures: a zbhost for the whole run and an opened board.
 
 The tests run inside tests/support/sandbox.sh, so /dev and /dev/shm are
-private; PELK_ZBHOST, PELK_OAMTAB and PELK_TOOL name the programs zbhost,
-oamtab and pelk (default: on PATH).
+private; PELK_ZBHOST, PELK_OAMTAB, PELK_TOOL and PELK_PELKD name the programs
+zbhost, oamtab, pelk and pelkd (default: on PATH).
 """
 import os
 import subprocess
@@ -45,3 +45,15 @@ def oamtab(tmp_path):
         subprocess.run([_program("PELK_OAMTAB", "oamtab"), "load", "--force", str(table)],
                        check=True, stdout=subprocess.DEVNULL)
     return load
+
+
+@pytest.fixture
+def pelkd(zbhost, tmp_path):
+    """A pelkd on a socket of its own in front of the run's zbhost; its target."""
+    target = "unix:" + str(tmp_path / "pelkd.sock")
+    process = subprocess.Popen([_program("PELK_PELKD", "pelkd"), "--listen", target],
+                               stdout=subprocess.PIPE, text=True)
+    assert process.stdout.readline().startswith("pelkd: listening on "), "pelkd did not start"
+    yield target
+    process.terminate()
+    process.wait()

@@ -50,6 +50,12 @@ public:
     }
     // Sends a signal and leaves it running (SIGSTOP, SIGCONT).
     void Signal(int signal) const { kill(m_pid, signal); }
+    // Stops it and returns once it is stopped.
+    bool Pause() const {
+        int status = 0;
+        return kill(m_pid, SIGSTOP) == 0 && waitpid(m_pid, &status, WUNTRACED) == m_pid &&
+               WIFSTOPPED(status);
+    }
     // Its resident size in KiB, from /proc.
     long ResidentKib() const {
         char path[64], text[4096];

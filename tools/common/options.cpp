@@ -94,6 +94,9 @@ std::string Arguments::Take(const OptionDef& option, const std::string& word,
     } else {
         return word + " needs a value " + option.value;
     }
+    if (option.value != nullptr) {
+        m_values[option.name].push_back(m_options[option.name]);
+    }
     return "";
 }
 
@@ -105,6 +108,12 @@ const std::string& Arguments::Value(const std::string& name) const {
     static const std::string kNone;
     auto found = m_options.find(name);
     return found == m_options.end() ? kNone : found->second;
+}
+
+const std::vector<std::string>& Arguments::Values(const std::string& name) const {
+    static const std::vector<std::string> kNone;
+    auto found = m_values.find(name);
+    return found == m_values.end() ? kNone : found->second;
 }
 
 std::string Arguments::Number(const std::string& name, unsigned long long fallback,

@@ -33,6 +33,8 @@ public:
                       bool stopAtPositional = false);
     bool Has(const std::string& name) const;
     const std::string& Value(const std::string& name) const;  // empty when absent
+    // Every value of an option given more than once, in order.
+    const std::vector<std::string>& Values(const std::string& name) const;
     // The option's whole decimal number from low to high (unit after the
     // range in the message), or fallback when absent. Returns "", or a
     // message naming the option, its range and the wrong value.
@@ -47,7 +49,8 @@ private:
                      const std::string* inlineValue, const std::vector<std::string>& words,
                      size_t* at);
 
-    std::map<std::string, std::string> m_options;
+    std::map<std::string, std::string> m_options;  // the last value of each
+    std::map<std::string, std::vector<std::string>> m_values;
     std::vector<std::string> m_positional;
 };
 

@@ -17,3 +17,18 @@ void OpenClosedStandardDescriptors() {
         }
     }
 }
+
+namespace {
+
+// The same step from .preinit_array, before any shared library is
+// initialised: gRPC, which libpelk.so loads, opens an eventfd as it is
+// loaded, and would take a closed 0, 1 or 2 for it.
+void OpenBeforeLibraries(int, char**, char**) {
+    OpenClosedStandardDescriptors();
+}
+
+using Preinit = void (*)(int, char**, char**);
+__attribute__((section(".preinit_array"), used)) const Preinit kOpenBeforeLibraries =
+    OpenBeforeLibraries;
+
+}  // namespace

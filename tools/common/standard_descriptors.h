@@ -7,7 +7,9 @@
 
 // Opens /dev/null on each of 0, 1 and 2 that is closed. When /dev/null
 // cannot be opened the program exits with status 1 at once: it has nowhere
-// safe to write to.
+// safe to write to. A program that calls it has it run once more before its
+// shared libraries are initialised (.preinit_array), where it counts: the
+// call at the top of main links that in and finds the work done.
 void OpenClosedStandardDescriptors();
 
 #endif

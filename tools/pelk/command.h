@@ -16,7 +16,13 @@ constexpr unsigned int kMaxTimeoutMs = 2147483647u;
 struct Invocation {
     Arguments args;
     Output out;
+    // The pelkd whose host's boards and table the command works on
+    // (--remote TARGET), or "" for this host's.
+    std::string remote;
 };
+
+// --remote TARGET, which every command takes (before or after its name).
+extern const OptionDef kRemoteOption;
 
 struct Command {
     const char* name;

@@ -17,11 +17,15 @@ int RunBoards(Invocation& invocation) {
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
     std::string why;
-    const int status = ReadBoardTable(&boards, &qm, &why);
+    const int status = invocation.remote.empty() ? ReadBoardTable(&boards, &qm, &why)
+                                                 : ReadRemoteTable(invocation.remote, &boards, &qm);
     if (status != 0) {
         out.Doing("read the board-identity table");
         out.Failure(status, nullptr);
-        out.Error(why);
+        out.Error(invocation.remote.empty()
+                      ? why
+                      : "no board-identity table from pelkd at " + invocation.remote +
+                            ": its host has none, or pelkd cannot be reached");
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);
@@ -29,7 +33,7 @@ int RunBoards(Invocation& invocation) {
              "number", "driver", "board ID", "A-law", "resolves to");
     JsonArray list;
     for (const OAMSHADOW_BOARD& board : boards) {
-        const Resolution resolution = ResolveBoard(board.number);
+        const Resolution resolution = ResolveBoard(board.number, invocation.remote);
         list.Obj(BoardJson(board).Obj("resolution", ResolutionJson(resolution)));
         out.Text("%-16s %-10u %-8s %-10s %-5s %s\n", board.name, board.number, board.driverName,
                  JsonQuote(board.driverBoardID).c_str(), board.isUsingALaw ? "yes" : "no",
@@ -51,7 +55,7 @@ int RunResolve(Invocation& invocation) {
     if (!ParseUnsigned(word, &board)) {
         return out.Usage("N takes 0 to 4294967295, not \"" + word + "\"");
     }
-    const Resolution resolution = ResolveBoard(board);
+    const Resolution resolution = ResolveBoard(board, invocation.remote);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
     if (resolution.status != 0) {
         ReportUnresolved(out, resolution);

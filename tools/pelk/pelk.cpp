@@ -22,7 +22,8 @@ const Command* const kCommands[] = {
 const OptionDef kJsonOption = {"--json", 'j', nullptr,
                                "print one JSON object on stdout instead of text"};
 // pelk's own options, before the command.
-const std::vector<OptionDef> kToolOptions = {kJsonOption, kHelpOption, kVersionOption};
+const std::vector<OptionDef> kToolOptions = {kJsonOption, kRemoteOption, kHelpOption,
+                                             kVersionOption};
 
 const char kDescription[] =
     "Shows the board-identity table and talks to boards through pelklib.\n"
@@ -35,7 +36,13 @@ const char kDescription[] =
     "\n"
     "info, ping, data, reset, release and stats work on the board chosen by\n"
     "--board N (logical number in the board-identity table) or by --driver\n"
-    "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).";
+    "zb5t|zbhost [--id ID] (default: --driver zbhost --id 0).\n"
+    "\n"
+    "With --remote TARGET (unix:PATH or HOST:PORT) every command works on the\n"
+    "boards and table of the host of the pelkd at TARGET instead: boards and\n"
+    "resolve read its table, the board commands its boards (errtext and trace are\n"
+    "the same everywhere). Over TCP, PELK_TLS_CA, PELK_TLS_CERT and PELK_TLS_KEY\n"
+    "name the CA, certificate and key of TLS.";
 
 std::string Call(const Command& command) {
     return std::string(command.name) + (*command.usage ? " " : "") + command.usage;
@@ -48,7 +55,8 @@ HelpPage ToolHelp() {
         {},
         kToolOptions,
         {"pelk boards", "pelk ping --board 1 --count=1000", "pelk -j resolve 2", "pelk errtext -16",
-         "pelk ping --help"}};
+         "pelk --remote unix:/run/pelk/pelkd.sock ping --board 1",
+         "pelk --remote boards1.example.net:7001 boards", "pelk ping --help"}};
     for (const Command* command : kCommands) {
         page.commands.push_back({Call(*command), command->summary});
     }
@@ -61,6 +69,7 @@ std::vector<OptionDef> CommandOptions(const Command& command) {
     if (command.onBoard) {
         options.insert(options.end(), kTargetOptions.begin(), kTargetOptions.end());
     }
+    options.push_back(kRemoteOption);
     options.push_back(kJsonOption);
     options.push_back(kHelpOption);
     return options;
@@ -114,12 +123,18 @@ int Help(const std::vector<std::string>& words, bool json) {
     return kExitOk;
 }
 
-int RunCommand(const Command& command, const std::vector<std::string>& words, bool json) {
+// remote: the pelkd given before the command, or "".
+int RunCommand(const Command& command, const std::vector<std::string>& words, bool json,
+               const std::string& remote) {
     Arguments args;
     std::string wrong = args.Parse(CommandOptions(command), words);
     // --json-lines (trace) asks for JSON as well.
     const bool asJson = json || args.Has("--json") || args.Has("--json-lines");
-    Invocation invocation{args, Output("pelk", command.name, asJson)};
+    Invocation invocation{args, Output("pelk", command.name, asJson),
+                          args.Has("--remote") ? args.Value("--remote") : remote};
+    if (wrong.empty() && (args.Has("--remote") || !remote.empty()) && invocation.remote.empty()) {
+        wrong = "--remote needs a target: unix:PATH or HOST:PORT";
+    }
     if (wrong.empty() && args.Has("--help")) {
         PrintCommandHelp(command);
         return kExitOk;
@@ -172,5 +187,5 @@ int main(int argc, char** argv) {
     if (command == nullptr) {
         return ToolUsage(name, json, name.empty() ? "no command given" : "unknown command " + name);
     }
-    return RunCommand(*command, {words.begin() + 1, words.end()}, json);
+    return RunCommand(*command, {words.begin() + 1, words.end()}, json, tool.Value("--remote"));
 }

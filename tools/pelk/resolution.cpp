@@ -5,8 +5,15 @@
 
 namespace {
 
+constexpr int kMaxBoards = 1000;
+
 // Room for the longest texts the table holds, with their NUL.
 constexpr unsigned int kTextSize = 256;
+
+std::string NotDecimal(const char* name, const char* driverBoardID) {
+    return std::string("board ") + name + " has driver board ID " + JsonQuote(driverBoardID) +
+           ", which is not a decimal number";
+}
 
 // The library gives one status for both causes; the table, still attached
 // from the resolution, tells them apart.
@@ -15,18 +22,48 @@ std::string NoSuchBoardCause(unsigned int board) {
     if (oamShadowBoardLookupByNumber(0, board, name, sizeof name) == 0 &&
         oamShadowBoardGetDriverIDs(0, name, driverName, sizeof driverName, driverBoardID,
                                    sizeof driverBoardID) == 0) {
-        return std::string("board ") + name + " has driver board ID " + JsonQuote(driverBoardID) +
-               ", which is not a decimal number";
+        return NotDecimal(name, driverBoardID);
+    }
+    return "no board has number " + std::to_string(board) + " in the table";
+}
+
+// The same, from a copy of the table of pelkd's host.
+std::string RemoteNoSuchBoardCause(unsigned int board, const std::string& remote) {
+    std::vector<OAMSHADOW_BOARD> boards;
+    bool qm;
+    if (ReadRemoteTable(remote, &boards, &qm) == 0) {
+        for (const OAMSHADOW_BOARD& entry : boards) {
+            if (entry.number == board) {
+                return NotDecimal(entry.name, entry.driverBoardID);
+            }
+        }
     }
     return "no board has number " + std::to_string(board) + " in the table";
 }
 
 }  // namespace
 
+int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
+    int count = 0;
+    boards->resize(kMaxBoards);
+    const int status =
+        PelklibRemoteCopyTable(remote.c_str(), boards->data(), kMaxBoards, &count, qm);
+    boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
+    return status;
+}
+
 // One attach for the resolution and the cause of -16.
-Resolution ResolveBoard(unsigned int board) {
+Resolution ResolveBoard(unsigned int board, const std::string& remote) {
     Resolution resolution;
     resolution.board = board;
+    if (!remote.empty()) {
+        resolution.status =
+            PelklibRemoteGetBoardDriver(remote.c_str(), board, &resolution.type, &resolution.id);
+        if (resolution.status == PKSTATUS_NO_SUCH_BOARD) {
+            resolution.cause = RemoteNoSuchBoardCause(board, remote);
+        }
+        return resolution;
+    }
     resolution.cause = MissingBoardTable();
     if (!resolution.cause.empty()) {
         resolution.status = OAMSHADOW_ERR_UNAVAILABLE;

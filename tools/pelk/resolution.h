@@ -1,10 +1,12 @@
-// Resolving a logical board number through the board-identity table, in
-// one shape for every command: {"board", "status", and on success
-// "driverType", "driver", "id"; otherwise "cause" when it is known}.
+// Resolving a logical board number through the board-identity table (of
+// this host, or of the host of a pelkd), in one shape for every command:
+// {"board", "status", and on success "driverType", "driver", "id";
+// otherwise "cause" when it is known}.
 #ifndef PELK_TOOL_RESOLUTION_H
 #define PELK_TOOL_RESOLUTION_H
 
 #include <string>
+#include <vector>
 
 #include <pelklib.h>
 
@@ -22,9 +24,14 @@ struct Resolution {
     std::string cause;
 };
 
-// Resolves without attaching (so without making a table) when there is no
-// table to look at.
-Resolution ResolveBoard(unsigned int board);
+// remote: the pelkd whose table resolves the number, or "" for this host's.
+// This host's is resolved without attaching (so without making a table)
+// when there is no table to look at.
+Resolution ResolveBoard(unsigned int board, const std::string& remote);
+
+// Copies the whole table of the pelkd at remote at once, so a list is a
+// table that existed: 0 or the table's status.
+int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm);
 
 JsonObject ResolutionJson(const Resolution& resolution);
 // "type 3 (zbhost), ID 0" or the status line, with the cause when known.

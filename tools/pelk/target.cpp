@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+const OptionDef kRemoteOption = {
+    "--remote", 'r', "TARGET",
+    "work on the boards and table of the host of the pelkd at TARGET (unix:PATH or HOST:PORT)"};
+
 const std::vector<OptionDef> kTargetOptions = {
     {"--board", 'b', "N", "the board with logical number N in the board-identity table"},
     {"--driver", 'd', "zb5t|zbhost", "a board of this driver instead (default zbhost)"},
@@ -15,11 +19,28 @@ const std::vector<OptionDef> kTargetOptions = {
 
 namespace {
 
+// The library's object for the driver: one of pelkd's host with --remote.
+cPelkLib* NewObject(const Invocation& invocation, PELKLIB_DRIVER_TYPE type, unsigned int id) {
+    return invocation.remote.empty() ? NewPelkLibByType(type)
+                                     : NewPelkLibRemote(invocation.remote.c_str(), type, id);
+}
+
+JsonObject TargetJson(const Invocation& invocation, const Target& target) {
+    JsonObject json;
+    json.Int("driverType", target.driver)
+        .Str("driver", DriverName(target.driver))
+        .Int("id", target.id);
+    if (!invocation.remote.empty()) {
+        json.Str("remote", invocation.remote);
+    }
+    return json;
+}
+
 // Resolves the logical board number, then has the library make the object
 // for the driver found.
 int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target) {
     Output& out = invocation.out;
-    const Resolution resolution = ResolveBoard(board);
+    const Resolution resolution = ResolveBoard(board, invocation.remote);
     out.Fields().Obj("resolution", ResolutionJson(resolution));
     if (resolution.status != 0) {
         ReportUnresolved(out, resolution);
@@ -28,12 +49,8 @@ int MakeByBoardNumber(Invocation& invocation, unsigned int board, Target* target
     const PELKLIB_DRIVER_TYPE type = resolution.type;
     target->id = resolution.id;
     target->driver = type;
-    target->lib.reset(NewPelkLibByType(type));
-    out.Fields().Obj("target", JsonObject()
-                                   .Int("board", board)
-                                   .Int("driverType", type)
-                                   .Str("driver", DriverName(type))
-                                   .Int("id", target->id));
+    target->lib.reset(NewObject(invocation, type, target->id));
+    out.Fields().Obj("target", TargetJson(invocation, *target).Int("board", board));
     out.Text("board %u: driver %s (type %d), driver board ID %u\n", board, DriverName(type),
              static_cast<int>(type), target->id);
     if (!target->lib) {
@@ -56,11 +73,8 @@ int MakeByDriver(Invocation& invocation, Target* target) {
     if (!wrong.empty()) {
         return invocation.out.Usage(wrong);
     }
-    target->lib.reset(NewPelkLibByType(target->driver));
-    invocation.out.Fields().Obj("target", JsonObject()
-                                              .Int("driverType", target->driver)
-                                              .Str("driver", DriverName(target->driver))
-                                              .Int("id", target->id));
+    target->lib.reset(NewObject(invocation, target->driver, target->id));
+    invocation.out.Fields().Obj("target", TargetJson(invocation, *target));
     invocation.out.Text("driver %s, driver board ID %u\n", DriverName(target->driver), target->id);
     return kExitOk;
 }
@@ -87,11 +101,18 @@ int OpenTarget(Invocation& invocation, Target* target) {
     if (made != kExitOk) {
         return made;
     }
+    if (!invocation.remote.empty()) {
+        out.Text("through pelkd at %s\n", invocation.remote.c_str());
+    }
     out.Doing("open");
     const int status = target->lib->Open(PK_MAX_HEADER_LEN, &target->waitHandle);
     out.Status("open", "open", status, target->lib.get());
+    const std::string where =
+        invocation.remote.empty() ? "" : " on the host of pelkd at " + invocation.remote;
     if (status == ENOENT && target->driver == PELKLIB_DRIVER_ZB5T) {
-        out.Error("no zb5t driver is present (/dev/zb5t does not exist)");
+        out.Error("no zb5t driver is present" + where + " (/dev/zb5t does not exist)");
+    } else if (status != 0 && !invocation.remote.empty() && !out.HasCause()) {
+        out.Error("cannot open the board through pelkd at " + invocation.remote);
     } else if (status != 0 && target->driver == PELKLIB_DRIVER_ZBHOST && !out.HasCause()) {
         out.Error("cannot reach the board emulator; is zbhost running?");
     }
