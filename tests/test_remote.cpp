@@ -389,6 +389,13 @@ TEST_F(Remote, PelkWithRemoteAnswersAsPelkThere) {
         RunProgram(pelk + " --remote unix:" + m_dir + "/none.sock boards 2>&1");
     EXPECT_EQ(nowhere.exitCode, 1);
     EXPECT_TRUE(nowhere.Says("cannot be reached")) << nowhere.output;
+    EXPECT_TRUE(nowhere.Says("no board-identity table from pelkd at unix:")) << nowhere.output;
+    const ProgramResult unresolved =
+        RunProgram(pelk + " --remote unix:" + m_dir + "/none.sock ping --board 1 2>&1");
+    EXPECT_EQ(unresolved.exitCode, 1);
+    EXPECT_TRUE(unresolved.Says("board 1: ")) << unresolved.output;
+    EXPECT_TRUE(unresolved.Says("its host has none, or pelkd cannot be reached"))
+        << unresolved.output;
 }
 
 TEST_F(Remote, PelkRemoteMakesTheFactoriesRemote) {

@@ -17,15 +17,13 @@ int RunBoards(Invocation& invocation) {
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm = false;
     std::string why;
-    const int status = invocation.remote.empty() ? ReadBoardTable(&boards, &qm, &why)
-                                                 : ReadRemoteTable(invocation.remote, &boards, &qm);
+    const int status = invocation.remote.empty()
+                           ? ReadBoardTable(&boards, &qm, &why)
+                           : ReadRemoteTable(invocation.remote, &boards, &qm, &why);
     if (status != 0) {
         out.Doing("read the board-identity table");
         out.Failure(status, nullptr);
-        out.Error(invocation.remote.empty()
-                      ? why
-                      : "no board-identity table from pelkd at " + invocation.remote +
-                            ": its host has none, or pelkd cannot be reached");
+        out.Error(why);
         return kExitFailed;
     }
     out.Fields().Bool("qmPlugin", qm);

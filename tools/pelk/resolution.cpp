@@ -27,11 +27,16 @@ std::string NoSuchBoardCause(unsigned int board) {
     return "no board has number " + std::to_string(board) + " in the table";
 }
 
+std::string RemoteTableUnavailable(const std::string& remote) {
+    return "no board-identity table from pelkd at " + remote +
+           ": its host has none, or pelkd cannot be reached";
+}
+
 // The same, from a copy of the table of pelkd's host.
 std::string RemoteNoSuchBoardCause(unsigned int board, const std::string& remote) {
     std::vector<OAMSHADOW_BOARD> boards;
     bool qm;
-    if (ReadRemoteTable(remote, &boards, &qm) == 0) {
+    if (ReadRemoteTable(remote, &boards, &qm, nullptr) == 0) {
         for (const OAMSHADOW_BOARD& entry : boards) {
             if (entry.number == board) {
                 return NotDecimal(entry.name, entry.driverBoardID);
@@ -43,12 +48,16 @@ std::string RemoteNoSuchBoardCause(unsigned int board, const std::string& remote
 
 }  // namespace
 
-int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm) {
+int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm,
+                    std::string* why) {
     int count = 0;
     boards->resize(kMaxBoards);
     const int status =
         PelklibRemoteCopyTable(remote.c_str(), boards->data(), kMaxBoards, &count, qm);
     boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
+    if (status == OAMSHADOW_ERR_UNAVAILABLE && why != nullptr) {
+        *why = RemoteTableUnavailable(remote);
+    }
     return status;
 }
 
@@ -61,6 +70,8 @@ Resolution ResolveBoard(unsigned int board, const std::string& remote) {
             PelklibRemoteGetBoardDriver(remote.c_str(), board, &resolution.type, &resolution.id);
         if (resolution.status == PKSTATUS_NO_SUCH_BOARD) {
             resolution.cause = RemoteNoSuchBoardCause(board, remote);
+        } else if (resolution.status == OAMSHADOW_ERR_UNAVAILABLE) {
+            resolution.cause = RemoteTableUnavailable(remote);
         }
         return resolution;
     }

@@ -30,8 +30,10 @@ struct Resolution {
 Resolution ResolveBoard(unsigned int board, const std::string& remote);
 
 // Copies the whole table of the pelkd at remote at once, so a list is a
-// table that existed: 0 or the table's status.
-int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm);
+// table that existed: 0 or the table's status, with what it means in *why
+// (when given) for OAMSHADOW_ERR_UNAVAILABLE.
+int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm,
+                    std::string* why);
 
 JsonObject ResolutionJson(const Resolution& resolution);
 // "type 3 (zbhost), ID 0" or the status line, with the cause when known.
