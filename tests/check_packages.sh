@@ -4,13 +4,14 @@
 # program built with pkg-config and with find_package against /usr, run
 # against the packaged zbhost inside pelk-sandbox (zbhost also with only the
 # capabilities its unit leaves it), pelk imported by /usr/bin/python3 and
-# its types found by mypy, pelk --version and man pelk. Then purges the packages and checks that
-# nothing of them is left. Run as root, on a machine without them.
+# its types found by mypy, pelk through the packaged pelkd, pelk --version,
+# man pelk and man pelkd. Then purges the packages and checks that nothing of
+# them is left. Run as root, on a machine without them.
 #   tests/check_packages.sh [OUTPUT]     (packages kept in OUTPUT, default build/packages)
 set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 output=${1:-$source/build/packages}
-packages=(python3-pelk pelk-tools libpelk-dev libpelk1)
+packages=(python3-pelk pelkd pelk-tools libpelk-dev libpelk1)
 version=$(sed -n 's/^project(pelk VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
 scratch=$(mktemp -d)
 purge() { dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true; }
@@ -70,11 +71,18 @@ with pelk.Board("zbhost") as board:
     answer = board.receive(timeout_ms=1000)
     assert (answer.tag, answer.buffers) == (9, [b"data"]), answer
 print("python: tag", answer.tag, "came back")'
+PELK_RUNTIME_DIR=/dev/pelk-run /usr/sbin/pelkd >/dev/null &
+pelkd=$!
+for _ in $(seq 100); do [ -S /dev/pelk-run/pelkd.sock ] && break; sleep 0.05; done
+pelk --remote unix:/dev/pelk-run/pelkd.sock ping --driver zbhost --count 3 | grep '^3 round trips'
+kill "$pelkd"
+wait "$pelkd"
 kill "$zbhost"
 wait "$zbhost"
 SESSION
 pelk-sandbox sh "$scratch/session.sh" "$scratch/app-pc" "$scratch/build/app" | tee "$scratch/session"
 [ "$(grep -c '^status 0, tag 7 came back$' "$scratch/session")" -eq 2 ] || fail "the first program"
+grep -q '^3 round trips' "$scratch/session" || fail "pelk through the packaged pelkd"
 
 step "import pelk and check its types, pelk --version, man pelk"
 [ "$(cd / && /usr/bin/python3 -c 'import pelk; print(pelk.__version__)')" = "$version" ] ||
@@ -86,6 +94,8 @@ fi
 pelk --version | grep -F "$version" >/dev/null || fail "pelk --version"
 MANPAGER=cat MANWIDTH=80 man pelk 2>&1 | grep -E '^NAME' >/dev/null || fail "man pelk"
 [ -e /lib/systemd/system/zbhost.service ] || fail "no zbhost.service"
+[ -e /lib/systemd/system/pelkd.service ] || fail "no pelkd.service"
+MANPAGER=cat MANWIDTH=80 man pelkd 2>&1 | grep -E '^NAME' >/dev/null || fail "man pelkd"
 
 step "purge and look for what is left"
 dpkg --purge "${packages[@]}" >/dev/null
