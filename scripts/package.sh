@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian packages libpelk1, libpelk-dev, pelk-tools and
+# Builds the Debian packages libpelk1, libpelk-dev, pelk-tools, pelkd and
 # python3-pelk from a copy of this tree (its files known to git, changes
 # included) and checks them with lintian, which must report no error.
 # Writes only into OUTPUT (default build/packages): the packages, their
