@@ -67,10 +67,13 @@ public:
         const char* rss = std::strstr(text, "VmRSS:");
         return rss != nullptr ? std::atol(rss + 6) : -1;
     }
-    // A stopped zbhost is let go on, so that it meets the signal.
+    // A stopped zbhost is let go on, so that it meets the signal. SIGCONT
+    // goes first: sent after, it would cancel the SIGSTOP with which
+    // LeakSanitizer's tracer stops an exiting zbhost, and both would wait
+    // for ever.
     int Stop(int signal = SIGTERM) {
-        kill(m_pid, signal);
         kill(m_pid, SIGCONT);
+        kill(m_pid, signal);
         return Wait();
     }
     int Wait() {
