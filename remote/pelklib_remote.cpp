@@ -2,7 +2,6 @@
 // the one path of every request.
 #include "remote/pelklib_remote.h"
 
-#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -14,21 +13,14 @@
 #include "remote/session_stream.h"
 #include "services/driver_names.h"
 #include "services/pelk_log.h"
+#include "services/standard_descriptors.h"
 #include "services/statuses.h"
 
 namespace {
 
 // A non-blocking, close-on-exec eventfd at 3 or above; -1 with errno.
 int NewWakeDescriptor() {
-    const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0 || fd > 2) {
-        return fd;
-    }
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return moved;
+    return KeepOffStandardDescriptors(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
 }
 
 void DrainWake(int fd) {
