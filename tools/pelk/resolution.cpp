@@ -55,8 +55,10 @@ int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boa
     const int status =
         PelklibRemoteCopyTable(remote.c_str(), boards->data(), kMaxBoards, &count, qm);
     boards->resize(status == 0 ? static_cast<size_t>(count) : 0);
-    if (status == OAMSHADOW_ERR_UNAVAILABLE && why != nullptr) {
-        *why = RemoteTableUnavailable(remote);
+    if (status != 0 && why != nullptr) {
+        *why = status == OAMSHADOW_ERR_UNAVAILABLE
+                   ? RemoteTableUnavailable(remote)
+                   : "cannot read the board-identity table of pelkd at " + remote;
     }
     return status;
 }

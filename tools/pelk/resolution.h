@@ -30,8 +30,8 @@ struct Resolution {
 Resolution ResolveBoard(unsigned int board, const std::string& remote);
 
 // Copies the whole table of the pelkd at remote at once, so a list is a
-// table that existed: 0 or the table's status, with what it means in *why
-// (when given) for OAMSHADOW_ERR_UNAVAILABLE.
+// table that existed: 0, or the table's status with what it means in *why
+// (when given).
 int ReadRemoteTable(const std::string& remote, std::vector<OAMSHADOW_BOARD>* boards, bool* qm,
                     std::string* why);
 
