@@ -167,13 +167,15 @@ bool Connect(const char* target, Connection* connection, std::string* problem) {
         *problem = "target longer than 4096 bytes";
         return false;
     }
+    // From here gRPC may start (its first credentials start it): what it
+    // opens meanwhile must not take a closed 0, 1 or 2.
+    StandardDescriptorsTaken standard;
     std::string grpcTarget;
     std::shared_ptr<grpc::ChannelCredentials> credentials;
     *problem = Credentials(named, &grpcTarget, &credentials);
     if (!problem->empty()) {
         return false;
     }
-    StandardDescriptorsTaken standard;
     auto channel = grpc::CreateCustomChannel(grpcTarget, credentials, ChannelSettings());
     pelk::v1::VersionRequest request;
     request.set_protocol(kProtocolVersion);

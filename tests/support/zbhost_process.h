@@ -101,11 +101,14 @@ public:
         text.resize(n > 0 ? static_cast<size_t>(n) : 0);
         return text;
     }
+    // Whether condition held within 5 s; a condition that held once counts,
+    // even if it would not hold when asked again.
     static bool WaitFor(const std::function<bool()>& condition) {
-        for (int i = 0; i < 500 && !condition(); ++i) {
+        for (int i = 0; i < 500; ++i) {
+            if (condition()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return condition();
+        return false;
     }
 
 private:

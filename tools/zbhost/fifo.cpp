@@ -38,20 +38,40 @@ bool ShareFifo(const std::string& path) {
     return error == 0;
 }
 
+// Creates the FIFO at path, replacing whatever is there.
+bool CreateFifo(const std::string& path) {
+    return mkfifo(path.c_str(), SharedCreateMode()) == 0 ||
+           (errno == EEXIST && unlink(path.c_str()) == 0 &&
+            mkfifo(path.c_str(), SharedCreateMode()) == 0);
+}
+
 }  // namespace
 
 bool MakeFifo(const std::string& path) {
-    if (mkfifo(path.c_str(), SharedCreateMode()) != 0) {
-        if (errno != EEXIST || unlink(path.c_str()) != 0 ||
-            mkfifo(path.c_str(), SharedCreateMode()) != 0) {
-            return false;
-        }
-    }
-    return ShareFifo(path);
+    return CreateFifo(path) && ShareFifo(path);
 }
 
 bool KeepOrMakeFifo(const std::string& path) {
-    return ShareFifo(path) || MakeFifo(path);
+    // Looked at through an O_PATH descriptor: opening it to read would show
+    // a reader on it to clients before zbhost serves it.
+    const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    std::string refusal;
+    const bool ours =
+        fd != -1 && CheckSharedObject(fd, SharedKind::Fifo, path.c_str(), &refusal) == 0;
+    if (fd != -1) {
+        close(fd);
+    }
+    return ours || CreateFifo(path);
+}
+
+int OpenSharedFifo(const std::string& path) {
+    const int fd = OpenFifo(path, O_RDWR);
+    const int error = fd == -1 ? errno : ShareDescriptor(fd);
+    if (fd != -1 && error != 0) {
+        close(fd);
+    }
+    errno = error;
+    return error == 0 ? fd : -1;
 }
 
 int OpenFifo(const std::string& path, int access) {

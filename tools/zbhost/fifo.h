@@ -13,10 +13,16 @@
 // shares the new one. False with errno set when it cannot be made.
 bool MakeFifo(const std::string& path);
 
-// Like MakeFifo, but a FIFO already at path that passes the check is kept: a
-// client blocked opening it (left by a runtime that was killed) is served by
-// this one.
+// Makes sure a FIFO of ours is at path without opening it: one already
+// there that passes the check is kept (a client blocked opening it, left by
+// a runtime that was killed, is served by this one), anything else is
+// replaced. OpenSharedFifo shares it when it is opened. False with errno
+// when it cannot be made.
 bool KeepOrMakeFifo(const std::string& path);
+
+// Opens the FIFO at path for reading and writing and shares it as the access
+// policy says, through that descriptor; -1 with errno on failure.
+int OpenSharedFifo(const std::string& path);
 
 // Opens the FIFO at path without blocking or following a symbolic link,
 // close-on-exec; -1 with errno on failure, EACCES when it is not a FIFO the

@@ -21,8 +21,10 @@ bool Manager::Create(std::string* reason) {
             return false;
         }
     }
-    m_requests = OpenFifo(in.text, O_RDWR);
-    m_replies = OpenFifo(out.text, O_RDWR);
+    // Both exist before either has a reader: a client that finds zbhost
+    // reading requests finds the reply pipe too.
+    m_requests = OpenSharedFifo(in.text);
+    m_replies = OpenSharedFifo(out.text);
     if (m_requests == -1 || m_replies == -1) {
         *reason = std::string("cannot open the manager pipes: ") + std::strerror(errno);
         Remove();
