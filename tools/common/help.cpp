@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "tools/common/tool_version.h"
+
 namespace {
 
 constexpr size_t kLineWidth = 79;
@@ -91,4 +93,29 @@ void PrintHelp(FILE* to, const HelpPage& page) {
 
 std::string CommandUsage(const char* tool, const char* command, const char* arguments) {
     return std::string(tool) + " " + command + " [OPTIONS]" + (*arguments ? " " : "") + arguments;
+}
+
+bool ReadProgramOptions(const char* tool, const char* libraryVersion, const HelpPage& page,
+                        int argc, char** argv,
+                        const std::function<std::string(const Arguments&)>& takeValues,
+                        int* exitStatus) {
+    Arguments args;
+    std::string wrong = args.Parse(page.options, {argv + 1, argv + argc});
+    *exitStatus = 0;
+    if (wrong.empty() && args.Has("--help")) {
+        PrintHelp(stdout, page);
+        return false;
+    }
+    if (wrong.empty() && args.Has("--version")) {
+        PrintToolVersion(tool, libraryVersion);
+        return false;
+    }
+    if (wrong.empty()) {
+        wrong = takeValues(args);
+    }
+    if (!wrong.empty()) {
+        *exitStatus = ReportUsage(tool, wrong, tool);
+        return false;
+    }
+    return true;
 }

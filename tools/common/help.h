@@ -6,6 +6,7 @@
 #define PELK_TOOLS_HELP_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,15 @@ void PrintHelp(FILE* to, const HelpPage& page);
 
 // A command's usage line: "pelk resolve [OPTIONS] N".
 std::string CommandUsage(const char* tool, const char* command, const char* arguments);
+
+// The command line of a program without commands (zbhost, pelkd), read by
+// the options of its help page. --help and --version are answered, a wrong
+// command line is reported, what takeValues finds wrong with the values
+// included: false then, with the exit status in *exitStatus (0 or
+// kUsageExitStatus). True when the program should run, its values taken.
+bool ReadProgramOptions(const char* tool, const char* libraryVersion, const HelpPage& page,
+                        int argc, char** argv,
+                        const std::function<std::string(const Arguments&)>& takeValues,
+                        int* exitStatus);
 
 #endif

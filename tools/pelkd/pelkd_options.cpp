@@ -1,6 +1,5 @@
 #include "tools/pelkd/pelkd_options.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,6 @@
 #include "services/settings.h"
 #include "tools/common/help.h"
 #include "tools/common/options.h"
-#include "tools/common/tool_version.h"
 
 namespace {
 
@@ -93,23 +91,7 @@ std::string TakeValues(const Arguments& args, PelkdSettings* settings) {
 }  // namespace
 
 bool ReadPelkdOptions(int argc, char** argv, PelkdSettings* settings, int* exitStatus) {
-    Arguments args;
-    std::string wrong = args.Parse(kOptions, {argv + 1, argv + argc});
-    *exitStatus = 0;
-    if (wrong.empty() && args.Has("--help")) {
-        PrintHelp(stdout, kHelp);
-        return false;
-    }
-    if (wrong.empty() && args.Has("--version")) {
-        PrintToolVersion("pelkd", pelklibVersion());
-        return false;
-    }
-    if (wrong.empty()) {
-        wrong = TakeValues(args, settings);
-    }
-    if (!wrong.empty()) {
-        *exitStatus = ReportUsage("pelkd", wrong, "pelkd");
-        return false;
-    }
-    return true;
+    return ReadProgramOptions(
+        "pelkd", pelklibVersion(), kHelp, argc, argv,
+        [settings](const Arguments& args) { return TakeValues(args, settings); }, exitStatus);
 }

@@ -1,13 +1,11 @@
 #include "tools/zbhost/zbhost_options.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tools/common/help.h"
 #include "tools/common/options.h"
-#include "tools/common/tool_version.h"
 
 namespace {
 
@@ -113,23 +111,7 @@ std::string TakeValues(const Arguments& args, ZbhostOptions* options) {
 }  // namespace
 
 bool ReadZbhostOptions(int argc, char** argv, ZbhostOptions* options, int* exitStatus) {
-    Arguments args;
-    std::string wrong = args.Parse(kOptions, {argv + 1, argv + argc});
-    *exitStatus = 0;
-    if (wrong.empty() && args.Has("--help")) {
-        PrintHelp(stdout, kHelp);
-        return false;
-    }
-    if (wrong.empty() && args.Has("--version")) {
-        PrintToolVersion("zbhost", nullptr);
-        return false;
-    }
-    if (wrong.empty()) {
-        wrong = TakeValues(args, options);
-    }
-    if (!wrong.empty()) {
-        *exitStatus = ReportUsage("zbhost", wrong, "zbhost");
-        return false;
-    }
-    return true;
+    return ReadProgramOptions(
+        "zbhost", nullptr, kHelp, argc, argv,
+        [options](const Arguments& args) { return TakeValues(args, options); }, exitStatus);
 }
